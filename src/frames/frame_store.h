@@ -1,0 +1,40 @@
+// The one frame held in memory: the module's bytes in arrival order and the count of bytes stored.
+// The links append; only a clear (or the window's load, which resets the count) goes back to 0.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace frames {
+
+class FrameStore {
+public:
+    static constexpr std::size_t kCapacity = 65536;
+
+    FrameStore();
+
+    // Appends one byte at index count(). False, and nothing stored, when the buffer is full.
+    bool store(std::uint8_t byte);
+    // Appends as many of `bytes` as fit; returns how many were stored.
+    std::size_t storeAll(std::span<const std::uint8_t> bytes);
+
+    // Count to 0 and every element to 0.
+    void clear();
+    // Count to 0 only, as at the window's load; the bytes stay until overwritten.
+    void resetCount() { count_ = 0; }
+
+    std::uint32_t count() const { return count_; }
+    bool full() const { return count_ >= kCapacity; }
+    // Elements 0 .. count()-1: exactly what a frame file holds.
+    std::span<const std::uint8_t> frame() const { return {buffer_->data(), count_}; }
+    // The whole buffer, for tests that check clearing.
+    std::span<const std::uint8_t> wholeBuffer() const { return *buffer_; }
+
+private:
+    std::unique_ptr<std::array<std::uint8_t, kCapacity>> buffer_;
+    std::uint32_t count_ = 0;  // 0 .. 65536: needs more than 16 bits
+};
+
+}  // namespace frames

@@ -1,0 +1,62 @@
+#include "lpt/recording_port.h"
+
+#include <algorithm>
+
+namespace lpt {
+
+void RecordingPort::setInitializeResult(bool ok, std::string reason) {
+    initializeResult_ = ok;
+    reason_ = std::move(reason);
+}
+
+void RecordingPort::queueStatus(std::vector<std::uint8_t> values) {
+    script_.insert(script_.end(), values.begin(), values.end());
+}
+
+void RecordingPort::setResponder(std::function<std::uint8_t(std::uint16_t, std::size_t)> responder) {
+    responder_ = std::move(responder);
+}
+
+std::vector<std::uint8_t> RecordingPort::writtenValues() const {
+    std::vector<std::uint8_t> values;
+    for (const PortAccess& a : accesses_) {
+        if (a.kind == PortAccess::Kind::Write) {
+            values.push_back(a.value);
+        }
+    }
+    return values;
+}
+
+std::size_t RecordingPort::readCount() const {
+    return static_cast<std::size_t>(std::count_if(accesses_.begin(), accesses_.end(), [](const PortAccess& a) {
+        return a.kind == PortAccess::Kind::Read;
+    }));
+}
+
+bool RecordingPort::InitializeWinIo() {
+    ++initializeCalls_;
+    return initializeResult_;
+}
+
+void RecordingPort::ShutdownWinIo() { ++shutdownCalls_; }
+
+bool RecordingPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
+    accesses_.push_back({PortAccess::Kind::Write, address, static_cast<std::uint8_t>(value)});
+    return true;
+}
+
+bool RecordingPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+    std::uint8_t answer = fallback_;
+    if (!script_.empty()) {
+        answer = script_.front();
+        script_.pop_front();
+    } else if (responder_) {
+        answer = responder_(address, readsSoFar_);
+    }
+    ++readsSoFar_;
+    value = answer;
+    accesses_.push_back({PortAccess::Kind::Read, address, answer});
+    return true;
+}
+
+}  // namespace lpt

@@ -1,0 +1,62 @@
+// A port-I/O back-end for tests: records every access in order and answers status reads from a
+// script. Like flashrom's port-I/O mocks, it sits under the lowest I/O call, so a test sees the
+// exact sequence of register accesses the link produced.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "lpt/port_io.h"
+
+namespace lpt {
+
+struct PortAccess {
+    enum class Kind { Write, Read };
+    Kind kind;
+    std::uint16_t address;
+    std::uint8_t value;  // written, or returned to the reader
+    friend bool operator==(const PortAccess&, const PortAccess&) = default;
+};
+
+class RecordingPort final : public PortIo {
+public:
+    // Start/stop bookkeeping.
+    void setInitializeResult(bool ok, std::string reason = {});
+    int initializeCalls() const { return initializeCalls_; }
+    int shutdownCalls() const { return shutdownCalls_; }
+
+    // Status reads return these values in order; once they run out, `fallback` (or the
+    // responder, when set) answers.
+    void queueStatus(std::vector<std::uint8_t> values);
+    void setStatusFallback(std::uint8_t value) { fallback_ = value; }
+    // Called for every read the script does not cover: (address, index of the read) -> value.
+    void setResponder(std::function<std::uint8_t(std::uint16_t, std::size_t)> responder);
+
+    const std::vector<PortAccess>& accesses() const { return accesses_; }
+    // Only the values written, in order (the data-register pattern sequence).
+    std::vector<std::uint8_t> writtenValues() const;
+    std::size_t readCount() const;
+    void clear() { accesses_.clear(); }
+
+    bool InitializeWinIo() override;
+    void ShutdownWinIo() override;
+    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
+    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
+    std::string failureReason() const override { return reason_; }
+
+private:
+    bool initializeResult_ = true;
+    std::string reason_;
+    int initializeCalls_ = 0;
+    int shutdownCalls_ = 0;
+    std::deque<std::uint8_t> script_;
+    std::uint8_t fallback_ = 0;
+    std::size_t readsSoFar_ = 0;
+    std::function<std::uint8_t(std::uint16_t, std::size_t)> responder_;
+    std::vector<PortAccess> accesses_;
+};
+
+}  // namespace lpt

@@ -1,0 +1,21 @@
+// The real clock of the programs: monotonic time, and waits that either let the window process
+// events or keep it still.
+#pragma once
+
+#include "protocol/clock.h"
+
+namespace ui {
+
+class RealClock final : public protocol::Clock {
+public:
+    TimePoint now() const override;
+    // Processes events as they come and sleeps in between, so a one-second wait costs almost
+    // nothing; it ends on a monotonic clock, so a change of the time of day cannot stretch it.
+    void waitYielding(Duration d) override;
+    void waitBlocking(Duration d) override;
+};
+
+// The program's clock, for the window classes that are not handed one.
+protocol::Clock& realClock();
+
+}  // namespace ui

@@ -1,0 +1,46 @@
+// Port access by direct I/O instructions: the kernel grants this process the ports' addresses
+// with ioperm(), then every access is one outb/inb. The fastest back-end and the one closest to
+// the original hardware setup, but it needs root (or CAP_SYS_RAWIO) and an ISA-style port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "lpt/port_io.h"
+
+namespace lpt {
+
+// The privileged calls, replaceable so tests can refuse permission and watch that no I/O
+// instruction runs (one on an address not granted would kill the process).
+struct DirectIoCalls {
+    int (*permit)(unsigned long from, unsigned long count, int turnOn);
+    void (*out)(std::uint8_t value, std::uint16_t address);
+    std::uint8_t (*in)(std::uint16_t address);
+    static DirectIoCalls system();
+};
+
+class DirectPort final : public PortIo {
+  public:
+    explicit DirectPort(DirectIoCalls calls = DirectIoCalls::system());
+    ~DirectPort() override;
+    DirectPort(const DirectPort&) = delete;
+    DirectPort& operator=(const DirectPort&) = delete;
+
+    // Asks for both ports' registers; succeeds when LPT1's are granted.
+    bool InitializeWinIo() override;
+    void ShutdownWinIo() override;
+    // False, without touching the port, for an address outside the granted registers.
+    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
+    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
+    std::string failureReason() const override { return failureReason_; }
+
+  private:
+    bool granted(std::uint16_t address) const;
+
+    DirectIoCalls calls_;
+    bool lpt1Granted_ = false;
+    bool lpt2Granted_ = false;
+    std::string failureReason_;
+};
+
+}  // namespace lpt

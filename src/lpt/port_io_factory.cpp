@@ -1,0 +1,68 @@
+#include "lpt/port_io_factory.h"
+
+#include "lpt/direct_port.h"
+#include "lpt/socket_port.h"
+
+namespace lpt {
+
+namespace {
+
+constexpr std::string_view kSocketPrefix = "unix:";
+
+// Stands in when there is no port to drive: the start fails with the reason, and accesses do
+// nothing, as with any back-end whose start failed.
+class UnavailablePort final : public PortIo {
+  public:
+    explicit UnavailablePort(std::string reason) : reason_(std::move(reason)) {}
+    bool InitializeWinIo() override { return false; }
+    void ShutdownWinIo() override {}
+    bool SetPortVal(std::uint16_t, std::uint32_t, int) override { return false; }
+    bool GetPortVal(std::uint16_t, std::uint32_t& value, int) override {
+        value = 0;
+        return false;
+    }
+    std::string failureReason() const override { return reason_; }
+
+  private:
+    std::string reason_;
+};
+
+bool anyParportDevice(const std::filesystem::path& devDir) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(devDir, error)) {
+        if (entry.path().filename().string().starts_with("parport")) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+PortIoChoice makePortIo(std::string_view choice, const ParportPaths& paths) {
+    if (choice == "auto") {
+        if (anyParportDevice(paths.devDir)) {
+            return {std::make_unique<PpdevPort>(paths), {}};
+        }
+        return {std::make_unique<UnavailablePort>("no parallel port device (" +
+                                                  (paths.devDir / "parport*").string() + ") found"),
+                {}};
+    }
+    if (choice == "ppdev") {
+        return {std::make_unique<PpdevPort>(paths), {}};
+    }
+    if (choice == "direct") {
+        return {std::make_unique<DirectPort>(), {}};
+    }
+    if (choice.starts_with(kSocketPrefix)) {
+        const std::string_view socketPath = choice.substr(kSocketPrefix.size());
+        if (socketPath.empty()) {
+            return {nullptr, "--port-io=unix: needs a socket path, as in unix:/tmp/port.sock"};
+        }
+        return {std::make_unique<SocketPort>(std::string(socketPath)), {}};
+    }
+    return {nullptr, "unknown port I/O back-end \"" + std::string(choice) +
+                         "\" (expected auto, ppdev, direct or unix:PATH)"};
+}
+
+}  // namespace lpt

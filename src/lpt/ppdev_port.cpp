@@ -1,0 +1,222 @@
+#include "lpt/ppdev_port.h"
+
+#include <fcntl.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "lpt/pins.h"
+
+namespace lpt {
+
+namespace {
+
+constexpr std::string_view kDevicePrefix = "parport";
+constexpr std::string_view kBaseAddressFile = "base-addr";
+
+// The numbering the kernel gives the two classic ISA ports when nothing else says otherwise.
+std::string conventionalDeviceName(std::uint16_t base) {
+    if (base == kLpt1Base) {
+        return "parport0";
+    }
+    if (base == kLpt2Base) {
+        return "parport1";
+    }
+    return {};
+}
+
+bool isParportName(const std::string& name) {
+    if (name.size() <= kDevicePrefix.size() || !name.starts_with(kDevicePrefix)) {
+        return false;
+    }
+    for (std::size_t i = kDevicePrefix.size(); i < name.size(); ++i) {
+        if (std::isdigit(static_cast<unsigned char>(name[i])) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The file holds "base<TAB>base_hi", both decimal; only the first is the data register.
+bool readBaseAddress(const std::filesystem::path& file, unsigned long& base) {
+    std::ifstream in(file);
+    return static_cast<bool>(in >> base);
+}
+
+}  // namespace
+
+std::filesystem::path parportDeviceFor(std::uint16_t base, const ParportPaths& paths) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(paths.procRoot, error)) {
+        const std::string name = entry.path().filename().string();
+        unsigned long listedBase = 0;
+        if (isParportName(name) && readBaseAddress(entry.path() / kBaseAddressFile, listedBase) &&
+            listedBase == base) {
+            return paths.devDir / name;
+        }
+    }
+    const std::string conventional = conventionalDeviceName(base);
+    return conventional.empty() ? std::filesystem::path{} : paths.devDir / conventional;
+}
+
+std::string parportFailureText(std::string_view action, const std::filesystem::path& device,
+                               int error) {
+    std::string text =
+        "cannot " + std::string(action) + " " + device.string() + ": " + std::strerror(error);
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return text + " (the user needs to be in the 'lp' group; log in again after adding)";
+        case ENOENT:
+            return text + " (no such parallel port exists on this machine)";
+        case ENXIO:
+        case ENODEV:
+            return text + " (no parallel port behind the device; is parport_pc loaded?)";
+        default:
+            return text;
+    }
+}
+
+PpdevCalls PpdevCalls::system() {
+    return {[](const char* path, int flags) { return ::open(path, flags); },
+            [](int fd, unsigned long request, void* argument) {
+                return ::ioctl(fd, request, argument);
+            },
+            [](int fd) { return ::close(fd); }};
+}
+
+PpdevPort::PpdevPort(ParportPaths paths, PpdevCalls calls)
+    : paths_(std::move(paths)), calls_(std::move(calls)) {}
+
+PpdevPort::~PpdevPort() {
+    ShutdownWinIo();
+}
+
+bool PpdevPort::InitializeWinIo() {
+    ShutdownWinIo();
+    started_ = true;
+    failureReason_.clear();
+    Device* lpt1 = knownDevice(kLpt1Base);
+    if (lpt1 == nullptr) {
+        failureReason_ = "no parallel port device for address 0x378";
+        return false;
+    }
+    // The operator hears about LPT1 through the start's failure report, not on stderr.
+    failureReason_ = openAndClaim(*lpt1);
+    return failureReason_.empty();
+}
+
+void PpdevPort::ShutdownWinIo() {
+    for (auto& [path, device] : devices_) {
+        closeDevice(device);
+    }
+    devices_.clear();
+    byBase_.clear();
+    started_ = false;
+}
+
+bool PpdevPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
+    Device* device = usableDevice(address);
+    if (device == nullptr) {
+        return false;
+    }
+    unsigned char data = static_cast<unsigned char>(value);
+    return deviceIoctl(*device, PPWDATA, &data, "data write");
+}
+
+bool PpdevPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+    value = 0;
+    if (address < kStatusOffset) {
+        return false;
+    }
+    Device* device = usableDevice(static_cast<std::uint16_t>(address - kStatusOffset));
+    if (device == nullptr) {
+        return false;
+    }
+    unsigned char status = 0;
+    if (!deviceIoctl(*device, PPRSTATUS, &status, "status read")) {
+        return false;
+    }
+    value = status;
+    return true;
+}
+
+PpdevPort::Device* PpdevPort::knownDevice(std::uint16_t base) {
+    if (auto known = byBase_.find(base); known != byBase_.end()) {
+        return known->second;
+    }
+    // Two addresses that name one device share it: a second PPCLAIM of a port this process
+    // already holds would block for good.
+    const std::filesystem::path path = parportDeviceFor(base, paths_);
+    Device* device = nullptr;
+    if (!path.empty()) {
+        device = &devices_[path];
+        device->path = path;
+    }
+    byBase_.emplace(base, device);
+    return device;
+}
+
+PpdevPort::Device* PpdevPort::usableDevice(std::uint16_t base) {
+    if (!started_) {
+        return nullptr;
+    }
+    Device* device = knownDevice(base);
+    if (device == nullptr || device->failed) {
+        return nullptr;
+    }
+    if (device->fd < 0) {
+        const std::string reason = openAndClaim(*device);
+        if (!reason.empty()) {
+            device->notice.say("ppdev: " + reason + "; accesses to this port are skipped");
+            return nullptr;
+        }
+    }
+    return device;
+}
+
+std::string PpdevPort::openAndClaim(Device& device) {
+    const int fd = calls_.open(device.path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        device.failed = true;
+        return parportFailureText("open", device.path, error);
+    }
+    if (calls_.ioctl(fd, PPCLAIM, nullptr) != 0) {
+        const int error = errno;
+        calls_.close(fd);
+        device.failed = true;
+        return parportFailureText("claim", device.path, error);
+    }
+    device.fd = fd;
+    return {};
+}
+
+bool PpdevPort::deviceIoctl(Device& device, unsigned long request, void* argument,
+                            const char* what) {
+    if (calls_.ioctl(device.fd, request, argument) == 0) {
+        return true;
+    }
+    const int error = errno;
+    device.notice.say("ppdev: " + std::string(what) + " on " + device.path.string() +
+                      " failed: " + std::strerror(error) + "; accesses to this port are skipped");
+    closeDevice(device);
+    device.failed = true;
+    return false;
+}
+
+void PpdevPort::closeDevice(Device& device) {
+    if (device.fd < 0) {
+        return;
+    }
+    calls_.ioctl(device.fd, PPRELEASE, nullptr);
+    calls_.close(device.fd);
+    device.fd = -1;
+}
+
+}  // namespace lpt

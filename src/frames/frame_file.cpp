@@ -45,7 +45,8 @@ bool isPrivateFolder(const char* path) {
 
 }  // namespace
 
-std::optional<std::string> writeFrameFile(const std::string& path, std::span<const std::uint8_t> bytes) {
+std::optional<std::string> writeFrameFile(const std::string& path,
+                                          std::span<const std::uint8_t> bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         return std::string(std::strerror(errno));
@@ -84,7 +85,8 @@ std::unique_ptr<PrivateFrameFile> PrivateFrameFile::write(std::span<const std::u
         return nullptr;
     }
     // From here the destructor cleans up, also when the write fails.
-    std::unique_ptr<PrivateFrameFile> file(new PrivateFrameFile(std::move(folder), std::move(path)));
+    std::unique_ptr<PrivateFrameFile> file(
+        new PrivateFrameFile(std::move(folder), std::move(path)));
     if (auto failure = writeAllAndClose(fd, bytes)) {
         error = file->path() + ": " + *failure;
         return nullptr;

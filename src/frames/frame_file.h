@@ -11,14 +11,15 @@ namespace frames {
 
 // Creates `path` or empties it, writes `bytes`, closes. nullopt on success, else the system's
 // reason ("Permission denied", "No space left on device", ...).
-std::optional<std::string> writeFrameFile(const std::string& path, std::span<const std::uint8_t> bytes);
+std::optional<std::string> writeFrameFile(const std::string& path,
+                                          std::span<const std::uint8_t> bytes);
 
 // The view's temporary copy of the frame. It lives in a folder of its own with a random name,
 // readable by this user only, and the file is created exclusively and never through a link: a
 // name planted by another user in a shared folder cannot redirect the write. Destroying the
 // object deletes the file and its folder.
 class PrivateFrameFile {
-public:
+  public:
     // nullptr when the folder or the file cannot be made or written; `error` says why.
     static std::unique_ptr<PrivateFrameFile> write(std::span<const std::uint8_t> bytes,
                                                    std::string& error);
@@ -32,7 +33,7 @@ public:
     // else /tmp.
     static std::string baseFolder();
 
-private:
+  private:
     PrivateFrameFile(std::string folder, std::string path);
     std::string folder_;
     std::string path_;

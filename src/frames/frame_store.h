@@ -10,7 +10,7 @@
 namespace frames {
 
 class FrameStore {
-public:
+  public:
     static constexpr std::size_t kCapacity = 65536;
 
     FrameStore();
@@ -32,7 +32,7 @@ public:
     // The whole buffer, for tests that check clearing.
     std::span<const std::uint8_t> wholeBuffer() const { return *buffer_; }
 
-private:
+  private:
     std::unique_ptr<std::array<std::uint8_t, kCapacity>> buffer_;
     std::uint32_t count_ = 0;  // 0 .. 65536: needs more than 16 bits
 };

@@ -13,10 +13,10 @@ inline constexpr std::uint16_t kLpt2Base = 0x278;  // 632
 inline constexpr std::uint16_t kStatusOffset = 1;
 
 // Data register (base + 0), pins of the DB-25 connector in comments.
-inline constexpr std::uint8_t kClockBit = 0x01;       // D0, pin 2: SPI clock
-inline constexpr std::uint8_t kChipSelectBit = 0x02;  // D1, pin 3: chip select, active low
-inline constexpr std::uint8_t kMosiBit = 0x04;        // D2, pin 4: data to the module
-inline constexpr std::uint8_t kUnusedHighBits = 0xF8; // D3-D7, pins 5-9: always 1
+inline constexpr std::uint8_t kClockBit = 0x01;        // D0, pin 2: SPI clock
+inline constexpr std::uint8_t kChipSelectBit = 0x02;   // D1, pin 3: chip select, active low
+inline constexpr std::uint8_t kMosiBit = 0x04;         // D2, pin 4: data to the module
+inline constexpr std::uint8_t kUnusedHighBits = 0xF8;  // D3-D7, pins 5-9: always 1
 
 // Status register (base + 1).
 inline constexpr std::uint8_t kMisoBit = 0x20;   // paper end, pin 12: data from the module
@@ -46,8 +46,8 @@ constexpr SpiModePatterns patternsFor(int mode) {
             static_cast<std::uint8_t>(kUnusedHighBits | kChipSelectBit | idleClock)};
 }
 
-inline constexpr std::array<SpiModePatterns, 4> kModePatterns{
-    patternsFor(0), patternsFor(1), patternsFor(2), patternsFor(3)};
+inline constexpr std::array<SpiModePatterns, 4> kModePatterns{patternsFor(0), patternsFor(1),
+                                                              patternsFor(2), patternsFor(3)};
 
 // The values the module's documentation lists, so the derivation above cannot drift.
 static_assert(kModePatterns[0] == SpiModePatterns{248, 249, 250});

@@ -13,7 +13,8 @@ void RecordingPort::queueStatus(std::vector<std::uint8_t> values) {
     script_.insert(script_.end(), values.begin(), values.end());
 }
 
-void RecordingPort::setResponder(std::function<std::uint8_t(std::uint16_t, std::size_t)> responder) {
+void RecordingPort::setResponder(
+    std::function<std::uint8_t(std::uint16_t, std::size_t)> responder) {
     responder_ = std::move(responder);
 }
 
@@ -28,9 +29,9 @@ std::vector<std::uint8_t> RecordingPort::writtenValues() const {
 }
 
 std::size_t RecordingPort::readCount() const {
-    return static_cast<std::size_t>(std::count_if(accesses_.begin(), accesses_.end(), [](const PortAccess& a) {
-        return a.kind == PortAccess::Kind::Read;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(accesses_.begin(), accesses_.end(),
+                      [](const PortAccess& a) { return a.kind == PortAccess::Kind::Read; }));
 }
 
 bool RecordingPort::InitializeWinIo() {
@@ -38,7 +39,9 @@ bool RecordingPort::InitializeWinIo() {
     return initializeResult_;
 }
 
-void RecordingPort::ShutdownWinIo() { ++shutdownCalls_; }
+void RecordingPort::ShutdownWinIo() {
+    ++shutdownCalls_;
+}
 
 bool RecordingPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
     accesses_.push_back({PortAccess::Kind::Write, address, static_cast<std::uint8_t>(value)});

@@ -22,7 +22,7 @@ struct PortAccess {
 };
 
 class RecordingPort final : public PortIo {
-public:
+  public:
     // Start/stop bookkeeping.
     void setInitializeResult(bool ok, std::string reason = {});
     int initializeCalls() const { return initializeCalls_; }
@@ -47,7 +47,7 @@ public:
     bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
     std::string failureReason() const override { return reason_; }
 
-private:
+  private:
     bool initializeResult_ = true;
     std::string reason_;
     int initializeCalls_ = 0;

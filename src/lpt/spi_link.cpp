@@ -30,11 +30,13 @@ void SpiLink::stopPortAccess() {
     port_.ShutdownWinIo();
 }
 
-void SpiLink::choosePort(int listIndex) { portBase_ = listIndex == 0 ? kLpt1Base : kLpt2Base; }
+void SpiLink::choosePort(int listIndex) {
+    portBase_ = listIndex == 0 ? kLpt1Base : kLpt2Base;
+}
 
 void SpiLink::switchMode(int mode) {
-    const std::uint8_t modeRegisterWrite[] = {
-        protocol::registerNumber(protocol::Register::SpiMode), static_cast<std::uint8_t>(mode)};
+    const std::uint8_t modeRegisterWrite[] = {protocol::registerNumber(protocol::Register::SpiMode),
+                                              static_cast<std::uint8_t>(mode)};
     send(modeRegisterWrite);
     patterns_ = kModePatterns[static_cast<std::size_t>(mode) % kModePatterns.size()];
     writeData(patterns_.idle);
@@ -97,7 +99,9 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::readTwo() {
     return std::pair{reply[0], reply[1]};
 }
 
-void SpiLink::writeData(std::uint8_t value) { port_.SetPortVal(portBase_, value, kOnePortByte); }
+void SpiLink::writeData(std::uint8_t value) {
+    port_.SetPortVal(portBase_, value, kOnePortByte);
+}
 
 std::uint8_t SpiLink::readStatusRegister() {
     std::uint32_t value = 0;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <utility>
 
 #include "lpt/pins.h"
@@ -16,7 +17,7 @@
 namespace lpt {
 
 class SpiLink final : public protocol::ModuleLink {
-public:
+  public:
     // `trace` may be null; it gets one record per exchange (a send, a reply).
     explicit SpiLink(PortIo& port, protocol::ExchangeTrace* trace = nullptr);
 
@@ -56,8 +57,9 @@ public:
     std::uint32_t statusByte() const { return statusByte_; }
     void setStatusByte(std::uint32_t value) { statusByte_ = value; }
     bool portAccessStopped() const { return stopped_; }
+    std::string failureReason() const { return port_.failureReason(); }
 
-private:
+  private:
     void writeData(std::uint8_t value);
     std::uint8_t readStatusRegister();
 

@@ -7,7 +7,7 @@
 namespace protocol {
 
 class Clock {
-public:
+  public:
     using Duration = std::chrono::steady_clock::duration;
     using TimePoint = std::chrono::steady_clock::time_point;
 

@@ -25,7 +25,8 @@ inline constexpr int kMaxCompressionLevel = 6;  // the compression box offers 0.
 inline constexpr std::uint8_t kBlackAndWhiteFlag = 8;
 
 constexpr std::uint8_t encodeCompression(std::uint8_t level, ColourMode mode) {
-    return static_cast<std::uint8_t>(level + (mode == ColourMode::BlackAndWhite ? kBlackAndWhiteFlag : 0));
+    return static_cast<std::uint8_t>(level +
+                                     (mode == ColourMode::BlackAndWhite ? kBlackAndWhiteFlag : 0));
 }
 struct CompressionSetting {
     int level;  // 0..7
@@ -34,7 +35,8 @@ struct CompressionSetting {
 };
 // Any bit above bit 2 reads as black-and-white.
 constexpr CompressionSetting decodeCompression(std::uint8_t reply) {
-    return {reply % 8, reply >= kBlackAndWhiteFlag ? ColourMode::BlackAndWhite : ColourMode::Colour};
+    return {reply % 8,
+            reply >= kBlackAndWhiteFlag ? ColourMode::BlackAndWhite : ColourMode::Colour};
 }
 
 // Texts of the colour box, as the window shows them.
@@ -96,10 +98,18 @@ inline constexpr int kBrightnessMaxStep = 25;
 inline constexpr int kColourLevelScale = 4;
 inline constexpr int kColourLevelMaxStep = 63;
 
-constexpr std::uint8_t encodeBrightness(int step) { return static_cast<std::uint8_t>(kBrightnessScale * step); }
-constexpr int decodeBrightness(std::uint8_t reply) { return reply / kBrightnessScale; }
-constexpr std::uint8_t encodeColourLevel(int step) { return static_cast<std::uint8_t>(kColourLevelScale * step); }
-constexpr int decodeColourLevel(std::uint8_t reply) { return reply / kColourLevelScale; }
+constexpr std::uint8_t encodeBrightness(int step) {
+    return static_cast<std::uint8_t>(kBrightnessScale * step);
+}
+constexpr int decodeBrightness(std::uint8_t reply) {
+    return reply / kBrightnessScale;
+}
+constexpr std::uint8_t encodeColourLevel(int step) {
+    return static_cast<std::uint8_t>(kColourLevelScale * step);
+}
+constexpr int decodeColourLevel(std::uint8_t reply) {
+    return reply / kColourLevelScale;
+}
 
 static_assert(kBrightnessScale * kBrightnessMaxStep <= 255, "brightness must fit one byte");
 static_assert(kColourLevelScale * kColourLevelMaxStep <= 255, "R, G, B must fit one byte");

@@ -13,7 +13,7 @@ namespace protocol {
 enum class Direction { ToModule, FromModule };
 
 class ExchangeTrace {
-public:
+  public:
     virtual ~ExchangeTrace() = default;
     virtual void record(Direction direction, std::span<const std::uint8_t> bytes) = 0;
 };
@@ -23,13 +23,13 @@ std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> b
 
 // Appends one line per exchange to a file, flushed at once so a crash or a kill keeps it.
 class TraceFile final : public ExchangeTrace {
-public:
+  public:
     // nullptr when the file cannot be opened; `error` then says why.
     static std::unique_ptr<TraceFile> open(const std::string& path, std::string& error);
 
     void record(Direction direction, std::span<const std::uint8_t> bytes) override;
 
-private:
+  private:
     explicit TraceFile(std::ofstream out) : out_(std::move(out)) {}
     std::ofstream out_;
 };

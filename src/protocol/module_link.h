@@ -9,7 +9,7 @@
 namespace protocol {
 
 class ModuleLink {
-public:
+  public:
     virtual ~ModuleLink() = default;
 
     // Hands one to three bytes to the link, in order. The module acknowledges nothing.

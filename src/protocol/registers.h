@@ -21,19 +21,21 @@ enum class Register : std::uint8_t {
 };
 
 inline constexpr Register kAllRegisters[] = {
-    Register::Compression, Register::Speed, Register::SpiMode,    Register::Brightness,
-    Register::Red,         Register::Green, Register::Blue,       Register::FrameWidth,
-    Register::FrameHeight,
+    Register::Compression, Register::Speed,      Register::SpiMode,
+    Register::Brightness,  Register::Red,        Register::Green,
+    Register::Blue,        Register::FrameWidth, Register::FrameHeight,
 };
 
-constexpr std::uint8_t registerNumber(Register r) { return static_cast<std::uint8_t>(r); }
+constexpr std::uint8_t registerNumber(Register r) {
+    return static_cast<std::uint8_t>(r);
+}
 
 // 55 and 56 carry a 16-bit value: two value bytes on the way out, two reply bytes on the way in.
 constexpr bool isWide(Register r) {
     return r == Register::FrameWidth || r == Register::FrameHeight;
 }
 
-constexpr std::uint8_t kFirstWideRequestBase = 48;  // 55 -> 7, 56 -> 8
+constexpr std::uint8_t kFirstWideRequestBase = 48;    // 55 -> 7, 56 -> 8
 constexpr std::uint8_t kFirstNarrowRequestBase = 16;  // 16 -> 0 ... 22 -> 6
 
 // The read-request byte that asks the module for a register's value.
@@ -65,13 +67,15 @@ constexpr std::optional<Register> registerForNumber(std::uint8_t number) {
 }
 
 // Number of reply bytes the module sends after a request byte for this register.
-constexpr int replyLength(Register r) { return isWide(r) ? 2 : 1; }
+constexpr int replyLength(Register r) {
+    return isWide(r) ? 2 : 1;
+}
 
 // Commands: one byte, no value.
 namespace command {
-inline constexpr std::uint8_t kCapture = 64;       // capture and compress one frame
-inline constexpr std::uint8_t kFrameRead = 128;    // send the compressed frame right after this byte
-inline constexpr std::uint8_t kTestModeOn = 160;   // enter test mode (colour bars)
+inline constexpr std::uint8_t kCapture = 64;      // capture and compress one frame
+inline constexpr std::uint8_t kFrameRead = 128;   // send the compressed frame right after this byte
+inline constexpr std::uint8_t kTestModeOn = 160;  // enter test mode (colour bars)
 inline constexpr std::uint8_t kTestModeOff = 161;  // leave test mode
 inline constexpr std::uint8_t kReset = 192;        // reset: SPI mode 0, 2400 baud
 }  // namespace command

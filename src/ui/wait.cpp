@@ -6,7 +6,9 @@
 
 namespace ui {
 
-protocol::Clock::TimePoint RealClock::now() const { return std::chrono::steady_clock::now(); }
+protocol::Clock::TimePoint RealClock::now() const {
+    return std::chrono::steady_clock::now();
+}
 
 void RealClock::waitYielding(Duration d) {
     using namespace std::chrono;
@@ -25,7 +27,9 @@ void RealClock::waitYielding(Duration d) {
     }
 }
 
-void RealClock::waitBlocking(Duration d) { std::this_thread::sleep_for(d); }
+void RealClock::waitBlocking(Duration d) {
+    std::this_thread::sleep_for(d);
+}
 
 protocol::Clock& realClock() {
     static RealClock clock;

@@ -7,7 +7,7 @@
 namespace ui {
 
 class RealClock final : public protocol::Clock {
-public:
+  public:
     TimePoint now() const override;
     // Processes events as they come and sleeps in between, so a one-second wait costs almost
     // nothing; it ends on a monotonic clock, so a change of the time of day cannot stretch it.

@@ -1,7 +1,7 @@
 // Every test program runs inside a QApplication so that window tests and Qt's event loop work;
 // the platform is offscreen (set by CTest), so no display is needed.
-#include <QApplication>
 #include <gmock/gmock.h>
+#include <QApplication>
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

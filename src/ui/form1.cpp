@@ -1,0 +1,134 @@
+#include "ui/form1.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QImageReader>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <chrono>
+#include <cstdlib>
+
+#include "frames/frame_file.h"
+#include "ui/twips.h"
+
+namespace ui {
+
+namespace {
+constexpr int kClientWidthTwips = 9855;
+constexpr int kClientHeightTwips = 7560;
+constexpr std::chrono::seconds kViewWait{1};
+}  // namespace
+
+const QString Form1::kSaveDialogTitle = QStringLiteral("Введите имя файла для сохранения картинки");
+// One filter entry whose description and pattern are both "*.jpg".
+const QString Form1::kSaveDialogFilter = QStringLiteral("*.jpg (*.jpg)");
+const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
+
+Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
+             OperatorDialogs& dialogs, QWidget* parent)
+    : QWidget(parent), frames_(frames), clock_(clock), dialogs_(dialogs), exitAction_([] {
+          std::_Exit(EXIT_SUCCESS);
+      }) {
+    setObjectName("Form1");
+    setWindowTitle(caption);
+    // Positions are fixed: the window has no resize handling.
+    setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
+
+    Picture1 = new QLabel(this);
+    Picture1->setObjectName("Picture1");
+    Picture1->setGeometry(twipRect(4440, 120, 5295, 4815));
+    Picture1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    // The frame is shown at its own size from the top-left corner and clipped by the box.
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Picture1->setScaledContents(false);
+
+    addLabel("Label4", QStringLiteral("Принято байт"), twipRect(7200, 5400, 1335, 255));
+    Text4 = new QLineEdit(QStringLiteral("0"), this);
+    Text4->setObjectName("Text4");
+    Text4->setGeometry(twipRect(7200, 5640, 1095, 285));
+
+    connect(
+        addButton("Command14", QStringLiteral("Просмотреть кадр"), twipRect(5160, 6120, 1935, 375)),
+        &QPushButton::clicked, this, [this] { Command14_Click(); });
+    connect(addButton("Command6", QStringLiteral("Записать кадр в файл"),
+                      twipRect(5160, 6600, 1935, 375)),
+            &QPushButton::clicked, this, [this] { Command6_Click(); });
+    connect(
+        addButton("Command8", QStringLiteral("Очистить буфер"), twipRect(7200, 6120, 1935, 375)),
+        &QPushButton::clicked, this, [this] { Command8_Click(); });
+    connect(addButton("Command5", QStringLiteral("Выход"), twipRect(8400, 7080, 1335, 375)),
+            &QPushButton::clicked, this, [this] { Command5_Click(); });
+}
+
+QPushButton* Form1::addButton(const char* name, const QString& caption, QRect geometry) {
+    auto* button = new QPushButton(caption, this);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QLabel* Form1::addLabel(const char* name, const QString& caption, QRect geometry) {
+    auto* label = new QLabel(caption, this);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    return label;
+}
+
+void Form1::showReceivedCount() {
+    Text4->setText(QString::number(frames_.count()));
+}
+
+void Form1::Command8_Click() {
+    frames_.clear();
+    showReceivedCount();
+}
+
+void Form1::Command14_Click() {
+    std::string error;
+    // Each view has its own private copy, so a view started inside another one's waits cannot
+    // touch the first one's file; the copy is deleted when `copy` goes, on every path.
+    auto copy = frames::PrivateFrameFile::write(frames_.frame(), error);
+    if (!copy) {
+        return;
+    }
+    clock_.waitYielding(kViewWait);
+
+    QImageReader reader(QFile::decodeName(copy->path().c_str()));
+    reader.setDecideFormatFromContent(true);
+    const QImage picture = reader.read();
+    if (picture.isNull()) {
+        return;
+    }
+    Picture1->setPixmap(QPixmap::fromImage(picture));
+    clock_.waitYielding(kViewWait);
+}
+
+void Form1::Command6_Click() {
+    const auto chosen =
+        dialogs_.chooseSaveFile(this, kSaveDialogTitle, QDir::homePath(), kSaveDialogFilter);
+    if (!chosen) {
+        return;  // cancelled: nothing is written anywhere
+    }
+    if (auto failure =
+            frames::writeFrameFile(QFile::encodeName(*chosen).toStdString(), frames_.frame())) {
+        dialogs_.showStop(this, kSaveFailedTitle,
+                          QStringLiteral("Не удалось записать кадр в файл %1: %2")
+                              .arg(*chosen, QString::fromStdString(*failure)));
+    }
+}
+
+void Form1::Command5_Click() {
+    exitAction_();
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (!unloaded_) {
+        unloaded_ = true;
+        Form_Unload();
+    }
+    event->accept();
+}
+
+}  // namespace ui

@@ -1,0 +1,67 @@
+// The part of the window both programs share: the picture, the frame buttons, the byte count and
+// the exit button, with their handlers. Each program's window adds its link controls on top.
+#pragma once
+
+#include <QWidget>
+#include <functional>
+
+#include "frames/frame_store.h"
+#include "protocol/clock.h"
+#include "ui/operator_dialogs.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace ui {
+
+class Form1 : public QWidget {
+    Q_OBJECT
+  public:
+    Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
+          OperatorDialogs& dialogs, QWidget* parent = nullptr);
+
+    // The window's load and unload handlers; unload runs once, when the close box closes it.
+    virtual void Form_Load() = 0;
+    virtual void Form_Unload() = 0;
+
+    // "Очистить буфер": count and every byte to 0, "0" shown.
+    void Command8_Click();
+    // "Просмотреть кадр": a private copy of the frame, a second, the picture, a second, the copy
+    // deleted. A frame that does not decode leaves the picture as it was, without a message.
+    void Command14_Click();
+    // "Записать кадр в файл": the stored bytes, exactly, into the file the operator names.
+    void Command6_Click();
+    // "Выход": the program ends at once, without the unload handler.
+    void Command5_Click();
+
+    // What "Выход" does; tests replace it so the test program survives.
+    void setExitAction(std::function<void()> exitAction) { exitAction_ = std::move(exitAction); }
+
+    // Shows the counter in the byte-count box.
+    void showReceivedCount();
+
+    // Window texts shown to the operator.
+    static const QString kSaveDialogTitle;
+    static const QString kSaveDialogFilter;
+    static const QString kSaveFailedTitle;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+    QPushButton* addButton(const char* name, const QString& caption, QRect geometry);
+    QLabel* addLabel(const char* name, const QString& caption, QRect geometry);
+
+    frames::FrameStore& frames_;
+    protocol::Clock& clock_;
+    OperatorDialogs& dialogs_;
+
+    QLabel* Picture1;
+    QLineEdit* Text4;
+
+  private:
+    bool unloaded_ = false;
+    std::function<void()> exitAction_;
+};
+
+}  // namespace ui

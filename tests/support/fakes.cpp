@@ -1,0 +1,32 @@
+#include "support/fakes.h"
+
+namespace testing_support {
+
+void FakeClock::waitYielding(Duration d) {
+    ++yieldingWaits;
+    if (duringWait) {
+        duringWait();
+    }
+    now_ += d;
+}
+
+void FakeDialogs::showStop(QWidget*, const QString& title, const QString& text) {
+    stops.push_back({title, text});
+}
+
+std::optional<QString> FakeDialogs::chooseSaveFile(QWidget*, const QString& title,
+                                                   const QString& startFolder,
+                                                   const QString& filter) {
+    saveRequests.push_back({title, startFolder, filter});
+    if (saveAnswers.empty()) {
+        return std::nullopt;
+    }
+    const QString answer = saveAnswers.front();
+    saveAnswers.pop_front();
+    if (answer.isEmpty()) {
+        return std::nullopt;
+    }
+    return answer;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,265 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "lpt/recording_port.h"
+#include "support/fakes.h"
+#include "ui/spi_form.h"
+
+using lpt::PortAccess;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using testing_support::FakeClock;
+using testing_support::FakeDialogs;
+
+namespace {
+
+std::vector<std::uint8_t> jpegBytes(int width, int height, QColor colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG");
+    return {data.begin(), data.end()};
+}
+
+std::vector<std::uint8_t> readFile(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The SPI window on a recording port, loaded as the program loads it.
+class SpiWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // View copies go to a folder of the test's own, so leftovers can be seen.
+        qputenv("XDG_RUNTIME_DIR", "");
+        qputenv("TMPDIR", tempBase.path().toLocal8Bit());
+        form.setExitAction([this] { ++exits; });
+    }
+    void TearDown() override { qunsetenv("TMPDIR"); }
+
+    void load() {
+        form.Form_Load();
+        port.clear();
+    }
+    template <typename T>
+    T* control(const char* name) {
+        auto* found = form.findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    void click(const char* name) {
+        QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton);
+    }
+    void holdFrame(const std::vector<std::uint8_t>& bytes) {
+        frames.storeAll(bytes);
+        form.showReceivedCount();
+    }
+
+    QTemporaryDir tempBase;
+    lpt::RecordingPort port;
+    lpt::SpiLink link{port};
+    frames::FrameStore frames;
+    FakeClock clock;
+    FakeDialogs dialogs;
+    ui::SpiForm form{link, frames, clock, dialogs};
+    int exits = 0;
+};
+
+}  // namespace
+
+TEST_F(SpiWindow, FailedStartShowsTheStopBoxAndGoesOn) {
+    port.setInitializeResult(false, "/dev/parport0: Permission denied (add the user to group lp)");
+    frames.store(1);
+    form.Form_Load();
+    ASSERT_EQ(dialogs.stops.size(), 1u);
+    EXPECT_EQ(dialogs.stops[0].title, "VBDumpPort32");
+    EXPECT_EQ(dialogs.stops[0].text, "Whoops ! There is a problem with InitializeWinIo.");
+    EXPECT_EQ(frames.count(), 0u);
+    EXPECT_THAT(port.accesses(), ElementsAre(PortAccess{PortAccess::Kind::Write, 0x378, 250}));
+
+    // Later accesses are attempted as usual.
+    click("Option2");
+    EXPECT_EQ(port.writtenValues().size(), 1u + 2 * 17 + 1);
+}
+
+TEST_F(SpiWindow, StartWritesOnlyTheIdlePattern) {
+    form.Form_Load();
+    EXPECT_TRUE(dialogs.stops.empty());
+    EXPECT_EQ(port.initializeCalls(), 1);
+    EXPECT_THAT(port.accesses(), ElementsAre(PortAccess{PortAccess::Kind::Write, 0x378, 250}));
+    EXPECT_TRUE(control<QRadioButton>("Option1")->isChecked());
+    EXPECT_EQ(control<QLineEdit>("Text4")->text(), "0");
+    EXPECT_TRUE(control<QLabel>("Picture1")->pixmap().isNull());
+}
+
+TEST_F(SpiWindow, ModeButtonSwitchesInTheOldModeOnlyOnChange) {
+    load();
+    click("Option3");
+    const auto writes = port.writtenValues();
+    ASSERT_EQ(writes.size(), 35u);
+    EXPECT_EQ(writes[16], 250);  // 18 sent in mode 0
+    EXPECT_EQ(writes[33], 250);  // 2 sent in mode 0
+    EXPECT_EQ(writes[34], 251);  // mode 2's idle pattern
+    EXPECT_EQ(link.patterns(), lpt::kModePatterns[2]);
+
+    // Clicking the selected button changes no selection and sends nothing.
+    port.clear();
+    click("Option3");
+    EXPECT_TRUE(port.accesses().empty());
+
+    // Selecting from code runs the handler too, as the module reset relies on.
+    control<QRadioButton>("Option1")->setChecked(true);
+    EXPECT_EQ(port.writtenValues().size(), 35u);
+    EXPECT_EQ(port.writtenValues().back(), 250);
+    EXPECT_EQ(port.writtenValues()[16], 251);  // sent in mode 2, the old one
+}
+
+TEST_F(SpiWindow, PortChoiceOnlyFromTheList) {
+    load();
+    auto* combo = control<QComboBox>("Combo1");
+    EXPECT_EQ(combo->currentText(), "LPT1");
+    combo->setEditText("LPT2");  // typing runs nothing
+    EXPECT_EQ(link.portBase(), 888);
+    combo->setCurrentIndex(1);
+    emit combo->activated(1);
+    EXPECT_EQ(link.portBase(), 632);
+    EXPECT_TRUE(port.accesses().empty());
+    click("Option2");
+    EXPECT_EQ(port.accesses().front().address, 0x278);
+}
+
+TEST_F(SpiWindow, CloseStopsPortAccessOnce) {
+    load();
+    form.show();
+    form.close();
+    form.close();
+    EXPECT_EQ(port.shutdownCalls(), 1);
+}
+
+TEST_F(SpiWindow, ClearEmptiesTheStore) {
+    load();
+    holdFrame({1, 2, 3});
+    EXPECT_EQ(control<QLineEdit>("Text4")->text(), "3");
+    click("Command8");
+    EXPECT_EQ(frames.count(), 0u);
+    EXPECT_EQ(frames.wholeBuffer()[0], 0);
+    EXPECT_EQ(control<QLineEdit>("Text4")->text(), "0");
+    EXPECT_TRUE(port.accesses().empty());  // nothing goes to the module
+}
+
+TEST_F(SpiWindow, ViewShowsTheFrameUnscaledAndLeavesNoFile) {
+    load();
+    holdFrame(jpegBytes(400, 350, Qt::red));  // larger than the box: clipped, not scaled
+    std::vector<std::string> seenDuringWait;
+    clock.duringWait = [&] {
+        for (const auto& entry :
+             std::filesystem::recursive_directory_iterator(tempBase.path().toStdString())) {
+            seenDuringWait.push_back(entry.path().string());
+        }
+    };
+    click("Command14");
+    const QPixmap shown = control<QLabel>("Picture1")->pixmap();
+    EXPECT_EQ(shown.size(), QSize(400, 350));
+    EXPECT_EQ(clock.yieldingWaits, 2);
+    EXPECT_FALSE(seenDuringWait.empty());  // the copy existed while the view waited
+    EXPECT_TRUE(std::filesystem::is_empty(tempBase.path().toStdString()));
+    EXPECT_EQ(frames.count(), static_cast<std::uint32_t>(jpegBytes(400, 350, Qt::red).size()));
+}
+
+TEST_F(SpiWindow, UndecodableOrEmptyFrameKeepsTheOldPicture) {
+    load();
+    holdFrame(jpegBytes(20, 10, Qt::blue));
+    click("Command14");
+    ASSERT_EQ(control<QLabel>("Picture1")->pixmap().size(), QSize(20, 10));
+
+    auto cut = jpegBytes(64, 64, Qt::green);
+    cut.resize(12);  // an incomplete frame
+    click("Command8");
+    holdFrame(cut);
+    click("Command14");
+    EXPECT_EQ(control<QLabel>("Picture1")->pixmap().size(), QSize(20, 10));
+
+    click("Command8");
+    click("Command14");  // counter 0: an empty file
+    EXPECT_EQ(control<QLabel>("Picture1")->pixmap().size(), QSize(20, 10));
+    EXPECT_TRUE(dialogs.stops.empty());
+    EXPECT_TRUE(std::filesystem::is_empty(tempBase.path().toStdString()));
+}
+
+TEST_F(SpiWindow, SaveWritesExactlyTheStoredBytes) {
+    load();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("frame.jpg");
+    std::vector<std::uint8_t> bytes(300);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<std::uint8_t>(255 - i % 256);
+    }
+    holdFrame(bytes);
+    {
+        std::ofstream longer(path.toStdString(), std::ios::binary);
+        longer << std::string(5000, 'x');
+    }
+    dialogs.saveAnswers = {path};
+    click("Command6");
+    EXPECT_EQ(readFile(path), bytes);
+    ASSERT_EQ(dialogs.saveRequests.size(), 1u);
+    EXPECT_EQ(dialogs.saveRequests[0].title, "Введите имя файла для сохранения картинки");
+    EXPECT_EQ(dialogs.saveRequests[0].startFolder, QDir::homePath());
+    EXPECT_EQ(dialogs.saveRequests[0].filter, "*.jpg (*.jpg)");
+    EXPECT_TRUE(dialogs.stops.empty());
+
+    // Two frames without a clear: the file holds both.
+    holdFrame({0xAB});
+    dialogs.saveAnswers = {path};
+    click("Command6");
+    bytes.push_back(0xAB);
+    EXPECT_EQ(readFile(path), bytes);
+}
+
+TEST_F(SpiWindow, CancelledSaveWritesNothing) {
+    load();
+    QTemporaryDir dir;
+    holdFrame({1, 2});
+    dialogs.saveAnswers = {QString()};
+    click("Command6");
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+    EXPECT_TRUE(dialogs.stops.empty());
+}
+
+TEST_F(SpiWindow, UnwritableSaveNamesTheFileAndTheReason) {
+    load();
+    QTemporaryDir dir;
+    const QString path = dir.filePath("no/such/folder/frame.jpg");
+    holdFrame({1, 2});
+    dialogs.saveAnswers = {path};
+    click("Command6");
+    ASSERT_EQ(dialogs.stops.size(), 1u);
+    EXPECT_TRUE(dialogs.stops[0].text.contains(path)) << dialogs.stops[0].text.toStdString();
+    EXPECT_TRUE(dialogs.stops[0].text.contains("No such file"))
+        << dialogs.stops[0].text.toStdString();
+    EXPECT_EQ(frames.count(), 2u);
+}
+
+TEST_F(SpiWindow, ExitEndsWithoutTheUnloadHandler) {
+    load();
+    holdFrame({1});
+    click("Command5");
+    EXPECT_EQ(exits, 1);
+    EXPECT_EQ(port.shutdownCalls(), 0);
+}

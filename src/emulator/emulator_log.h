@@ -1,0 +1,54 @@
+// What the emulated module saw and did: every exchange (register writes, read requests with their
+// replies, commands, frames sent, bytes it could make no sense of) and every line event of the
+// serial peer. Kept in memory for tests and, with --log, appended to a file line by line.
+// Safe to use from several threads: the serial peer and the socket server run on their own.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace emulator {
+
+enum class LogKind {
+    RegisterWrite,  // bytes: register number, then the value bytes as received
+    ReadRequest,    // bytes: request byte, then the reply bytes queued for it
+    Command,        // bytes: the command byte
+    FrameSent,      // bytes: none; text: frame number and length. Logged when the last bit is out
+    Ignored,        // bytes: whatever made no sense (unknown first byte, a cut-short byte)
+    Line,           // serial line events: speed changes, garbled traffic
+};
+
+struct LogEntry {
+    LogKind kind;
+    std::vector<std::uint8_t> bytes;
+    std::string text;
+};
+
+class EmulatorLog {
+  public:
+    // Appends every later entry to `path`; false (and `error` set) when it cannot be opened.
+    bool openFile(const std::string& path, std::string& error);
+
+    void record(LogKind kind, std::vector<std::uint8_t> bytes, std::string text);
+
+    std::vector<LogEntry> entries() const;
+    std::vector<LogEntry> entriesOf(LogKind kind) const;
+    void clear();
+
+    // The in-memory record keeps the most recent entries only, so a long-running emulator in a
+    // capture cycle does not grow without bound; the file keeps everything.
+    static constexpr std::size_t kMemoryLimit = 20000;
+
+  private:
+    mutable std::mutex mutex_;
+    std::deque<LogEntry> entries_;
+    std::ofstream file_;
+};
+
+const char* logKindName(LogKind kind);
+
+}  // namespace emulator

@@ -1,0 +1,226 @@
+#include "emulator/serial_peer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/eventfd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "emulator/pty_line_speed.h"
+#include "emulator/uart_line.h"
+
+namespace emulator {
+
+namespace {
+
+constexpr std::size_t kReadChunk = 256;
+// Bytes written in one go when the peer has fallen behind its pacing (a late wake-up): enough to
+// catch up within a few turns, small enough to keep the pacing visible at the PC.
+constexpr std::size_t kMaxBurst = 64;
+
+std::string systemError(const char* what) {
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%02X ", b);
+        text += hex;
+    }
+    if (!text.empty()) {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::chrono::steady_clock::duration byteTime(std::uint32_t baud) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+               std::chrono::seconds(kLineBitsPerByte)) /
+           baud;
+}
+
+// Without anything to send the peer still looks at the module now and then, so a reply queued by
+// another thread (a test, an inspection tool) goes out without waiting for the PC's next byte.
+constexpr int kIdlePollMs = 20;
+
+}  // namespace
+
+SerialPeer::SerialPeer(CameraModule& module, EmulatorLog& log) : module_(module), log_(log) {}
+
+SerialPeer::~SerialPeer() {
+    stop();
+}
+
+std::optional<std::string> SerialPeer::start(const std::string& linkPath, std::string& error) {
+    if (running()) {
+        error = "already serving";
+        return std::nullopt;
+    }
+    char slaveName[256] = {};
+    if (openpty(&masterFd_, &slaveFd_, slaveName, nullptr, nullptr) != 0) {
+        error = systemError("openpty");
+        return std::nullopt;
+    }
+    fcntl(masterFd_, F_SETFL, fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
+    fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
+    fcntl(slaveFd_, F_SETFD, FD_CLOEXEC);
+    if (!makeRawLine(slaveFd_, module_.lineBaud())) {
+        error = systemError("setting the pseudo-terminal raw");
+        closeAll();
+        return std::nullopt;
+    }
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        error = systemError("eventfd");
+        closeAll();
+        return std::nullopt;
+    }
+    if (!linkPath.empty()) {
+        struct stat existing {};
+        if (lstat(linkPath.c_str(), &existing) == 0) {
+            if (!S_ISLNK(existing.st_mode)) {
+                error = linkPath + " exists and is not a symbolic link";
+                closeAll();
+                return std::nullopt;
+            }
+            unlink(linkPath.c_str());
+        }
+        if (symlink(slaveName, linkPath.c_str()) != 0) {
+            error = systemError(("symlink " + linkPath).c_str());
+            closeAll();
+            return std::nullopt;
+        }
+        linkPath_ = linkPath;
+    }
+    stopping_ = false;
+    lastPcBaud_ = pcBaud();
+    log_.record(LogKind::Line, {},
+                std::string("serving ") + slaveName +
+                    (linkPath_.empty() ? "" : " at " + linkPath_) + ", module at " +
+                    std::to_string(module_.lineBaud()) + " baud");
+    thread_ = std::thread([this] { serve(); });
+    return std::string(slaveName);
+}
+
+void SerialPeer::stop() {
+    if (thread_.joinable()) {
+        stopping_ = true;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
+        thread_.join();
+    }
+    closeAll();
+}
+
+void SerialPeer::closeAll() {
+    for (int* fd : {&masterFd_, &slaveFd_, &wakeFd_}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+    if (!linkPath_.empty()) {
+        unlink(linkPath_.c_str());
+        linkPath_.clear();
+    }
+}
+
+void SerialPeer::serve() {
+    while (!stopping_) {
+        int timeoutMs = kIdlePollMs;
+        if (sending_ || module_.hasOutgoing()) {
+            if (!sending_) {
+                // The first byte is on the PC's side once its ten bits have crossed the line.
+                sending_ = true;
+                nextByteDue_ = Clock::now() + byteTime(module_.lineBaud());
+            }
+            const auto wait =
+                std::chrono::ceil<std::chrono::milliseconds>(nextByteDue_ - Clock::now());
+            timeoutMs = static_cast<int>(std::max<std::int64_t>(0, wait.count()));
+        }
+        pollfd fds[] = {{masterFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+            log_.record(LogKind::Line, {}, systemError("poll"));
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            receiveFromPc();
+        }
+        if (sending_) {
+            sendDueBytes();
+        }
+    }
+}
+
+std::uint32_t SerialPeer::pcBaud() {
+    const std::uint32_t baud = ptySlaveBaud(masterFd_).value_or(0);
+    if (baud != lastPcBaud_) {
+        log_.record(LogKind::Line, {}, "PC line speed " + std::to_string(baud));
+        lastPcBaud_ = baud;
+    }
+    return baud;
+}
+
+void SerialPeer::receiveFromPc() {
+    std::uint8_t buffer[kReadChunk];
+    const ssize_t n = read(masterFd_, buffer, sizeof buffer);
+    if (n <= 0) {
+        return;  // EAGAIN, or nobody has the slave open: nothing to take
+    }
+    std::vector<std::uint8_t> bytes(buffer, buffer + n);
+    const std::uint32_t pc = pcBaud();
+    const std::uint32_t own = module_.lineBaud();
+    if (pc != own) {
+        std::vector<std::uint8_t> heard = receiveAtOtherSpeed(bytes, pc, own);
+        log_.record(LogKind::Line, bytes,
+                    "sent at " + std::to_string(pc) + " baud, heard at " + std::to_string(own) +
+                        " as [" + hexBytes(heard) + "]");
+        bytes = std::move(heard);
+    }
+    for (std::uint8_t b : bytes) {
+        module_.receive(b);
+    }
+}
+
+void SerialPeer::sendDueBytes() {
+    const auto now = Clock::now();
+    std::vector<std::uint8_t> due;
+    while (now >= nextByteDue_ && due.size() < kMaxBurst) {
+        if (!module_.hasOutgoing()) {
+            break;
+        }
+        due.push_back(module_.takeOutgoing().value);
+        module_.outgoingByteFinished();
+        nextByteDue_ += byteTime(module_.lineBaud());
+    }
+    if (!module_.hasOutgoing() && now >= nextByteDue_) {
+        sending_ = false;
+    }
+    if (due.empty()) {
+        return;
+    }
+    const std::uint32_t pc = pcBaud();
+    const std::uint32_t own = module_.lineBaud();
+    if (pc != own) {
+        due = receiveAtOtherSpeed(due, own, pc);
+    }
+    if (due.empty()) {
+        return;
+    }
+    const ssize_t written = write(masterFd_, due.data(), due.size());
+    if (written < static_cast<ssize_t>(due.size())) {
+        // A line without handshaking: what the PC does not take in time is lost.
+        log_.record(
+            LogKind::Line, {},
+            std::to_string(due.size() - static_cast<std::size_t>(std::max<ssize_t>(0, written))) +
+                " bytes lost: the PC is not reading");
+    }
+}
+
+}  // namespace emulator

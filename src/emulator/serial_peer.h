@@ -1,0 +1,65 @@
+// The module's serial port, served on the master side of a pseudo-terminal: the PC program opens
+// the slave side as its serial port. Runs on a thread of its own, so a window in the same process
+// (comtrak --emulator) keeps its loop free.
+//
+// What comes in is parsed by the module; what the module has to send (replies, a frame) goes out
+// paced at the module's line speed, 10 bits per byte, each byte written when its last bit would
+// have left the wire. The PC's speed is read from the pseudo-terminal; when it differs from the
+// module's, bytes in both directions are received as a UART at the wrong speed would receive them.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "emulator/camera_module.h"
+#include "emulator/emulator_log.h"
+
+namespace emulator {
+
+class SerialPeer {
+  public:
+    // The peer serves `module`; the module may be inspected from other threads meanwhile.
+    SerialPeer(CameraModule& module, EmulatorLog& log);
+    ~SerialPeer();
+    SerialPeer(const SerialPeer&) = delete;
+    SerialPeer& operator=(const SerialPeer&) = delete;
+
+    // Makes the pseudo-terminal, puts a symbolic link to its slave at `linkPath` (none when empty;
+    // an old symbolic link there is replaced, anything else is an error) and starts serving.
+    // Returns the slave's device path, or nullopt with `error` saying why.
+    std::optional<std::string> start(const std::string& linkPath, std::string& error);
+
+    // Stops serving, closes the pseudo-terminal and removes the link. Safe to call twice.
+    void stop();
+
+    bool running() const { return thread_.joinable(); }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void serve();
+    void receiveFromPc();
+    void sendDueBytes();
+    std::uint32_t pcBaud();
+    void closeAll();
+
+    CameraModule& module_;
+    EmulatorLog& log_;
+    int masterFd_ = -1;
+    int slaveFd_ = -1;  // held open so the master never sees a hang-up when the PC closes
+    int wakeFd_ = -1;
+    std::string linkPath_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+
+    std::uint32_t lastPcBaud_ = 0;
+    bool sending_ = false;
+    Clock::time_point nextByteDue_{};
+};
+
+}  // namespace emulator

@@ -1,0 +1,233 @@
+// The serial peer on a real pseudo-terminal, with the PC side opened by plain termios as a serial
+// program would open it.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QTemporaryDir>
+#include <chrono>
+#include <thread>
+
+#include "emulator/serial_peer.h"
+#include "emulator/uart_line.h"
+#include "emulator_test_support.h"
+#include "protocol/registers.h"
+
+namespace emulator {
+namespace {
+
+using namespace std::chrono_literals;
+using protocol::Register;
+using Clock = std::chrono::steady_clock;
+
+speed_t speedConstant(std::uint32_t baud) {
+    switch (baud) {
+        case 2400:
+            return B2400;
+        case 9600:
+            return B9600;
+        case 57600:
+            return B57600;
+        case 115200:
+            return B115200;
+        default:
+            ADD_FAILURE() << "no constant for " << baud;
+            return B0;
+    }
+}
+
+// The PC's end of the line: the slave device, raw, at a chosen speed.
+class PcSerialPort {
+  public:
+    explicit PcSerialPort(const std::string& path) {
+        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(fd_, 0) << path;
+        setBaud(2400);
+    }
+    ~PcSerialPort() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    void setBaud(std::uint32_t baud) {
+        termios t{};
+        tcgetattr(fd_, &t);
+        cfmakeraw(&t);
+        cfsetspeed(&t, speedConstant(baud));
+        ASSERT_EQ(tcsetattr(fd_, TCSANOW, &t), 0);
+    }
+    void send(std::vector<std::uint8_t> bytes) {
+        ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Reads until `count` bytes came or `limit` passed.
+    std::vector<std::uint8_t> receive(std::size_t count, std::chrono::milliseconds limit = 3s) {
+        std::vector<std::uint8_t> got;
+        const auto end = Clock::now() + limit;
+        while (got.size() < count && Clock::now() < end) {
+            pollfd p{fd_, POLLIN, 0};
+            poll(&p, 1, 10);
+            std::uint8_t buffer[4096];
+            const ssize_t n = read(fd_, buffer, std::min(sizeof buffer, count - got.size()));
+            if (n > 0) {
+                got.insert(got.end(), buffer, buffer + n);
+            }
+        }
+        return got;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+// Waits for something another thread does, without a fixed sleep.
+template <typename Condition>
+bool eventually(Condition condition, std::chrono::milliseconds limit = 2s) {
+    const auto end = Clock::now() + limit;
+    while (!condition()) {
+        if (Clock::now() > end) {
+            return false;
+        }
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+class SerialBench : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string error;
+        const auto path = peer.start(dir.filePath("link").toStdString(), error);
+        ASSERT_TRUE(path.has_value()) << error;
+        slavePath = *path;
+        pc = std::make_unique<PcSerialPort>(slavePath);
+    }
+
+    // Write the speed register at the speed in force, then follow on the PC side.
+    void switchSpeed(std::uint8_t code, std::uint32_t baud) {
+        pc->send({protocol::registerNumber(Register::Speed), code});
+        ASSERT_TRUE(eventually([&] { return module.lineBaud() == baud; }));
+        pc->setBaud(baud);
+    }
+
+    QTemporaryDir dir;
+    EmulatorLog log;
+    testing::ManualClock clock;
+    CameraModule module{log, testing::optionsWith(clock)};
+    SerialPeer peer{module, log};
+    std::string slavePath;
+    std::unique_ptr<PcSerialPort> pc;
+};
+
+TEST_F(SerialBench, RegisterWritesAndQueriesRoundTrip) {
+    pc->send({protocol::registerNumber(Register::Brightness), 60});
+    pc->send({protocol::registerNumber(Register::FrameHeight), 1, 32});
+    pc->send({protocol::requestByte(Register::Brightness)});
+    EXPECT_EQ(pc->receive(1), (std::vector<std::uint8_t>{60}));
+    pc->send({protocol::requestByte(Register::FrameHeight)});
+    EXPECT_EQ(pc->receive(2), (std::vector<std::uint8_t>{1, 32}));
+    EXPECT_EQ(module.registerValue(Register::FrameHeight), 288);
+    EXPECT_EQ(testing::entriesWithBytes(log, LogKind::RegisterWrite, {19, 60}).size(), 1u);
+    // Nothing more than the replies came back.
+    EXPECT_TRUE(pc->receive(1, 100ms).empty());
+}
+
+TEST_F(SerialBench, AFrameArrivesCompleteAndNoSoonerThanItsLineTime) {
+    switchSpeed(11, 115200);
+    pc->send({protocol::registerNumber(Register::FrameWidth), 0, 48});
+    pc->send({protocol::registerNumber(Register::FrameHeight), 0, 32});
+    pc->send({protocol::command::kTestModeOn, protocol::command::kCapture});
+    ASSERT_TRUE(eventually([&] { return module.framesCaptured() == 1; }));
+    const std::vector<std::uint8_t> frame = module.currentFrame();
+
+    const auto sent = Clock::now();
+    pc->send({protocol::command::kFrameRead});
+    const std::vector<std::uint8_t> received = pc->receive(frame.size());
+    const auto elapsed = Clock::now() - sent;
+
+    EXPECT_EQ(received, frame);
+    const auto lineTime = std::chrono::microseconds(frame.size() * 10 * 1'000'000 / 115200);
+    EXPECT_GE(elapsed, lineTime);
+    QImage image;
+    EXPECT_TRUE(image.loadFromData(received.data(), static_cast<int>(received.size())));
+    EXPECT_EQ(image.size(), QSize(48, 32));
+    EXPECT_TRUE(eventually([&] { return log.entriesOf(LogKind::FrameSent).size() == 1; }));
+}
+
+TEST_F(SerialBench, APcAtAnotherSpeedIsMisheardAndMishears) {
+    pc->setBaud(9600);
+    pc->send({protocol::registerNumber(Register::Brightness), 60});
+    ASSERT_TRUE(eventually([&] {
+        for (const LogEntry& e : log.entriesOf(LogKind::Line)) {
+            if (e.bytes == std::vector<std::uint8_t>{19, 60}) {
+                return true;
+            }
+        }
+        return false;
+    }));
+    EXPECT_NE(module.registerValue(Register::Brightness), 60);
+
+    // The other way: the module answers at 2400 to a PC listening at 9600.
+    module.receive(protocol::requestByte(Register::Red));
+    const std::vector<std::uint8_t> heard = pc->receive(1, 500ms);
+    const std::uint8_t reply[] = {128};
+    EXPECT_FALSE(heard.empty());
+    EXPECT_NE(heard, (std::vector<std::uint8_t>{128}));
+    EXPECT_EQ(heard, receiveAtOtherSpeed(reply, 2400, 9600));
+}
+
+TEST_F(SerialBench, ResetReturnsTheModuleTo2400) {
+    switchSpeed(10, 57600);
+    pc->send({protocol::command::kReset});
+    ASSERT_TRUE(eventually([&] { return module.lineBaud() == 2400; }));
+    pc->setBaud(2400);
+    pc->send({protocol::requestByte(Register::Speed)});
+    EXPECT_EQ(pc->receive(1), (std::vector<std::uint8_t>{2}));
+}
+
+TEST_F(SerialBench, ThePcMayCloseAndReopenThePortAndTheLinkGoesWithTheEmulator) {
+    const std::string link = dir.filePath("link").toStdString();
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), slavePath);
+
+    pc.reset();
+    pc = std::make_unique<PcSerialPort>(link);
+    pc->send({protocol::requestByte(Register::Green)});
+    EXPECT_EQ(pc->receive(1), (std::vector<std::uint8_t>{128}));
+
+    peer.stop();
+    struct stat st {};
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "link removed";
+}
+
+TEST(SerialPeerStart, RefusesToReplaceAFileThatIsNoLink) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("occupied").toStdString();
+    close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+    EmulatorLog log;
+    CameraModule module(log);
+    SerialPeer peer(module, log);
+    std::string error;
+    EXPECT_FALSE(peer.start(path, error).has_value());
+    EXPECT_NE(error.find("not a symbolic link"), std::string::npos);
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << "the file is left alone";
+}
+
+TEST(UartLine, EqualSpeedsPassEveryByteAndOthersGarble) {
+    std::vector<std::uint8_t> all(256);
+    for (int i = 0; i < 256; ++i) {
+        all[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    }
+    EXPECT_EQ(receiveAtOtherSpeed(all, 9600, 9600), all);
+    EXPECT_NE(receiveAtOtherSpeed(all, 9600, 2400), all);
+    EXPECT_NE(receiveAtOtherSpeed(all, 2400, 9600), all);
+}
+
+}  // namespace
+}  // namespace emulator

@@ -1,0 +1,417 @@
+// The ppdev and direct back-ends under faked system calls (no port is touched), the ppdev
+// address -> device mapping on a fake /proc and /dev tree, and the --port-io choice.
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <vector>
+
+#include "lpt/direct_port.h"
+#include "lpt/port_io_factory.h"
+#include "lpt/ppdev_port.h"
+#include "lpt/socket_port.h"
+
+namespace lpt {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+// A fake system tree in a temporary folder: proc/parportN/base-addr and dev/parportN.
+class FakeParportTree {
+  public:
+    FakeParportTree() : root_(dir_.path().toStdString()) {
+        fs::create_directories(paths().procRoot);
+        fs::create_directories(paths().devDir);
+        // The kernel also keeps a "default" folder here; it is not a port.
+        fs::create_directories(paths().procRoot / "default");
+    }
+
+    ParportPaths paths() const { return {root_ / "proc", root_ / "dev"}; }
+
+    void listPort(const std::string& name, const std::string& baseAddrText) {
+        fs::create_directories(paths().procRoot / name);
+        std::ofstream(paths().procRoot / name / "base-addr") << baseAddrText;
+    }
+    // A plain file where the device should be: it opens, but no ioctl works on it.
+    void addDeviceFile(const std::string& name) { std::ofstream(paths().devDir / name) << ""; }
+    fs::path device(const std::string& name) const { return paths().devDir / name; }
+
+  private:
+    QTemporaryDir dir_;
+    fs::path root_;
+};
+
+TEST(ParportMapping, FollowsTheBaseAddressesTheKernelLists) {
+    FakeParportTree tree;
+    tree.listPort("parport0", "632\t1656\n");  // LPT2's address listed first
+    tree.listPort("parport1", "888\t1912\n");
+
+    EXPECT_EQ(parportDeviceFor(0x378, tree.paths()), tree.device("parport1"));
+    EXPECT_EQ(parportDeviceFor(0x278, tree.paths()), tree.device("parport0"));
+}
+
+TEST(ParportMapping, FallsBackToTheUsualNumberingForUnlistedPorts) {
+    FakeParportTree tree;
+    tree.listPort("parport0", "53248\t53256\n");  // a PCI card, not at a classic address
+    tree.listPort("parport7", "garbage\n");
+
+    EXPECT_EQ(parportDeviceFor(0x378, tree.paths()), tree.device("parport0"));
+    EXPECT_EQ(parportDeviceFor(0x278, tree.paths()), tree.device("parport1"));
+    EXPECT_EQ(parportDeviceFor(0x3BC, tree.paths()), fs::path{});
+}
+
+TEST(ParportMapping, WorksWithoutAnyProcTree) {
+    const ParportPaths paths{"/nonexistent/proc/parport", "/dev"};
+    EXPECT_EQ(parportDeviceFor(0x378, paths), fs::path("/dev/parport0"));
+    EXPECT_EQ(parportDeviceFor(0x278, paths), fs::path("/dev/parport1"));
+}
+
+TEST(ParportFailureText, TellsTheOperatorWhatToDo) {
+    const fs::path device = "/dev/parport0";
+    for (int error : {EACCES, EPERM}) {
+        const std::string text = parportFailureText("open", device, error);
+        EXPECT_THAT(text, HasSubstr("/dev/parport0"));
+        EXPECT_THAT(text, HasSubstr(std::strerror(error)));
+        EXPECT_THAT(text, HasSubstr("'lp' group"));
+    }
+    EXPECT_THAT(parportFailureText("open", device, ENOENT), HasSubstr("no such parallel port"));
+    EXPECT_THAT(parportFailureText("claim", device, EIO),
+                ::testing::StartsWith("cannot claim /dev/parport0: "));
+}
+
+// With the real system calls on the fake tree: the start fails for the device the mapping
+// chose, with the system's reason, and the port then goes on quietly.
+TEST(PpdevPortStart, MissingDeviceIsAFailedStartNamingIt) {
+    FakeParportTree tree;
+    tree.listPort("parport3", "888\n");
+    PpdevPort port(tree.paths());
+
+    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_THAT(port.failureReason(), HasSubstr(tree.device("parport3").string()));
+    EXPECT_THAT(port.failureReason(), HasSubstr("no such parallel port"));
+    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+}
+
+TEST(PpdevPortStart, DeviceThatCannotBeClaimedIsAFailedStart) {
+    FakeParportTree tree;
+    tree.addDeviceFile("parport0");
+    PpdevPort port(tree.paths());
+
+    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_THAT(port.failureReason(),
+                HasSubstr("cannot claim " + tree.device("parport0").string()));
+    EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(ENOTTY)));
+    std::uint32_t status = 7;
+    EXPECT_FALSE(port.GetPortVal(0x379, status, 1));
+    EXPECT_EQ(status, 0u);
+}
+
+// Stands in for open/ioctl/close and keeps every call, so a test sees which device each
+// register access went to.
+class FakePpdevSystem {
+  public:
+    struct Ioctl {
+        std::string device;
+        unsigned long request;
+        int value;  // the byte written or answered; -1 for claim/release
+        friend bool operator==(const Ioctl&, const Ioctl&) = default;
+    };
+
+    PpdevCalls calls() {
+        return {[this](const char* path, int) { return open(path); },
+                [this](int fd, unsigned long request, void* argument) {
+                    return ioctl(fd, request, argument);
+                },
+                [this](int fd) {
+                    closed.push_back(openFiles_.at(fd));
+                    openFiles_.erase(fd);
+                    return 0;
+                }};
+    }
+
+    std::map<std::string, int> openErrors;   // device name -> errno of its open
+    std::map<std::string, int> ioctlErrors;  // device name -> errno of every data access
+    std::uint8_t status = 0;
+    std::vector<std::string> opened;
+    std::vector<std::string> closed;
+    std::vector<Ioctl> ioctls;
+
+  private:
+    int open(const char* path) {
+        const std::string name = fs::path(path).filename().string();
+        opened.push_back(name);
+        if (auto error = openErrors.find(name); error != openErrors.end()) {
+            errno = error->second;
+            return -1;
+        }
+        openFiles_[nextFd_] = name;
+        return nextFd_++;
+    }
+
+    int ioctl(int fd, unsigned long request, void* argument) {
+        const std::string& name = openFiles_.at(fd);
+        auto* byte = static_cast<unsigned char*>(argument);
+        const bool dataAccess = request == PPWDATA || request == PPRSTATUS;
+        if (auto error = ioctlErrors.find(name); dataAccess && error != ioctlErrors.end()) {
+            ioctls.push_back({name, request, -1});
+            errno = error->second;
+            return -1;
+        }
+        if (request == PPRSTATUS) {
+            *byte = status;
+        }
+        ioctls.push_back({name, request, dataAccess ? *byte : -1});
+        return 0;
+    }
+
+    std::map<int, std::string> openFiles_;
+    int nextFd_ = 10;
+};
+
+class PpdevPortAccess : public ::testing::Test {
+  protected:
+    PpdevPortAccess() {
+        tree_.listPort("parport0", "888\n");
+        tree_.listPort("parport1", "632\n");
+    }
+    using Ioctl = FakePpdevSystem::Ioctl;
+
+    FakeParportTree tree_;
+    FakePpdevSystem system_;
+    PpdevPort port_{tree_.paths(), system_.calls()};
+};
+
+TEST_F(PpdevPortAccess, DataWritesAndStatusReadsGoToTheMappedDevice) {
+    system_.status = 0xA0;
+    ASSERT_TRUE(port_.InitializeWinIo()) << port_.failureReason();
+    EXPECT_THAT(system_.opened, ElementsAre("parport0"));  // LPT2 waits for its first use
+
+    std::uint32_t status = 0;
+    EXPECT_TRUE(port_.SetPortVal(0x378, 0xF8, 1));
+    EXPECT_TRUE(port_.GetPortVal(0x379, status, 1));
+    EXPECT_EQ(status, 0xA0u);
+    EXPECT_TRUE(port_.SetPortVal(0x278, 0xFB, 1));
+    port_.ShutdownWinIo();
+
+    EXPECT_THAT(system_.ioctls,
+                ElementsAre(Ioctl{"parport0", PPCLAIM, -1}, Ioctl{"parport0", PPWDATA, 0xF8},
+                            Ioctl{"parport0", PPRSTATUS, 0xA0}, Ioctl{"parport1", PPCLAIM, -1},
+                            Ioctl{"parport1", PPWDATA, 0xFB}, Ioctl{"parport0", PPRELEASE, -1},
+                            Ioctl{"parport1", PPRELEASE, -1}));
+    EXPECT_THAT(system_.closed, ElementsAre("parport0", "parport1"));
+}
+
+TEST_F(PpdevPortAccess, OnlyDataWritesAndStatusReadsOfAKnownPortAreServed) {
+    ASSERT_TRUE(port_.InitializeWinIo());
+    const std::size_t afterStart = system_.ioctls.size();
+
+    std::uint32_t value = 0;
+    EXPECT_FALSE(port_.SetPortVal(0x379, 0xF8, 1));  // the status register is read-only
+    EXPECT_FALSE(port_.SetPortVal(0x37A, 0xF8, 1));  // the control register stays alone
+    EXPECT_FALSE(port_.GetPortVal(0x378, value, 1));
+    EXPECT_FALSE(port_.SetPortVal(0x3BC, 0xF8, 1));
+    EXPECT_FALSE(port_.GetPortVal(0x0000, value, 1));
+
+    EXPECT_EQ(system_.ioctls.size(), afterStart);
+    EXPECT_THAT(system_.opened, ElementsAre("parport0"));
+}
+
+TEST_F(PpdevPortAccess, NothingIsTouchedBeforeStartOrAfterStop) {
+    std::uint32_t value = 0;
+    EXPECT_FALSE(port_.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_FALSE(port_.GetPortVal(0x279, value, 1));
+    ASSERT_TRUE(port_.InitializeWinIo());
+    port_.ShutdownWinIo();
+    EXPECT_FALSE(port_.SetPortVal(0x378, 0xFA, 1));
+
+    EXPECT_THAT(system_.opened, ElementsAre("parport0"));
+    EXPECT_THAT(system_.ioctls,
+                ElementsAre(Ioctl{"parport0", PPCLAIM, -1}, Ioctl{"parport0", PPRELEASE, -1}));
+}
+
+TEST_F(PpdevPortAccess, MissingSecondPortIsReportedOnceAndSkippedAfterwards) {
+    system_.openErrors["parport1"] = ENOENT;
+    ASSERT_TRUE(port_.InitializeWinIo());
+
+    ::testing::internal::CaptureStderr();
+    std::uint32_t value = 0;
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_FALSE(port_.SetPortVal(0x278, 0xFA, 1));
+        EXPECT_FALSE(port_.GetPortVal(0x279, value, 1));
+    }
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_THAT(errors, HasSubstr(tree_.device("parport1").string()));
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport1"));  // no retry per access
+    EXPECT_TRUE(port_.SetPortVal(0x378, 0xFA, 1));                     // LPT1 is unaffected
+}
+
+TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
+    ASSERT_TRUE(port_.InitializeWinIo());
+    ASSERT_TRUE(port_.SetPortVal(0x378, 0xF8, 1));
+    system_.ioctlErrors["parport0"] = ENODEV;
+
+    ::testing::internal::CaptureStderr();
+    std::uint32_t value = 0;
+    EXPECT_FALSE(port_.SetPortVal(0x378, 0xF9, 1));
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_FALSE(port_.SetPortVal(0x378, 0xF9, 1));
+        EXPECT_FALSE(port_.GetPortVal(0x379, value, 1));
+    }
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_THAT(errors, HasSubstr(std::strerror(ENODEV)));
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    const auto dataAccesses = std::count_if(system_.ioctls.begin(), system_.ioctls.end(),
+                                            [](const Ioctl& call) { return call.value >= 0; });
+    EXPECT_EQ(dataAccesses, 1);  // only the write before the failure got through
+    EXPECT_THAT(system_.closed, ElementsAre("parport0"));
+}
+
+TEST_F(PpdevPortAccess, AddressesOfOneDeviceShareOneClaim) {
+    // No classic address listed: both fall back, and a card at parport0 may serve LPT1 only.
+    FakeParportTree bare;
+    PpdevPort port(bare.paths(), system_.calls());
+    ASSERT_TRUE(port.InitializeWinIo());
+    EXPECT_TRUE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_TRUE(port.SetPortVal(0x278, 0xFA, 1));
+    port.ShutdownWinIo();
+    EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport1"));
+}
+
+// Direct I/O with the privileged calls faked: the tests check that no in/out instruction is
+// ever issued for an address the kernel did not grant (a real one would kill the process).
+struct FakeDirectIo {
+    static inline std::map<unsigned long, int> permitResult;  // base -> 0 or errno
+    static inline std::vector<std::tuple<unsigned long, unsigned long, int>> permits;
+    static inline std::vector<std::pair<std::uint8_t, std::uint16_t>> outs;
+    static inline std::vector<std::uint16_t> ins;
+
+    static void reset() {
+        permitResult.clear();
+        permits.clear();
+        outs.clear();
+        ins.clear();
+    }
+    static DirectIoCalls calls() {
+        return {
+            [](unsigned long from, unsigned long count, int turnOn) {
+                permits.emplace_back(from, count, turnOn);
+                const int error = turnOn != 0 ? permitResult[from] : 0;
+                errno = error;
+                return error == 0 ? 0 : -1;
+            },
+            [](std::uint8_t value, std::uint16_t address) { outs.emplace_back(value, address); },
+            [](std::uint16_t address) {
+                ins.push_back(address);
+                return std::uint8_t{0x5A};
+            }};
+    }
+};
+
+class DirectPortTest : public ::testing::Test {
+  protected:
+    DirectPortTest() { FakeDirectIo::reset(); }
+    ~DirectPortTest() override { FakeDirectIo::reset(); }
+};
+
+TEST_F(DirectPortTest, RefusedPermissionFailsTheStartAndNoInstructionRuns) {
+    FakeDirectIo::permitResult[0x378] = EPERM;
+    FakeDirectIo::permitResult[0x278] = EPERM;
+    DirectPort port(FakeDirectIo::calls());
+
+    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_THAT(port.failureReason(), HasSubstr("0x378"));
+    EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(EPERM)));
+    EXPECT_THAT(port.failureReason(), HasSubstr("CAP_SYS_RAWIO"));
+
+    std::uint32_t value = 0;
+    for (std::uint16_t address : {0x378, 0x379, 0x278, 0x279}) {
+        EXPECT_FALSE(port.SetPortVal(address, 0xFA, 1));
+        EXPECT_FALSE(port.GetPortVal(address, value, 1));
+    }
+    EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
+    EXPECT_THAT(FakeDirectIo::ins, IsEmpty());
+}
+
+TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
+    FakeDirectIo::permitResult[0x278] = EPERM;
+    DirectPort port(FakeDirectIo::calls());
+    ASSERT_TRUE(port.InitializeWinIo());
+    EXPECT_THAT(port.failureReason(), IsEmpty());
+
+    std::uint32_t status = 0;
+    EXPECT_TRUE(port.SetPortVal(0x378, 0xF9, 1));
+    EXPECT_TRUE(port.GetPortVal(0x379, status, 1));
+    EXPECT_EQ(status, 0x5Au);
+    EXPECT_FALSE(port.SetPortVal(0x278, 0xFA, 1));  // LPT2 refused
+    EXPECT_FALSE(port.SetPortVal(0x37B, 0xFA, 1));  // past the three registers asked for
+    EXPECT_FALSE(port.GetPortVal(0x377, status, 1));
+
+    EXPECT_THAT(FakeDirectIo::outs,
+                ElementsAre(std::pair<std::uint8_t, std::uint16_t>{0xF9, 0x378}));
+    EXPECT_THAT(FakeDirectIo::ins, ElementsAre(0x379));
+}
+
+TEST_F(DirectPortTest, StopDropsThePermissionsAndLaterAccessesAreRefused) {
+    DirectPort port(FakeDirectIo::calls());
+    ASSERT_TRUE(port.InitializeWinIo());
+    port.ShutdownWinIo();
+
+    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
+    using Permit = std::tuple<unsigned long, unsigned long, int>;
+    EXPECT_THAT(FakeDirectIo::permits, ElementsAre(Permit{0x378, 3, 1}, Permit{0x278, 3, 1},
+                                                   Permit{0x378, 3, 0}, Permit{0x278, 3, 0}));
+}
+
+TEST(PortIoChoice, AutoWithoutAParportDeviceFailsToStartWithThatReason) {
+    FakeParportTree tree;
+    PortIoChoice choice = makePortIo("auto", tree.paths());
+
+    ASSERT_NE(choice.port, nullptr);
+    EXPECT_FALSE(choice.port->InitializeWinIo());
+    EXPECT_EQ(
+        choice.port->failureReason(),
+        "no parallel port device (" + (tree.paths().devDir / "parport*").string() + ") found");
+    EXPECT_FALSE(choice.port->SetPortVal(0x378, 0xFA, 1));
+}
+
+TEST(PortIoChoice, EachKnownValueGivesItsBackEnd) {
+    FakeParportTree tree;
+    tree.addDeviceFile("parport2");
+
+    EXPECT_NE(dynamic_cast<PpdevPort*>(makePortIo("auto", tree.paths()).port.get()), nullptr);
+    EXPECT_NE(dynamic_cast<PpdevPort*>(makePortIo("ppdev").port.get()), nullptr);
+    EXPECT_NE(dynamic_cast<DirectPort*>(makePortIo("direct").port.get()), nullptr);
+
+    PortIoChoice socket = makePortIo("unix:/nonexistent/port.sock");
+    ASSERT_NE(dynamic_cast<SocketPort*>(socket.port.get()), nullptr);
+    EXPECT_FALSE(socket.port->InitializeWinIo());
+    EXPECT_THAT(socket.port->failureReason(), HasSubstr("/nonexistent/port.sock"));
+}
+
+TEST(PortIoChoice, UnknownValuesGiveAnErrorAndNoBackEnd) {
+    for (const char* value : {"", "emulator", "PPDEV", "lpt1", "unix:", "unix"}) {
+        PortIoChoice choice = makePortIo(value);
+        EXPECT_EQ(choice.port, nullptr) << value;
+        EXPECT_THAT(choice.error, ::testing::Not(IsEmpty())) << value;
+    }
+    EXPECT_THAT(makePortIo("lpt1").error, HasSubstr("\"lpt1\""));
+}
+
+}  // namespace
+}  // namespace lpt

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up, builds and starts the SPI program's window.
+set -euo pipefail
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$top/scripts/setup.sh"
+"$top/scripts/build.sh" build
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
+    echo "No display to show the window on (DISPLAY is not set): run this in a desktop session, or as 'xvfb-run -a scripts/run.sh'." >&2
+    exit 1
+fi
+exec "$top/build/src/programs/SPI" "$@"

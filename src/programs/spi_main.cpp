@@ -1,0 +1,93 @@
+// SPI: drives the camera module over SPI bit-banged on a PC parallel port.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+#include <memory>
+
+#include "frames/frame_store.h"
+#include "lpt/port_io_factory.h"
+#include "lpt/spi_link.h"
+#include "protocol/exchange_trace.h"
+#include "ui/display_check.h"
+#include "ui/operator_dialogs.h"
+#include "ui/spi_form.h"
+#include "ui/wait.h"
+
+namespace {
+
+constexpr char kProgramName[] = "SPI";
+
+struct Options {
+    QString portIo = QStringLiteral("auto");
+    QString tracePath;
+};
+
+// Reads the command line; exits for --help, --version and a bad option.
+Options parseOptions(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Drives the JPEG camera module over SPI on a PC parallel port."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portIo(
+        QStringLiteral("port-io"),
+        QStringLiteral("Port access: auto, ppdev, direct, unix:PATH (default auto: ppdev when a "
+                       "/dev/parport* device exists)."),
+        QStringLiteral("backend"), QStringLiteral("auto"));
+    const QCommandLineOption trace(QStringLiteral("trace"),
+                                   QStringLiteral("Write one line per exchange with the module to FILE."),
+                                   QStringLiteral("FILE"));
+    parser.addOption(portIo);
+    parser.addOption(trace);
+    parser.process(app);
+    return {parser.value(portIo), parser.value(trace)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(kProgramName);
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    if (ui::onlyAsksForText(argc, argv)) {
+        // --help and --version print and exit without a window, so they work without a display.
+        QCoreApplication textOnly(argc, argv);
+        parseOptions(textOnly);
+        return 0;
+    }
+    if (!ui::displayAvailable()) {
+        std::fprintf(stderr,
+                     "%s: no display to show the window on (DISPLAY is not set); run it in a desktop "
+                     "session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
+                     kProgramName);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    const Options options = parseOptions(app);
+
+    std::unique_ptr<protocol::TraceFile> trace;
+    if (!options.tracePath.isEmpty()) {
+        std::string error;
+        trace = protocol::TraceFile::open(options.tracePath.toStdString(), error);
+        if (!trace) {
+            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", kProgramName,
+                         qPrintable(options.tracePath), error.c_str());
+            return 2;
+        }
+    }
+
+    lpt::PortIoChoice choice = lpt::makePortIo(options.portIo.toStdString());
+    if (!choice.port) {
+        std::fprintf(stderr, "%s: --port-io=%s: %s\n", kProgramName, qPrintable(options.portIo),
+                     choice.error.c_str());
+        return 2;
+    }
+
+    // The program-wide state: one frame store, one link, alive for the whole run.
+    frames::FrameStore frameStore;
+    lpt::SpiLink link(*choice.port, trace.get());
+    ui::QtOperatorDialogs dialogs;
+    ui::SpiForm window(link, frameStore, ui::realClock(), dialogs);
+    window.Form_Load();
+    window.show();
+    return app.exec();
+}

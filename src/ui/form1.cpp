@@ -3,6 +3,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFont>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,8 @@ namespace {
 constexpr int kClientWidthTwips = 9855;
 constexpr int kClientHeightTwips = 7560;
 constexpr std::chrono::seconds kViewWait{1};
+constexpr char kControlFontFamily[] = "Liberation Sans";
+constexpr double kControlFontPoints = 8.25;
 }  // namespace
 
 const QString Form1::kSaveDialogTitle = QStringLiteral("Введите имя файла для сохранения картинки");
@@ -35,6 +38,11 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     setWindowTitle(caption);
     // Positions are fixed: the window has no resize handling.
     setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
+    // The captions were sized for an 8.25-point sans serif; Liberation Sans has the metrics of
+    // the font they were drawn with, so they fit their boxes.
+    QFont controlFont(QString::fromLatin1(kControlFontFamily));
+    controlFont.setPointSizeF(kControlFontPoints);
+    setFont(controlFont);
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName("Picture1");

@@ -1,0 +1,181 @@
+#include "emulator/port_socket_server.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace emulator {
+
+namespace {
+
+constexpr std::uint8_t kWriteTag = 'w';
+constexpr std::uint8_t kReadTag = 'r';
+constexpr std::size_t kWriteLength = 4;
+constexpr std::size_t kReadLength = 3;
+constexpr int kOnePortByte = 1;
+
+std::string systemError(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+std::uint16_t addressOf(const std::vector<std::uint8_t>& message) {
+    return static_cast<std::uint16_t>(message[1] | message[2] << 8);
+}
+
+}  // namespace
+
+PortSocketServer::PortSocketServer(lpt::PortIo& port, EmulatorLog& log) : port_(port), log_(log) {}
+
+PortSocketServer::~PortSocketServer() {
+    stop();
+}
+
+bool PortSocketServer::start(const std::string& path, std::string& error) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof address.sun_path) {
+        error = "socket path must be 1 to " + std::to_string(sizeof address.sun_path - 1) +
+                " characters";
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+
+    struct stat existing {};
+    if (lstat(path.c_str(), &existing) == 0) {
+        if (!S_ISSOCK(existing.st_mode)) {
+            error = path + " exists and is not a socket";
+            return false;
+        }
+        unlink(path.c_str());  // left behind by an emulator that did not end cleanly
+    }
+    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (listenFd_ < 0 || wakeFd_ < 0) {
+        error = systemError("socket");
+        closeAll();
+        return false;
+    }
+    if (bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        error = systemError("bind " + path);
+        closeAll();
+        return false;
+    }
+    path_ = path;
+    if (listen(listenFd_, 1) != 0) {
+        error = systemError("listen " + path);
+        closeAll();
+        return false;
+    }
+    port_.InitializeWinIo();
+    stopping_ = false;
+    log_.record(LogKind::Line, {}, "serving port I/O at " + path_);
+    thread_ = std::thread([this] { serve(); });
+    return true;
+}
+
+void PortSocketServer::stop() {
+    if (thread_.joinable()) {
+        stopping_ = true;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
+        thread_.join();
+        port_.ShutdownWinIo();
+    }
+    closeAll();
+}
+
+void PortSocketServer::closeAll() {
+    for (int* fd : {&listenFd_, &wakeFd_}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
+    }
+    if (!path_.empty()) {
+        unlink(path_.c_str());
+        path_.clear();
+    }
+}
+
+void PortSocketServer::serve() {
+    while (!stopping_) {
+        pollfd fds[] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+            log_.record(LogKind::Line, {}, systemError("poll"));
+            return;
+        }
+        if (fds[0].revents & POLLIN) {
+            const int client = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client >= 0) {
+                log_.record(LogKind::Line, {}, "port I/O client connected");
+                serveClient(client);
+                close(client);
+                log_.record(LogKind::Line, {}, "port I/O client gone");
+            }
+        }
+    }
+}
+
+void PortSocketServer::serveClient(int client) {
+    std::vector<std::uint8_t> pending;
+    while (!stopping_) {
+        pollfd fds[] = {{client, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+            return;
+        }
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            continue;
+        }
+        std::uint8_t buffer[4096];
+        const ssize_t n = recv(client, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            return;
+        }
+        pending.insert(pending.end(), buffer, buffer + n);
+        if (!handleMessages(client, pending)) {
+            return;
+        }
+    }
+}
+
+bool PortSocketServer::handleMessages(int client, std::vector<std::uint8_t>& pending) {
+    std::size_t at = 0;
+    std::vector<std::uint8_t> replies;
+    while (at < pending.size()) {
+        const std::uint8_t tag = pending[at];
+        const std::size_t length = tag == kWriteTag  ? kWriteLength
+                                   : tag == kReadTag ? kReadLength
+                                                     : 0;
+        if (length == 0) {
+            log_.record(LogKind::Ignored, {tag}, "socket: not a port message");
+            ++at;
+            continue;
+        }
+        if (pending.size() - at < length) {
+            break;  // the rest of the message is still on its way
+        }
+        const std::vector<std::uint8_t> message(
+            pending.begin() + static_cast<std::ptrdiff_t>(at),
+            pending.begin() + static_cast<std::ptrdiff_t>(at + length));
+        at += length;
+        if (tag == kWriteTag) {
+            port_.SetPortVal(addressOf(message), message[3], kOnePortByte);
+        } else {
+            std::uint32_t value = 0;
+            port_.GetPortVal(addressOf(message), value, kOnePortByte);
+            replies.push_back(static_cast<std::uint8_t>(value));
+        }
+    }
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
+    // Answers go out together, in order: a client that pipelines reads gets them in one write.
+    return replies.empty() || send(client, replies.data(), replies.size(), MSG_NOSIGNAL) ==
+                                  static_cast<ssize_t>(replies.size());
+}
+
+}  // namespace emulator

@@ -1,0 +1,181 @@
+// The port I/O socket server: the byte protocol on the wire, and the PC's own socket back-end and
+// SPI link talking to the emulated module through it.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <chrono>
+#include <thread>
+
+#include "emulator/port_socket_server.h"
+#include "emulator_test_support.h"
+#include "lpt/recording_port.h"
+#include "lpt/socket_port.h"
+#include "protocol/registers.h"
+
+namespace emulator {
+namespace {
+
+using protocol::Register;
+
+// A client speaking the protocol by hand.
+class RawClient {
+  public:
+    explicit RawClient(const std::string& path) {
+        fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    }
+    ~RawClient() { close(fd_); }
+    bool connected() const { return connected_; }
+    void send(std::vector<std::uint8_t> bytes) {
+        ASSERT_EQ(::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+    std::vector<std::uint8_t> receive(std::size_t count) {
+        std::vector<std::uint8_t> got(count);
+        std::size_t have = 0;
+        timeval limit{2, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        while (have < count) {
+            const ssize_t n = recv(fd_, got.data() + have, count - have, 0);
+            if (n <= 0) {
+                break;
+            }
+            have += static_cast<std::size_t>(n);
+        }
+        got.resize(have);
+        return got;
+    }
+
+  private:
+    int fd_ = -1;
+    bool connected_ = false;
+};
+
+class SocketBench : public ::testing::Test {
+  protected:
+    std::string path() const { return dir.filePath("port").toStdString(); }
+    QTemporaryDir dir;
+    EmulatorLog log;
+};
+
+TEST_F(SocketBench, MessagesReachThePortExactlyEvenWhenSplitOrRunTogether) {
+    lpt::RecordingPort port;
+    port.queueStatus({0x11, 0x22, 0x33});
+    PortSocketServer server(port, log);
+    std::string error;
+    ASSERT_TRUE(server.start(path(), error)) << error;
+
+    RawClient client(path());
+    ASSERT_TRUE(client.connected());
+    client.send({'w', 0x78});  // a write in two pieces
+    client.send({0x03, 0xFA});
+    // Junk between messages, then two reads and a write in one piece.
+    client.send({'x', 'r', 0x79, 0x03, 'r', 0x79, 0x02, 'w', 0x78, 0x02, 0xFB});
+    EXPECT_EQ(client.receive(2), (std::vector<std::uint8_t>{0x11, 0x22}));
+    client.send({'r', 0x79, 0x03});
+    EXPECT_EQ(client.receive(1), (std::vector<std::uint8_t>{0x33}));
+
+    using lpt::PortAccess;
+    const std::vector<PortAccess> expected{
+        {PortAccess::Kind::Write, 0x378, 0xFA}, {PortAccess::Kind::Read, 0x379, 0x11},
+        {PortAccess::Kind::Read, 0x279, 0x22},  {PortAccess::Kind::Write, 0x278, 0xFB},
+        {PortAccess::Kind::Read, 0x379, 0x33},
+    };
+    EXPECT_EQ(port.accesses(), expected);
+    ASSERT_EQ(log.entriesOf(LogKind::Ignored).size(), 1u);
+    EXPECT_EQ(log.entriesOf(LogKind::Ignored)[0].bytes, (std::vector<std::uint8_t>{'x'}));
+}
+
+TEST_F(SocketBench, ThePcSocketBackEndDrivesTheEmulatedModule) {
+    testing::ManualClock clock;
+    const std::vector<std::uint8_t> frame{0xFF, 0xD8, 0x12, 0xFF, 0xD9};
+    CameraModule module(log, testing::optionsWith(clock, frame));
+    SpiSlave slave(module);
+    EmulatedPort port(slave);
+    PortSocketServer server(port, log);
+    std::string error;
+    ASSERT_TRUE(server.start(path(), error)) << error;
+
+    lpt::SocketPort socketPort(path());
+    lpt::SpiLink link(socketPort);
+    ASSERT_TRUE(link.startPortAccess()) << socketPort.failureReason();
+    link.enterStartState();
+    link.switchMode(3);
+    const std::uint8_t write[] = {protocol::registerNumber(Register::Blue), 200};
+    link.send(write);
+    const std::uint8_t request[] = {protocol::requestByte(Register::Blue)};
+    link.send(request);
+    EXPECT_EQ(link.readOne(), 200);
+    EXPECT_EQ(module.spiMode(), 3);
+
+    const std::uint8_t capture[] = {protocol::command::kCapture};
+    link.send(capture);
+    // Writes are not answered: the status read is what makes sure the server has run them.
+    EXPECT_EQ(link.readStatus() & 0x80, 0);
+    clock.advance(testing::kTestCaptureTime);
+    const std::uint8_t frameRead[] = {protocol::command::kFrameRead};
+    link.send(frameRead);
+    std::vector<std::uint8_t> received;
+    link.setStatusByte(0);
+    while ((link.statusByte() & 0x80) == 0 && received.size() < 65000) {
+        received.push_back(link.read1byteLPTport());
+    }
+    EXPECT_EQ(received, frame);
+    link.stopPortAccess();
+}
+
+TEST_F(SocketBench, ANewClientIsServedAfterTheFirstHangsUpAndStopRemovesThePath) {
+    lpt::RecordingPort port;
+    port.setStatusFallback(0x5A);
+    PortSocketServer server(port, log);
+    std::string error;
+    ASSERT_TRUE(server.start(path(), error)) << error;
+    {
+        RawClient first(path());
+        first.send({'r', 0x79, 0x03});
+        EXPECT_EQ(first.receive(1), (std::vector<std::uint8_t>{0x5A}));
+    }
+    RawClient second(path());
+    second.send({'r', 0x79, 0x03});
+    EXPECT_EQ(second.receive(1), (std::vector<std::uint8_t>{0x5A}));
+
+    server.stop();
+    struct stat st {};
+    EXPECT_NE(lstat(path().c_str(), &st), 0);
+}
+
+TEST_F(SocketBench, AStaleSocketIsReplacedAndAnyOtherFileIsLeftAlone) {
+    lpt::RecordingPort port;
+    {
+        PortSocketServer first(port, log);
+        std::string error;
+        ASSERT_TRUE(first.start(path(), error)) << error;
+        // Leave the socket file behind as a killed emulator would.
+        const std::string kept = path() + ".kept";
+        ASSERT_EQ(link(path().c_str(), kept.c_str()), 0);
+        first.stop();
+        ASSERT_EQ(rename(kept.c_str(), path().c_str()), 0);
+    }
+    PortSocketServer second(port, log);
+    std::string error;
+    EXPECT_TRUE(second.start(path(), error)) << error;
+    second.stop();
+
+    const std::string regular = dir.filePath("regular").toStdString();
+    FILE* f = std::fopen(regular.c_str(), "w");
+    std::fclose(f);
+    PortSocketServer third(port, log);
+    EXPECT_FALSE(third.start(regular, error));
+    EXPECT_NE(error.find("not a socket"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace emulator

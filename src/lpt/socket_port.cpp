@@ -51,7 +51,8 @@ bool SocketPort::InitializeWinIo() {
 
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
-        failureReason_ = "cannot create a socket: " + std::string(std::strerror(errno));
+        const int error = errno;
+        failureReason_ = "cannot create a socket: " + std::string(std::strerror(error));
         return false;
     }
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {

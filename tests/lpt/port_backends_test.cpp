@@ -70,12 +70,9 @@ TEST(ParportMapping, FallsBackToTheUsualNumberingForUnlistedPorts) {
     EXPECT_EQ(parportDeviceFor(0x378, tree.paths()), tree.device("parport0"));
     EXPECT_EQ(parportDeviceFor(0x278, tree.paths()), tree.device("parport1"));
     EXPECT_EQ(parportDeviceFor(0x3BC, tree.paths()), fs::path{});
-}
 
-TEST(ParportMapping, WorksWithoutAnyProcTree) {
-    const ParportPaths paths{"/nonexistent/proc/parport", "/dev"};
-    EXPECT_EQ(parportDeviceFor(0x378, paths), fs::path("/dev/parport0"));
-    EXPECT_EQ(parportDeviceFor(0x278, paths), fs::path("/dev/parport1"));
+    const ParportPaths noProcTree{"/nonexistent/proc/parport", "/dev"};
+    EXPECT_EQ(parportDeviceFor(0x378, noProcTree), fs::path("/dev/parport0"));
 }
 
 TEST(ParportFailureText, TellsTheOperatorWhatToDo) {
@@ -281,15 +278,21 @@ TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
     EXPECT_THAT(system_.closed, ElementsAre("parport0"));
 }
 
-TEST_F(PpdevPortAccess, AddressesOfOneDeviceShareOneClaim) {
-    // No classic address listed: both fall back, and a card at parport0 may serve LPT1 only.
-    FakeParportTree bare;
-    PpdevPort port(bare.paths(), system_.calls());
+TEST_F(PpdevPortAccess, AddressesThatNameOneDeviceShareOneClaim) {
+    // parport0 is listed at LPT2's address and is also LPT1's fallback: a second open and
+    // PPCLAIM of a port this process holds would block for good.
+    FakeParportTree onePort;
+    onePort.listPort("parport0", "632\n");
+    PpdevPort port(onePort.paths(), system_.calls());
     ASSERT_TRUE(port.InitializeWinIo());
-    EXPECT_TRUE(port.SetPortVal(0x378, 0xFA, 1));
     EXPECT_TRUE(port.SetPortVal(0x278, 0xFA, 1));
+    EXPECT_TRUE(port.SetPortVal(0x378, 0xFB, 1));
     port.ShutdownWinIo();
-    EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport1"));
+
+    EXPECT_THAT(system_.opened, ElementsAre("parport0"));
+    EXPECT_THAT(system_.ioctls,
+                ElementsAre(Ioctl{"parport0", PPCLAIM, -1}, Ioctl{"parport0", PPWDATA, 0xFA},
+                            Ioctl{"parport0", PPWDATA, 0xFB}, Ioctl{"parport0", PPRELEASE, -1}));
 }
 
 // Direct I/O with the privileged calls faked: the tests check that no in/out instruction is

@@ -217,12 +217,6 @@ TEST_F(SocketPortTest, NoServerIsAFailedStartNamingThePathAndTheReason) {
     EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
 }
 
-TEST_F(SocketPortTest, TooLongAPathIsAFailedStart) {
-    SocketPort port(std::string(200, 'x'));
-    EXPECT_FALSE(port.InitializeWinIo());
-    EXPECT_THAT(port.failureReason(), HasSubstr("too long"));
-}
-
 // Every way of losing the server: reported once on stderr, then every access is false and
 // reads give 0, without a crash or a SIGPIPE.
 struct LostServerCase {

@@ -1,7 +1,6 @@
 #include "emulator/port_socket_server.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -54,9 +53,11 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         }
         unlink(path.c_str());  // left behind by an emulator that did not end cleanly
     }
+    if (!thread_.prepare(error)) {
+        return false;
+    }
     listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (listenFd_ < 0 || wakeFd_ < 0) {
+    if (listenFd_ < 0) {
         error = systemError("socket");
         closeAll();
         return false;
@@ -73,39 +74,28 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         return false;
     }
     port_.InitializeWinIo();
-    stopping_ = false;
     log_.record(LogKind::Line, {}, "serving port I/O at " + path_);
-    thread_ = std::thread([this] { serve(); });
+    thread_.start([this] { serve(); });
     return true;
 }
 
 void PortSocketServer::stop() {
-    if (thread_.joinable()) {
-        stopping_ = true;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
-        thread_.join();
+    if (thread_.running()) {
+        thread_.stop();
         port_.ShutdownWinIo();
     }
     closeAll();
 }
 
 void PortSocketServer::closeAll() {
-    for (int* fd : {&listenFd_, &wakeFd_}) {
-        if (*fd >= 0) {
-            close(*fd);
-            *fd = -1;
-        }
-    }
-    if (!path_.empty()) {
-        unlink(path_.c_str());
-        path_.clear();
-    }
+    thread_.stop();
+    closeDescriptor(listenFd_);
+    removeMadePath(path_);
 }
 
 void PortSocketServer::serve() {
-    while (!stopping_) {
-        pollfd fds[] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    while (!thread_.stopping()) {
+        pollfd fds[] = {{listenFd_, POLLIN, 0}, {thread_.wakeFd(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0 && errno != EINTR) {
             log_.record(LogKind::Line, {}, systemError("poll"));
             return;
@@ -124,8 +114,8 @@ void PortSocketServer::serve() {
 
 void PortSocketServer::serveClient(int client) {
     std::vector<std::uint8_t> pending;
-    while (!stopping_) {
-        pollfd fds[] = {{client, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+    while (!thread_.stopping()) {
+        pollfd fds[] = {{client, POLLIN, 0}, {thread_.wakeFd(), POLLIN, 0}};
         if (poll(fds, 2, -1) < 0 && errno != EINTR) {
             return;
         }

@@ -7,12 +7,11 @@
 // again at the next 'w' or 'r'.
 #pragma once
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "emulator/emulator_log.h"
+#include "emulator/serving_thread.h"
 #include "lpt/port_io.h"
 
 namespace emulator {
@@ -39,10 +38,8 @@ class PortSocketServer {
     lpt::PortIo& port_;
     EmulatorLog& log_;
     int listenFd_ = -1;
-    int wakeFd_ = -1;
     std::string path_;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
+    ServingThread thread_;
 };
 
 }  // namespace emulator

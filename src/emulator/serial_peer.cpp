@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/eventfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,9 +74,7 @@ std::optional<std::string> SerialPeer::start(const std::string& linkPath, std::s
         closeAll();
         return std::nullopt;
     }
-    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wakeFd_ < 0) {
-        error = systemError("eventfd");
+    if (!thread_.prepare(error)) {
         closeAll();
         return std::nullopt;
     }
@@ -98,41 +95,28 @@ std::optional<std::string> SerialPeer::start(const std::string& linkPath, std::s
         }
         linkPath_ = linkPath;
     }
-    stopping_ = false;
     lastPcBaud_ = pcBaud();
     log_.record(LogKind::Line, {},
                 std::string("serving ") + slaveName +
                     (linkPath_.empty() ? "" : " at " + linkPath_) + ", module at " +
                     std::to_string(module_.lineBaud()) + " baud");
-    thread_ = std::thread([this] { serve(); });
+    thread_.start([this] { serve(); });
     return std::string(slaveName);
 }
 
 void SerialPeer::stop() {
-    if (thread_.joinable()) {
-        stopping_ = true;
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const auto ignored = write(wakeFd_, &one, sizeof one);
-        thread_.join();
-    }
     closeAll();
 }
 
 void SerialPeer::closeAll() {
-    for (int* fd : {&masterFd_, &slaveFd_, &wakeFd_}) {
-        if (*fd >= 0) {
-            close(*fd);
-            *fd = -1;
-        }
-    }
-    if (!linkPath_.empty()) {
-        unlink(linkPath_.c_str());
-        linkPath_.clear();
-    }
+    thread_.stop();
+    closeDescriptor(masterFd_);
+    closeDescriptor(slaveFd_);
+    removeMadePath(linkPath_);
 }
 
 void SerialPeer::serve() {
-    while (!stopping_) {
+    while (!thread_.stopping()) {
         int timeoutMs = kIdlePollMs;
         if (sending_ || module_.hasOutgoing()) {
             if (!sending_) {
@@ -144,7 +128,7 @@ void SerialPeer::serve() {
                 std::chrono::ceil<std::chrono::milliseconds>(nextByteDue_ - Clock::now());
             timeoutMs = static_cast<int>(std::max<std::int64_t>(0, wait.count()));
         }
-        pollfd fds[] = {{masterFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        pollfd fds[] = {{masterFd_, POLLIN, 0}, {thread_.wakeFd(), POLLIN, 0}};
         if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
             log_.record(LogKind::Line, {}, systemError("poll"));
             return;

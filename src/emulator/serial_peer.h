@@ -8,16 +8,15 @@
 // module's, bytes in both directions are received as a UART at the wrong speed would receive them.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "emulator/camera_module.h"
 #include "emulator/emulator_log.h"
+#include "emulator/serving_thread.h"
 
 namespace emulator {
 
@@ -37,7 +36,7 @@ class SerialPeer {
     // Stops serving, closes the pseudo-terminal and removes the link. Safe to call twice.
     void stop();
 
-    bool running() const { return thread_.joinable(); }
+    bool running() const { return thread_.running(); }
 
   private:
     using Clock = std::chrono::steady_clock;
@@ -52,10 +51,8 @@ class SerialPeer {
     EmulatorLog& log_;
     int masterFd_ = -1;
     int slaveFd_ = -1;  // held open so the master never sees a hang-up when the PC closes
-    int wakeFd_ = -1;
     std::string linkPath_;
-    std::thread thread_;
-    std::atomic<bool> stopping_{false};
+    ServingThread thread_;
 
     std::uint32_t lastPcBaud_ = 0;
     bool sending_ = false;

@@ -10,7 +10,7 @@
 namespace lpt {
 
 class PortIo {
-public:
+  public:
     virtual ~PortIo() = default;
 
     // Starts port access. False when it cannot be had; failureReason() then says why

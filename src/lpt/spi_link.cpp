@@ -84,19 +84,21 @@ void SpiLink::send(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::uint8_t> SpiLink::readOne() {
     const std::uint8_t reply = read1byteLPTport();
-    if (trace_ != nullptr) {
-        trace_->record(protocol::Direction::FromModule, std::span(&reply, 1));
-    }
+    recordFromModule(std::span(&reply, 1));
     return reply;
 }
 
 std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::readTwo() {
     std::uint8_t reply[2];
     read2bytesLPTport(reply[0], reply[1]);
-    if (trace_ != nullptr) {
-        trace_->record(protocol::Direction::FromModule, reply);
-    }
+    recordFromModule(reply);
     return std::pair{reply[0], reply[1]};
+}
+
+void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
+    if (trace_ != nullptr && !bytes.empty()) {
+        trace_->record(protocol::Direction::FromModule, bytes);
+    }
 }
 
 void SpiLink::writeData(std::uint8_t value) {

@@ -52,6 +52,10 @@ class SpiLink final : public protocol::ModuleLink {
     std::optional<std::uint8_t> readOne() override;
     std::optional<std::pair<std::uint8_t, std::uint8_t>> readTwo() override;
 
+    // Reports bytes that came in outside readOne/readTwo (a frame download) to the trace.
+    void recordFromModule(std::span<const std::uint8_t> bytes);
+    bool tracing() const { return trace_ != nullptr; }
+
     std::uint16_t portBase() const { return portBase_; }
     const SpiModePatterns& patterns() const { return patterns_; }
     std::uint32_t statusByte() const { return statusByte_; }

@@ -20,6 +20,9 @@ class Clock {
 
     // Waits without processing events: nothing else runs until it returns.
     virtual void waitBlocking(Duration d) = 0;
+
+    // Lets the window process the events pending now, once, and returns.
+    virtual void yieldOnce() = 0;
 };
 
 }  // namespace protocol

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 #include <chrono>
 #include <cstdlib>
 
@@ -44,6 +45,12 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     controlFont.setPointSizeF(kControlFontPoints);
     setFont(controlFont);
 
+    // The load handler starts it once the link is ready; ticks run only from the event loop.
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName("Timer1");
+    Timer1->setInterval(kTimer1IntervalMs);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+
     Picture1 = new QLabel(this);
     Picture1->setObjectName("Picture1");
     Picture1->setGeometry(twipRect(4440, 120, 5295, 4815));
@@ -57,17 +64,28 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     Text4->setObjectName("Text4");
     Text4->setGeometry(twipRect(7200, 5640, 1095, 285));
 
-    connect(
-        addButton("Command14", QStringLiteral("Просмотреть кадр"), twipRect(5160, 6120, 1935, 375)),
-        &QPushButton::clicked, this, [this] { Command14_Click(); });
-    connect(addButton("Command6", QStringLiteral("Записать кадр в файл"),
-                      twipRect(5160, 6600, 1935, 375)),
-            &QPushButton::clicked, this, [this] { Command6_Click(); });
-    connect(
-        addButton("Command8", QStringLiteral("Очистить буфер"), twipRect(7200, 6120, 1935, 375)),
-        &QPushButton::clicked, this, [this] { Command8_Click(); });
-    connect(addButton("Command5", QStringLiteral("Выход"), twipRect(8400, 7080, 1335, 375)),
-            &QPushButton::clicked, this, [this] { Command5_Click(); });
+    // The frame buttons, the same in both windows; each click runs its handler to its end.
+    struct FrameButton {
+        const char* name;
+        const char* caption;
+        QRect geometry;
+        void (Form1::*handler)();
+    };
+    const FrameButton frameButtons[] = {
+        {"Command12", "Сформировать кадр", twipRect(5160, 5160, 1935, 375),
+         &Form1::Command12_Click},
+        {"Command7", "Считать кадр", twipRect(5160, 5640, 1935, 375), &Form1::Command7_Click},
+        {"Command14", "Просмотреть кадр", twipRect(5160, 6120, 1935, 375), &Form1::Command14_Click},
+        {"Command6", "Записать кадр в файл", twipRect(5160, 6600, 1935, 375),
+         &Form1::Command6_Click},
+        {"Command3", "Сброс модуля", twipRect(5160, 7080, 1935, 375), &Form1::Command3_Click},
+        {"Command8", "Очистить буфер", twipRect(7200, 6120, 1935, 375), &Form1::Command8_Click},
+        {"Command5", "Выход", twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click},
+    };
+    for (const FrameButton& b : frameButtons) {
+        connect(addButton(b.name, QString::fromUtf8(b.caption), b.geometry), &QPushButton::clicked,
+                this, [this, handler = b.handler] { (this->*handler)(); });
+    }
 }
 
 QPushButton* Form1::addButton(const char* name, const QString& caption, QRect geometry) {

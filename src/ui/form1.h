@@ -12,6 +12,7 @@
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTimer;
 
 namespace ui {
 
@@ -24,6 +25,14 @@ class Form1 : public QWidget {
     // The window's load and unload handlers; unload runs once, when the close box closes it.
     virtual void Form_Load() = 0;
     virtual void Form_Unload() = 0;
+
+    // The frame buttons whose work depends on the link: "Сформировать кадр", "Считать кадр",
+    // "Сброс модуля".
+    virtual void Command12_Click() = 0;
+    virtual void Command7_Click() = 0;
+    virtual void Command3_Click() = 0;
+    // Every tick of Timer1 (1 ms, running from the end of the load).
+    virtual void Timer1_Timer() = 0;
 
     // "Очистить буфер": count and every byte to 0, "0" shown.
     void Command8_Click();
@@ -46,8 +55,11 @@ class Form1 : public QWidget {
     static const QString kSaveDialogFilter;
     static const QString kSaveFailedTitle;
 
+    static constexpr int kTimer1IntervalMs = 1;
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    bool unloaded() const { return unloaded_; }
 
     QPushButton* addButton(const char* name, const QString& caption, QRect geometry);
     QLabel* addLabel(const char* name, const QString& caption, QRect geometry);
@@ -58,6 +70,7 @@ class Form1 : public QWidget {
 
     QLabel* Picture1;
     QLineEdit* Text4;
+    QTimer* Timer1;
 
   private:
     bool unloaded_ = false;

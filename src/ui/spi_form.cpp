@@ -4,8 +4,13 @@
 #include <QComboBox>
 #include <QFont>
 #include <QLabel>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <QTimer>
+#include <chrono>
 #include <cstdio>
+
+#include "protocol/registers.h"
 
 #include "ui/twips.h"
 
@@ -29,9 +34,53 @@ constexpr int kModeButtonWidthTwips = 495;
 constexpr int kModeButtonHeightTwips = 255;
 }  // namespace
 
+namespace {
+constexpr std::chrono::milliseconds kDownloadEventInterval{2};
+constexpr std::chrono::milliseconds kDownloadCountRepaintInterval{16};  // about 60 Hz
+
+QLabel* makeIndicatorLabel(QWidget* parent) {
+    auto* label = new QLabel(parent);
+    label->setObjectName("Label3");
+    label->setGeometry(twipRect(3720, 6120, 1215, 255));
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+}  // namespace
+
+class SpiForm::WindowProgress final : public lpt::DownloadProgress {
+  public:
+    explicit WindowProgress(SpiForm& form)
+        : form_(form), nextEvents_(form.clock_.now()), nextRepaint_(nextEvents_) {}
+
+    bool byteStored(std::uint32_t count) override {
+        const auto now = form_.clock_.now();
+        if (now >= nextRepaint_) {
+            form_.Text4->setText(QString::number(count));
+            nextRepaint_ = now + kDownloadCountRepaintInterval;
+        }
+        if (now >= nextEvents_) {
+            form_.clock_.yieldOnce();
+            nextEvents_ = form_.clock_.now() + kDownloadEventInterval;
+        }
+        // The window closing stops port access; not one more access after that.
+        return !form_.link_.portAccessStopped();
+    }
+
+  private:
+    SpiForm& form_;
+    protocol::Clock::TimePoint nextEvents_;
+    protocol::Clock::TimePoint nextRepaint_;
+};
+
 SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock& clock,
                  OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, frames, clock, dialogs, parent), link_(link) {
+    : Form1(kCaption, frames, clock, dialogs, parent),
+      link_(link),
+      Label3(makeIndicatorLabel(this)),
+      indicator_(Label3) {
+    addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
     QLabel* heading =
         addLabel("Label6", QStringLiteral("Настройка SPI"), twipRect(120, 120, 2055, 255));
     QFont headingFont = heading->font();
@@ -80,10 +129,58 @@ void SpiForm::Form_Load() {
     }
     frames_.resetCount();
     link_.enterStartState();
+    Timer1->start();
 }
 
 void SpiForm::Form_Unload() {
+    Timer1->stop();
     link_.stopPortAccess();
+}
+
+void SpiForm::sendCommand(std::uint8_t command) {
+    link_.send(std::span(&command, 1));
+}
+
+void SpiForm::Command12_Click() {
+    sendCommand(protocol::command::kCapture);
+}
+
+void SpiForm::Command7_Click() {
+    if (downloading_) {
+        return;
+    }
+    sendCommand(protocol::command::kFrameRead);
+    readFrameLPTport();
+}
+
+void SpiForm::readFrameLPTport() {
+    downloading_ = true;
+    Timer1->stop();
+    indicator_.showBusy();
+    WindowProgress progress(*this);
+    const lpt::DownloadResult result = lpt::downloadFrame(link_, frames_, progress);
+    downloading_ = false;
+    if (result.cancelled) {
+        return;  // the window is gone: no timer, no more port access
+    }
+    showReceivedCount();
+    Timer1->start();
+    indicator_.showReady();
+}
+
+void SpiForm::Command3_Click() {
+    sendCommand(protocol::command::kReset);
+    // Selecting from code runs Option1_Click when the selection changes...
+    modeButtons_[0]->setChecked(true);
+    // ...and the direct call tells the module mode 0 once more, now in mode 0.
+    Option1_Click();
+}
+
+void SpiForm::Timer1_Timer() {
+    if (link_.portAccessStopped()) {
+        return;
+    }
+    indicator_.showReadyFlag((link_.readStatus() & lpt::kReadyBit) != 0);
 }
 
 void SpiForm::Combo1_Click() {

@@ -4,8 +4,10 @@
 
 #include <array>
 
+#include "lpt/frame_download.h"
 #include "lpt/spi_link.h"
 #include "ui/form1.h"
+#include "ui/status_indicator.h"
 
 class QComboBox;
 class QRadioButton;
@@ -32,16 +34,40 @@ class SpiForm final : public Form1 {
     void Option3_Click() { switchMode(2); }
     void Option4_Click() { switchMode(3); }
 
+    // "Сформировать кадр": the capture command, nothing more.
+    void Command12_Click() override;
+    // "Считать кадр": the frame-read command, then at once the download. A click while a
+    // download runs does nothing: the running download goes on.
+    void Command7_Click() override;
+    // "Сброс модуля": the reset command in the mode in force, then mode 0 selected and switched
+    // to, the switch run a second time directly so the module hears mode 0 in mode 0.
+    void Command3_Click() override;
+    // Status poll: one status read, the indicator follows the ready flag.
+    void Timer1_Timer() override;
+
+    // The download: Timer1 off, "BUSY", bytes until the ready flag or the limit, Timer1 on,
+    // "READY".
+    void readFrameLPTport();
+    bool downloading() const { return downloading_; }
+
     static const QString kCaption;
     static const QString kStartFailedTitle;
     static const QString kStartFailedText;
 
   private:
     void switchMode(int mode);
+    void sendCommand(std::uint8_t command);
+
+    // How the window keeps up with a download without slowing it: events every few
+    // milliseconds, the count repainted at display rate, and exact when the download ends.
+    class WindowProgress;
 
     lpt::SpiLink& link_;
     QComboBox* Combo1;
     std::array<QRadioButton*, 4> modeButtons_{};
+    QLabel* Label3;
+    StatusIndicator indicator_;
+    bool downloading_ = false;
 };
 
 }  // namespace ui

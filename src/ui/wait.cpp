@@ -1,5 +1,6 @@
 #include "ui/wait.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <thread>
@@ -29,6 +30,10 @@ void RealClock::waitYielding(Duration d) {
 
 void RealClock::waitBlocking(Duration d) {
     std::this_thread::sleep_for(d);
+}
+
+void RealClock::yieldOnce() {
+    QCoreApplication::processEvents();
 }
 
 protocol::Clock& realClock() {

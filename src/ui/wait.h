@@ -13,6 +13,7 @@ class RealClock final : public protocol::Clock {
     // nothing; it ends on a monotonic clock, so a change of the time of day cannot stretch it.
     void waitYielding(Duration d) override;
     void waitBlocking(Duration d) override;
+    void yieldOnce() override;
 };
 
 // The program's clock, for the window classes that are not handed one.

@@ -10,6 +10,13 @@ void FakeClock::waitYielding(Duration d) {
     now_ += d;
 }
 
+void FakeClock::yieldOnce() {
+    ++yields;
+    if (duringYield) {
+        duringYield();
+    }
+}
+
 void FakeDialogs::showStop(QWidget*, const QString& title, const QString& text) {
     stops.push_back({title, text});
 }

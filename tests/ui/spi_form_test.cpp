@@ -18,6 +18,7 @@
 #include "lpt/recording_port.h"
 #include "support/fakes.h"
 #include "ui/spi_form.h"
+#include "ui/spi_window.h"
 
 using lpt::PortAccess;
 using ::testing::ElementsAre;
@@ -25,63 +26,9 @@ using ::testing::ElementsAreArray;
 using testing_support::FakeClock;
 using testing_support::FakeDialogs;
 
-namespace {
-
-std::vector<std::uint8_t> jpegBytes(int width, int height, QColor colour) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(colour);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG");
-    return {data.begin(), data.end()};
-}
-
-std::vector<std::uint8_t> readFile(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The SPI window on a recording port, loaded as the program loads it.
-class SpiWindow : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        // View copies go to a folder of the test's own, so leftovers can be seen.
-        qputenv("XDG_RUNTIME_DIR", "");
-        qputenv("TMPDIR", tempBase.path().toLocal8Bit());
-        form.setExitAction([this] { ++exits; });
-    }
-    void TearDown() override { qunsetenv("TMPDIR"); }
-
-    void load() {
-        form.Form_Load();
-        port.clear();
-    }
-    template <typename T>
-    T* control(const char* name) {
-        auto* found = form.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-    void click(const char* name) {
-        QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton);
-    }
-    void holdFrame(const std::vector<std::uint8_t>& bytes) {
-        frames.storeAll(bytes);
-        form.showReceivedCount();
-    }
-
-    QTemporaryDir tempBase;
-    lpt::RecordingPort port;
-    lpt::SpiLink link{port};
-    frames::FrameStore frames;
-    FakeClock clock;
-    FakeDialogs dialogs;
-    ui::SpiForm form{link, frames, clock, dialogs};
-    int exits = 0;
-};
-
-}  // namespace
+using spi_window::jpegBytes;
+using spi_window::readFile;
+using spi_window::SpiWindow;
 
 TEST_F(SpiWindow, FailedStartShowsTheStopBoxAndGoesOn) {
     port.setInitializeResult(false, "/dev/parport0: Permission denied (add the user to group lp)");

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include "lpt/frame_download.h"
+#include "lpt/recording_port.h"
+
+using lpt::RecordingPort;
+
+namespace {
+
+constexpr int kReadsPerByte = 8;
+constexpr std::uint8_t kReady = 0x80;
+constexpr std::uint8_t kMiso = 0x20;
+
+// Counts bytes; can stop the download after a given count.
+struct CountingProgress : lpt::DownloadProgress {
+    bool byteStored(std::uint32_t count) override {
+        ++calls;
+        last = count;
+        return count != stopAt;
+    }
+    int calls = 0;
+    std::uint32_t last = 0;
+    std::uint32_t stopAt = 0;
+};
+
+// A module that sends byte k of the frame as (k + 1) & 0xFF and raises the ready flag on the
+// read with index `readyAtRead` (0-based over the whole download).
+struct ScriptedModule {
+    explicit ScriptedModule(RecordingPort& port, std::size_t readyAtRead) {
+        port.setResponder([readyAtRead](std::uint16_t, std::size_t read) -> std::uint8_t {
+            const std::size_t byteIndex = read / kReadsPerByte;
+            const int bit = 7 - static_cast<int>(read % kReadsPerByte);
+            const std::uint8_t value = static_cast<std::uint8_t>(byteIndex + 1);
+            std::uint8_t status = ((value >> bit) & 1) ? kMiso : 0;
+            if (read >= readyAtRead) {
+                status |= kReady;
+            }
+            return status;
+        });
+    }
+};
+
+class Download : public ::testing::Test {
+  protected:
+    RecordingPort port;
+    lpt::SpiLink link{port};
+    frames::FrameStore store;
+    CountingProgress progress;
+};
+
+}  // namespace
+
+TEST_F(Download, FlagAtTheEighthReadOfTheFirstByteStoresOneByte) {
+    ScriptedModule module(port, 7);
+    const auto result = lpt::downloadFrame(link, store, progress);
+    EXPECT_EQ(result.bytesStored, 1u);
+    EXPECT_TRUE(result.stoppedByReadyFlag);
+    EXPECT_EQ(store.count(), 1u);
+    EXPECT_EQ(store.frame()[0], 1);
+    EXPECT_EQ(port.readCount(), 8u);
+    EXPECT_EQ(port.writtenValues().size(), 17u);
+}
+
+TEST_F(Download, OnlyTheFlagOfTheEighthReadCounts) {
+    // Ready shows from the third read of the first byte on: the first byte still completes, and
+    // it is the last one.
+    ScriptedModule module(port, 2);
+    lpt::downloadFrame(link, store, progress);
+    EXPECT_EQ(store.count(), 1u);
+
+    // The flag up on reads 0..6 of a byte but down on its eighth does not stop the download.
+    RecordingPort port2;
+    lpt::SpiLink link2(port2);
+    frames::FrameStore store2;
+    port2.setResponder([](std::uint16_t, std::size_t read) -> std::uint8_t {
+        if (read < 16) {
+            return read % kReadsPerByte == 7 ? 0 : kReady;
+        }
+        return kReady;
+    });
+    lpt::downloadFrame(link2, store2, progress);
+    EXPECT_EQ(store2.count(), 3u);
+}
+
+TEST_F(Download, AppendsAfterTheBytesAlreadyHeld) {
+    std::vector<std::uint8_t> held(100, 0xEE);
+    store.storeAll(held);
+    ScriptedModule module(port, 49 * kReadsPerByte + 7);  // the 50th byte's eighth read
+    lpt::downloadFrame(link, store, progress);
+    EXPECT_EQ(store.count(), 150u);
+    EXPECT_EQ(progress.last, 150u);
+    EXPECT_EQ(progress.calls, 50);
+    EXPECT_EQ(store.frame()[99], 0xEE);
+    EXPECT_EQ(store.frame()[100], 1);
+    EXPECT_EQ(store.frame()[149], 50);
+}
+
+TEST_F(Download, StopsAtTheLimitWithoutAFlag) {
+    ScriptedModule module(port, SIZE_MAX);
+    const auto result = lpt::downloadFrame(link, store, progress);
+    EXPECT_EQ(store.count(), lpt::kDownloadLimit);
+    EXPECT_FALSE(result.stoppedByReadyFlag);
+    EXPECT_EQ(port.readCount(), 65000u * 8);
+    EXPECT_EQ(store.frame()[64999], static_cast<std::uint8_t>(65000));
+}
+
+TEST_F(Download, NothingIsReadAtOrPastTheLimit) {
+    std::vector<std::uint8_t> held(65000, 1);
+    store.storeAll(held);
+    lpt::downloadFrame(link, store, progress);
+    store.storeAll(held);  // a full buffer too
+    lpt::downloadFrame(link, store, progress);
+    EXPECT_TRUE(port.accesses().empty());
+    EXPECT_EQ(progress.calls, 0);
+}
+
+TEST_F(Download, StatusByteIsClearedFirstAndACancelStopsAtOnce) {
+    link.setStatusByte(0xFF);  // a ready flag left by an earlier poll must not stop the download
+    ScriptedModule module(port, SIZE_MAX);
+    progress.stopAt = 10;
+    const auto result = lpt::downloadFrame(link, store, progress);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_EQ(store.count(), 10u);
+    EXPECT_EQ(port.readCount(), 80u);
+}

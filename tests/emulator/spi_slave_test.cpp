@@ -237,3 +237,22 @@ TEST(SpiBadInput, BothPortsReachTheModuleAndOtherAddressesDoNot) {
 
 }  // namespace
 }  // namespace emulator
+
+namespace emulator {
+namespace {
+
+TEST(EmulatedPortTiming, EveryAccessTakesAtLeastTheConfiguredDelay) {
+    EmulatorLog log;
+    CameraModule module(log);
+    SpiSlave slave(module);
+    EmulatedPort::Options options;
+    options.accessDelay = std::chrono::microseconds(200);
+    EmulatedPort port(slave, options);
+    lpt::SpiLink link(port);
+    const auto start = std::chrono::steady_clock::now();
+    link.wrtLPTport(0x5A);  // 17 writes
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 17 * options.accessDelay);
+}
+
+}  // namespace
+}  // namespace emulator

@@ -1,0 +1,96 @@
+// The module's state machine on its own: what it logs, and what reset and a frame read without a
+// capture leave behind.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "emulator_test_support.h"
+#include "protocol/registers.h"
+
+namespace emulator {
+namespace {
+
+using protocol::Register;
+
+void feed(CameraModule& module, std::initializer_list<int> bytes) {
+    for (int b : bytes) {
+        module.receive(static_cast<std::uint8_t>(b));
+    }
+}
+
+std::vector<std::uint8_t> drain(CameraModule& module) {
+    std::vector<std::uint8_t> out;
+    while (module.hasOutgoing()) {
+        out.push_back(module.takeOutgoing().value);
+        module.outgoingByteFinished();
+    }
+    return out;
+}
+
+TEST(CameraModuleLog, TheFileHoldsOneLinePerExchangeWithItsBytes) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("emulator.log");
+    EmulatorLog log;
+    std::string error;
+    ASSERT_TRUE(log.openFile(path.toStdString(), error)) << error;
+    CameraModule module(log);
+    feed(module, {19, 60, 3, 0x99});
+
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].endsWith("write 13 3C : register 19: 120 -> 60"))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("request 03 3C : register 19")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].contains("ignored 99")) << lines[2].toStdString();
+}
+
+TEST(CameraModuleCommands, AFrameReadBeforeAnyCaptureSendsAFreshFrame) {
+    EmulatorLog log;
+    testing::ManualClock clock;
+    CameraModule module(log, testing::optionsWith(clock));
+    feed(module, {protocol::command::kFrameRead});
+    const std::vector<std::uint8_t> sent = drain(module);
+    EXPECT_EQ(module.framesCaptured(), 1u);
+    EXPECT_EQ(sent, module.currentFrame());
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(sent[0], 0xFF);
+    EXPECT_EQ(sent[1], 0xD8);
+}
+
+TEST(CameraModuleCommands, ResetRestoresModeAndSpeedAndDropsWhatWasQueued) {
+    EmulatorLog log;
+    testing::ManualClock clock;
+    CameraModule module(log, testing::optionsWith(clock));
+    feed(module,
+         {18, 2, 17, 11, 160, 19, 250, protocol::command::kCapture, protocol::command::kFrameRead});
+    ASSERT_FALSE(module.ready());
+    // Half a register write is pending when the reset comes: the reset is taken as its value
+    // byte, as a module parsing bytes would; the next reset is a reset.
+    feed(module, {20, protocol::command::kReset});
+    EXPECT_EQ(module.registerValue(Register::Red), protocol::command::kReset);
+    feed(module, {protocol::command::kReset});
+
+    EXPECT_EQ(module.spiMode(), 0);
+    EXPECT_EQ(module.lineBaud(), 2400u);
+    EXPECT_FALSE(module.testMode());
+    EXPECT_EQ(module.registerValue(Register::Brightness), 120);
+    EXPECT_TRUE(module.ready()) << "no frame left to send, no capture running";
+    EXPECT_TRUE(drain(module).empty());
+}
+
+TEST(CameraModuleCommands, ValuesWithoutAMeaningAreHeldButChangeNoPort) {
+    EmulatorLog log;
+    CameraModule module(log);
+    feed(module, {18, 7, 17, 8, 2});
+    EXPECT_EQ(module.spiMode(), 0);
+    EXPECT_EQ(module.lineBaud(), 2400u);
+    EXPECT_EQ(drain(module), (std::vector<std::uint8_t>{7}));
+    feed(module, {1});
+    EXPECT_EQ(drain(module), (std::vector<std::uint8_t>{8}));
+}
+
+}  // namespace
+}  // namespace emulator

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the SPI program's window.
+# Sets up, builds and starts the SPI program's window on an emulated camera module.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$top/scripts/setup.sh"
@@ -8,4 +8,4 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}
     echo "No display to show the window on (DISPLAY is not set): run this in a desktop session, or as 'xvfb-run -a scripts/run.sh'." >&2
     exit 1
 fi
-exec "$top/build/src/programs/SPI" "$@"
+exec "$top/build/src/programs/SPI" --emulator "$@"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "emulator/in_process_module.h"
 #include "frames/frame_store.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
@@ -16,6 +17,8 @@
 namespace {
 
 constexpr char kProgramName[] = "SPI";
+
+constexpr char kEmulatorChoice[] = "emulator";
 
 struct Options {
     QString portIo = QStringLiteral("auto");
@@ -31,16 +34,24 @@ Options parseOptions(const QCoreApplication& app) {
     parser.addVersionOption();
     const QCommandLineOption portIo(
         QStringLiteral("port-io"),
-        QStringLiteral("Port access: auto, ppdev, direct, unix:PATH (default auto: ppdev when a "
-                       "/dev/parport* device exists)."),
+        QStringLiteral("Port access: auto, ppdev, direct, emulator, unix:PATH (default auto: ppdev "
+                       "when a /dev/parport* device exists)."),
         QStringLiteral("backend"), QStringLiteral("auto"));
-    const QCommandLineOption trace(QStringLiteral("trace"),
-                                   QStringLiteral("Write one line per exchange with the module to FILE."),
-                                   QStringLiteral("FILE"));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Write one line per exchange with the module to FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption emulator(
+        QStringLiteral("emulator"),
+        QStringLiteral(
+            "Drive an emulated camera module in this process (same as --port-io=emulator)."));
     parser.addOption(portIo);
+    parser.addOption(emulator);
     parser.addOption(trace);
     parser.process(app);
-    return {parser.value(portIo), parser.value(trace)};
+    const QString chosen =
+        parser.isSet(emulator) ? QString::fromLatin1(kEmulatorChoice) : parser.value(portIo);
+    return {chosen, parser.value(trace)};
 }
 
 }  // namespace
@@ -55,10 +66,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (!ui::displayAvailable()) {
-        std::fprintf(stderr,
-                     "%s: no display to show the window on (DISPLAY is not set); run it in a desktop "
-                     "session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
-                     kProgramName);
+        std::fprintf(
+            stderr,
+            "%s: no display to show the window on (DISPLAY is not set); run it in a desktop "
+            "session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
+            kProgramName);
         return 1;
     }
     QApplication app(argc, argv);
@@ -75,16 +87,26 @@ int main(int argc, char** argv) {
         }
     }
 
-    lpt::PortIoChoice choice = lpt::makePortIo(options.portIo.toStdString());
-    if (!choice.port) {
-        std::fprintf(stderr, "%s: --port-io=%s: %s\n", kProgramName, qPrintable(options.portIo),
-                     choice.error.c_str());
-        return 2;
+    // The emulated module lives as long as the window that drives it.
+    std::unique_ptr<emulator::InProcessSpiModule> emulatedModule;
+    lpt::PortIo* port = nullptr;
+    lpt::PortIoChoice choice;
+    if (options.portIo == QLatin1String(kEmulatorChoice)) {
+        emulatedModule = std::make_unique<emulator::InProcessSpiModule>();
+        port = &emulatedModule->port;
+    } else {
+        choice = lpt::makePortIo(options.portIo.toStdString());
+        if (!choice.port) {
+            std::fprintf(stderr, "%s: --port-io=%s: %s\n", kProgramName, qPrintable(options.portIo),
+                         choice.error.c_str());
+            return 2;
+        }
+        port = choice.port.get();
     }
 
     // The program-wide state: one frame store, one link, alive for the whole run.
     frames::FrameStore frameStore;
-    lpt::SpiLink link(*choice.port, trace.get());
+    lpt::SpiLink link(*port, trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::SpiForm window(link, frameStore, ui::realClock(), dialogs);
     window.Form_Load();

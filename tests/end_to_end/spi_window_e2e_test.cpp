@@ -1,0 +1,126 @@
+// The SPI window driving the emulated module through the real link code: what the operator does,
+// what the module holds, what lands in the file.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <fstream>
+#include <iterator>
+
+#include "emulator/in_process_module.h"
+#include "support/fakes.h"
+#include "ui/spi_form.h"
+
+namespace {
+
+std::vector<std::uint8_t> readFile(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+emulator::CameraModule::Options instantCapture() {
+    emulator::CameraModule::Options options;
+    options.captureTime = std::chrono::microseconds(0);
+    return options;
+}
+
+class SpiWindowOnEmulator : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("XDG_RUNTIME_DIR", "");
+        qputenv("TMPDIR", temp.path().toLocal8Bit());
+        form.Form_Load();
+    }
+    void TearDown() override { qunsetenv("TMPDIR"); }
+
+    void click(const char* name) {
+        auto* button = form.findChild<QAbstractButton*>(name);
+        ASSERT_NE(button, nullptr) << name;
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    void writeFrameSize(std::uint16_t width, std::uint16_t height) {
+        const std::uint8_t w[] = {55, static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(width)};
+        const std::uint8_t h[] = {56, static_cast<std::uint8_t>(height >> 8), static_cast<std::uint8_t>(height)};
+        link.send(w);
+        link.send(h);
+    }
+
+    QTemporaryDir temp;
+    emulator::InProcessSpiModule module{instantCapture()};
+    lpt::SpiLink link{module.port};
+    frames::FrameStore frames;
+    testing_support::FakeClock clock;
+    testing_support::FakeDialogs dialogs;
+    ui::SpiForm form{link, frames, clock, dialogs};
+};
+
+}  // namespace
+
+TEST_F(SpiWindowOnEmulator, CaptureReadViewAndSaveInEveryMode) {
+    const char* modeButtons[] = {"Option1", "Option2", "Option3", "Option4"};
+    for (int mode = 0; mode < 4; ++mode) {
+        SCOPED_TRACE(mode);
+        click(modeButtons[mode]);
+        ASSERT_EQ(module.module.spiMode(), mode);
+        writeFrameSize(176, 144);
+        ASSERT_EQ(module.module.registerValue(protocol::Register::FrameWidth), 176);
+
+        click("Command8");
+        click("Command12");
+        const std::vector<std::uint8_t> sent = module.module.currentFrame();
+        ASSERT_FALSE(sent.empty());
+        click("Command7");
+        EXPECT_EQ(frames.count(), sent.size());
+        EXPECT_EQ(form.findChild<QLineEdit*>("Text4")->text(), QString::number(sent.size()));
+        EXPECT_TRUE(module.module.ready());
+
+        const QString path = temp.filePath(QStringLiteral("frame%1.jpg").arg(mode));
+        dialogs.saveAnswers = {path};
+        click("Command6");
+        const std::vector<std::uint8_t> saved = readFile(path);
+        EXPECT_EQ(saved, sent);
+        const QImage picture = QImage::fromData(saved.data(), static_cast<int>(saved.size()));
+        EXPECT_EQ(picture.size(), QSize(176, 144));
+
+        click("Command14");
+        EXPECT_EQ(form.findChild<QLabel*>("Picture1")->pixmap().size(), QSize(176, 144));
+    }
+}
+
+TEST_F(SpiWindowOnEmulator, TwoReadsWithoutAClearAppendAndResetReturnsToModeZero) {
+    writeFrameSize(160, 120);
+    click("Command12");
+    click("Command7");
+    const std::uint32_t first = frames.count();
+    click("Command12");
+    click("Command7");
+    EXPECT_EQ(frames.count(), first + module.module.currentFrame().size());
+
+    click("Option4");
+    ASSERT_EQ(module.module.spiMode(), 3);
+    click("Command3");
+    EXPECT_EQ(module.module.spiMode(), 0);
+    EXPECT_TRUE(form.findChild<QRadioButton*>("Option1")->isChecked());
+    // The link and the module agree again: a register written now lands.
+    const std::uint8_t brightness[] = {19, 60};
+    link.send(brightness);
+    EXPECT_EQ(module.module.registerValue(protocol::Register::Brightness), 60);
+}
+
+TEST_F(SpiWindowOnEmulator, StatusPollShowsBusyWhileCapturing) {
+    emulator::CameraModule::Options slow;
+    slow.captureTime = std::chrono::hours(1);
+    emulator::InProcessSpiModule busyModule(slow);
+    lpt::SpiLink busyLink(busyModule.port);
+    ui::SpiForm busyForm(busyLink, frames, clock, dialogs);
+    busyForm.Form_Load();
+    busyForm.Timer1_Timer();
+    EXPECT_EQ(busyForm.findChild<QLabel*>("Label3")->text(), "READY");
+    busyForm.Command12_Click();
+    busyForm.Timer1_Timer();
+    EXPECT_EQ(busyForm.findChild<QLabel*>("Label3")->text(), "BUSY");
+}

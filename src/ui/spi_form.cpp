@@ -36,7 +36,7 @@ constexpr int kModeButtonHeightTwips = 255;
 
 namespace {
 constexpr std::chrono::milliseconds kDownloadEventInterval{2};
-constexpr std::chrono::milliseconds kDownloadCountRepaintInterval{16};  // about 60 Hz
+constexpr std::chrono::milliseconds kDownloadCountRepaintInterval{33};  // about 30 Hz
 
 QLabel* makeIndicatorLabel(QWidget* parent) {
     auto* label = new QLabel(parent);

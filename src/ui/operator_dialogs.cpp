@@ -10,6 +10,11 @@ void QtOperatorDialogs::showStop(QWidget* parent, const QString& title, const QS
     box.exec();
 }
 
+void QtOperatorDialogs::showWarning(QWidget* parent, const QString& title, const QString& text) {
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
 std::optional<QString> QtOperatorDialogs::chooseSaveFile(QWidget* parent, const QString& title,
                                                          const QString& startFolder,
                                                          const QString& filter) {

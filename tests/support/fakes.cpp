@@ -21,6 +21,10 @@ void FakeDialogs::showStop(QWidget*, const QString& title, const QString& text) 
     stops.push_back({title, text});
 }
 
+void FakeDialogs::showWarning(QWidget*, const QString& title, const QString& text) {
+    warnings.push_back({title, text});
+}
+
 std::optional<QString> FakeDialogs::chooseSaveFile(QWidget*, const QString& title,
                                                    const QString& startFolder,
                                                    const QString& filter) {

@@ -49,11 +49,13 @@ class FakeDialogs final : public ui::OperatorDialogs {
         QString text;
     };
     void showStop(QWidget* parent, const QString& title, const QString& text) override;
+    void showWarning(QWidget* parent, const QString& title, const QString& text) override;
     std::optional<QString> chooseSaveFile(QWidget* parent, const QString& title,
                                           const QString& startFolder,
                                           const QString& filter) override;
 
     std::vector<Shown> stops;
+    std::vector<Shown> warnings;
     // Answers of the save dialog, in order; an empty name, or no answer left, is a cancel.
     std::deque<QString> saveAnswers;
     struct SaveRequest {

@@ -1,0 +1,135 @@
+// comtrak: drives the camera module over an RS-232 line.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+#include <memory>
+
+#include "emulator/camera_module.h"
+#include "emulator/emulator_log.h"
+#include "emulator/serial_peer.h"
+#include "frames/frame_store.h"
+#include "protocol/exchange_trace.h"
+#include "serial/qt_serial_control.h"
+#include "serial/serial_link.h"
+#include "ui/comtrak_form.h"
+#include "ui/display_check.h"
+#include "ui/operator_dialogs.h"
+#include "ui/wait.h"
+
+namespace {
+
+constexpr char kProgramName[] = "comtrak";
+// The port the window opens at start, and so the one the emulated module is put on.
+constexpr int kEmulatedPortNumber = 2;
+
+struct Options {
+    serial::PortMap ports;
+    bool emulator = false;
+    QString tracePath;
+};
+
+// Reads the command line; exits for --help, --version and a bad option.
+Options parseOptions(const QCoreApplication& app) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Drives the JPEG camera module over an RS-232 line."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    std::vector<QCommandLineOption> portOptions;
+    for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
+        portOptions.emplace_back(
+            QStringLiteral("com%1").arg(n),
+            QStringLiteral("Device of COM%1 (default /dev/ttyS%2).").arg(n).arg(n - 1),
+            QStringLiteral("DEV"));
+        parser.addOption(portOptions.back());
+    }
+    const QCommandLineOption emulator(
+        QStringLiteral("emulator"),
+        QStringLiteral(
+            "Put an emulated camera module in this process on COM%1 (a pseudo-terminal).")
+            .arg(kEmulatedPortNumber));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Write one line per exchange with the module to FILE."),
+        QStringLiteral("FILE"));
+    parser.addOption(emulator);
+    parser.addOption(trace);
+    parser.process(app);
+
+    Options options;
+    for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
+        const QCommandLineOption& option = portOptions[static_cast<std::size_t>(n - 1)];
+        if (parser.isSet(option)) {
+            options.ports.assign(n, parser.value(option).toStdString());
+        }
+    }
+    options.emulator = parser.isSet(emulator);
+    options.tracePath = parser.value(trace);
+    return options;
+}
+
+// The emulated module with its serial port on a pseudo-terminal, alive as long as the window.
+struct EmulatedModuleOnPty {
+    emulator::EmulatorLog log;
+    emulator::CameraModule module{log};
+    emulator::SerialPeer peer{module, log};
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication::setApplicationName(kProgramName);
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    if (ui::onlyAsksForText(argc, argv)) {
+        // --help and --version print and exit without a window, so they work without a display.
+        QCoreApplication textOnly(argc, argv);
+        parseOptions(textOnly);
+        return 0;
+    }
+    if (!ui::displayAvailable()) {
+        std::fprintf(
+            stderr,
+            "%s: no display to show the window on (DISPLAY is not set); run it in a desktop "
+            "session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
+            kProgramName);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    Options options = parseOptions(app);
+
+    std::unique_ptr<protocol::TraceFile> trace;
+    if (!options.tracePath.isEmpty()) {
+        std::string error;
+        trace = protocol::TraceFile::open(options.tracePath.toStdString(), error);
+        if (!trace) {
+            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", kProgramName,
+                         qPrintable(options.tracePath), error.c_str());
+            return 2;
+        }
+    }
+
+    std::unique_ptr<EmulatedModuleOnPty> emulated;
+    if (options.emulator) {
+        emulated = std::make_unique<EmulatedModuleOnPty>();
+        std::string error;
+        const auto device = emulated->peer.start({}, error);
+        if (!device) {
+            std::fprintf(stderr, "%s: cannot start the emulated module: %s\n", kProgramName,
+                         error.c_str());
+            return 2;
+        }
+        options.ports.assign(kEmulatedPortNumber, *device);
+        std::fprintf(stderr, "%s: emulated module on COM%d (%s)\n", kProgramName,
+                     kEmulatedPortNumber, device->c_str());
+    }
+
+    // The program-wide state: one frame store, one serial control and link, for the whole run.
+    frames::FrameStore frameStore;
+    serial::QtSerialControl control(options.ports);
+    serial::SerialLink link(control, ui::realClock(), trace.get());
+    ui::QtOperatorDialogs dialogs;
+    ui::ComtrakForm window(control, link, frameStore, ui::realClock(), dialogs);
+    window.Form_Load();
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,152 @@
+#include "serial/qt_serial_control.h"
+
+#include <unistd.h>
+
+#include "serial/line_settings.h"
+
+namespace serial {
+
+namespace {
+constexpr char kDevicePrefix[] = "/dev/ttyS";
+}  // namespace
+
+PortMap::PortMap() {
+    for (int n = 1; n <= kPortCount; ++n) {
+        devices_[static_cast<std::size_t>(n - 1)] = kDevicePrefix + std::to_string(n - 1);
+    }
+}
+
+void PortMap::assign(int portNumber, std::string device) {
+    if (portNumber >= 1 && portNumber <= kPortCount) {
+        devices_[static_cast<std::size_t>(portNumber - 1)] = std::move(device);
+    }
+}
+
+std::string PortMap::deviceOf(int portNumber) const {
+    if (portNumber < 1 || portNumber > kPortCount) {
+        return {};
+    }
+    return devices_[static_cast<std::size_t>(portNumber - 1)];
+}
+
+QtSerialControl::QtSerialControl(PortMap ports) : ports_(std::move(ports)) {
+    QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
+                     [this](QSerialPort::SerialPortError error) { noteError(error); });
+}
+
+QtSerialControl::~QtSerialControl() {
+    port_.close();
+}
+
+bool QtSerialControl::applyLine(std::uint32_t baud) {
+    // Custom rates (14400, 28800) are set by Qt through the kernel's arbitrary-rate request.
+    return port_.setBaudRate(static_cast<qint32>(baud)) && port_.setDataBits(QSerialPort::Data8) &&
+           port_.setParity(QSerialPort::NoParity) && port_.setStopBits(QSerialPort::OneStop) &&
+           port_.setFlowControl(QSerialPort::NoFlowControl);
+}
+
+bool QtSerialControl::setSettings(const std::string& settings) {
+    const auto baud = baudOfLineSettings(settings);
+    if (!baud) {
+        return false;
+    }
+    if (port_.isOpen()) {
+        // A refused rate must not leave a half-set line behind: go back to the one in force.
+        const qint32 before = port_.baudRate();
+        if (!applyLine(*baud)) {
+            port_.setBaudRate(before);
+            port_.clearError();
+            return false;
+        }
+    } else {
+        applyLine(*baud);
+    }
+    settings_ = settings;
+    return true;
+}
+
+std::optional<OpenFailure> QtSerialControl::open() {
+    if (port_.isOpen()) {
+        return std::nullopt;
+    }
+    const std::string device = ports_.deviceOf(portNumber_);
+    port_.setPortName(QString::fromStdString(device));
+    faultReported_ = false;
+    deviceLost_ = false;
+    pendingFault_.reset();
+    opening_ = true;
+    const bool opened = port_.open(QIODevice::ReadWrite);
+    opening_ = false;
+    if (!opened) {
+        const QSerialPort::SerialPortError error = port_.error();
+        OpenFailure failure{OpenFault::Other, device, port_.errorString().toStdString()};
+        port_.clearError();
+        if (error == QSerialPort::DeviceNotFoundError) {
+            failure.fault = OpenFault::NotFound;
+        } else if (error == QSerialPort::PermissionError) {
+            // Qt says "permission" for a device it may open but that another program holds too.
+            failure.fault = access(device.c_str(), R_OK | W_OK) == 0 ? OpenFault::Busy
+                                                                     : OpenFault::NoPermission;
+        }
+        return failure;
+    }
+    if (const auto baud = baudOfLineSettings(settings_); baud && !applyLine(*baud)) {
+        OpenFailure failure{OpenFault::SettingsRefused, device, port_.errorString().toStdString()};
+        port_.close();
+        port_.clearError();
+        return failure;
+    }
+    return std::nullopt;
+}
+
+void QtSerialControl::close() {
+    port_.close();
+}
+
+void QtSerialControl::output(std::span<const std::uint8_t> bytes) {
+    if (!port_.isOpen() || bytes.empty()) {
+        return;
+    }
+    port_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+    // Hand the bytes to the system now, not at the next turn of the event loop: a speed change
+    // that follows must find them already on their way at the old speed.
+    port_.flush();
+}
+
+std::size_t QtSerialControl::inBufferCount() {
+    return port_.isOpen() ? static_cast<std::size_t>(port_.bytesAvailable()) : 0;
+}
+
+std::vector<std::uint8_t> QtSerialControl::input() {
+    if (!port_.isOpen() || port_.bytesAvailable() == 0) {
+        return {};
+    }
+    const QByteArray taken = port_.readAll();
+    return {taken.begin(), taken.end()};
+}
+
+void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
+    // Open failures are answered by open(); a time-out is no fault of the line.
+    if (opening_ || error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
+        return;
+    }
+    const std::string text = port_.errorString().toStdString();
+    // The device went away (a USB adapter unplugged): the port is closed when the fault is taken,
+    // outside Qt's own read handling, and sends do nothing until the operator opens a port again.
+    deviceLost_ = deviceLost_ || error == QSerialPort::ResourceError;
+    port_.clearError();
+    if (!faultReported_) {
+        faultReported_ = true;
+        pendingFault_ = ports_.deviceOf(portNumber_) + ": " + text;
+    }
+}
+
+std::optional<std::string> QtSerialControl::takeLineFault() {
+    if (deviceLost_) {
+        deviceLost_ = false;
+        port_.close();
+    }
+    return std::exchange(pendingFault_, std::nullopt);
+}
+
+}  // namespace serial

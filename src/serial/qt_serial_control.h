@@ -1,0 +1,65 @@
+// The serial control on a real serial device, through QSerialPort. COMn stands for /dev/ttyS(n-1)
+// unless the port map says otherwise (the command line's --comN=DEV, a pseudo-terminal of the
+// emulator).
+#pragma once
+
+#include <QSerialPort>
+#include <array>
+
+#include "serial/serial_control.h"
+
+namespace serial {
+
+// Which device each of COM1..COM4 stands for.
+class PortMap {
+  public:
+    static constexpr int kPortCount = 4;
+
+    PortMap();
+    // COMn (1..4) is `device` from now on.
+    void assign(int portNumber, std::string device);
+    // The device of COMn; an empty string for a number outside 1..4.
+    std::string deviceOf(int portNumber) const;
+
+  private:
+    std::array<std::string, kPortCount> devices_;
+};
+
+class QtSerialControl final : public SerialControl {
+  public:
+    explicit QtSerialControl(PortMap ports);
+    ~QtSerialControl() override;
+
+    void setCommPort(int portNumber) override { portNumber_ = portNumber; }
+    int commPort() const override { return portNumber_; }
+    std::string deviceOf(int portNumber) const override { return ports_.deviceOf(portNumber); }
+
+    bool setSettings(const std::string& settings) override;
+    std::string settings() const override { return settings_; }
+
+    std::optional<OpenFailure> open() override;
+    void close() override;
+    bool isOpen() const override { return port_.isOpen(); }
+
+    void output(std::span<const std::uint8_t> bytes) override;
+    std::size_t inBufferCount() override;
+    std::vector<std::uint8_t> input() override;
+
+    std::optional<std::string> takeLineFault() override;
+
+  private:
+    bool applyLine(std::uint32_t baud);
+    void noteError(QSerialPort::SerialPortError error);
+
+    PortMap ports_;
+    QSerialPort port_;
+    int portNumber_ = 1;
+    std::string settings_;
+    bool opening_ = false;
+    // One report per open: a line that keeps failing would otherwise report at every tick.
+    bool faultReported_ = false;
+    std::optional<std::string> pendingFault_;
+    bool deviceLost_ = false;
+};
+
+}  // namespace serial

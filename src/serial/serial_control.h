@@ -1,0 +1,58 @@
+// The serial communications control the comtrak program talks through: the port number, the line
+// settings string, open/close, and the send and receive buffers. An interface so the link can run
+// on QSerialPort in the program and on a scripted line in tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace serial {
+
+// Why a port did not open: what the operator has to do about it differs.
+enum class OpenFault { NotFound, NoPermission, Busy, SettingsRefused, Other };
+
+struct OpenFailure {
+    OpenFault fault;
+    std::string device;  // the system device the port number stands for
+    std::string reason;  // the system's own words
+};
+
+class SerialControl {
+  public:
+    virtual ~SerialControl() = default;
+
+    // CommPort: 1 for COM1 ... 4 for COM4. Takes effect at the next open.
+    virtual void setCommPort(int portNumber) = 0;
+    virtual int commPort() const = 0;
+    // The device COMn stands for.
+    virtual std::string deviceOf(int portNumber) const = 0;
+
+    // Settings: "speed,N,8,1". Applies to an open line at once. False when the string is no line
+    // setting or the line refuses it; the settings in force then stay.
+    virtual bool setSettings(const std::string& settings) = 0;
+    virtual std::string settings() const = 0;
+
+    // PortOpen = true: nullopt when the port is open, else why it is not.
+    virtual std::optional<OpenFailure> open() = 0;
+    // PortOpen = false. Closing a closed port does nothing.
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    // Output: the bytes go to the line in order, handed to the system at once. Nothing happens
+    // while the port is closed.
+    virtual void output(std::span<const std::uint8_t> bytes) = 0;
+    // InBufferCount: bytes received and not yet taken.
+    virtual std::size_t inBufferCount() = 0;
+    // Input: every byte waiting, in arrival order; empty when none wait.
+    virtual std::vector<std::uint8_t> input() = 0;
+
+    // A fault the line reported since the last call (the device went away, a read failed), once
+    // each; nullopt when there is none.
+    virtual std::optional<std::string> takeLineFault() = 0;
+};
+
+}  // namespace serial

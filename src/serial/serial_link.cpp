@@ -1,0 +1,87 @@
+#include "serial/serial_link.h"
+
+#include "protocol/encodings.h"
+#include "serial/line_settings.h"
+
+namespace serial {
+
+namespace {
+constexpr int kLineBitsPerCharacter = 10;  // start, eight data bits, stop
+}  // namespace
+
+SerialLink::SerialLink(SerialControl& control, protocol::Clock& clock,
+                       protocol::ExchangeTrace* trace)
+    : control_(control), clock_(clock), trace_(trace) {}
+
+void SerialLink::send(std::span<const std::uint8_t> bytes) {
+    if (!control_.isOpen()) {
+        return;
+    }
+    control_.output(bytes);
+    if (trace_ != nullptr) {
+        trace_->record(protocol::Direction::ToModule, bytes);
+    }
+}
+
+void SerialLink::sendCommand(std::uint8_t command) {
+    send(std::span(&command, 1));
+}
+
+void SerialLink::writeRegister(protocol::Register reg, std::uint16_t value) {
+    const std::uint8_t number = protocol::registerNumber(reg);
+    if (protocol::isWide(reg)) {
+        const auto [high, low] = protocol::splitWide(value);
+        const std::uint8_t bytes[] = {number, high, low};
+        send(bytes);
+    } else {
+        const std::uint8_t bytes[] = {number, static_cast<std::uint8_t>(value)};
+        send(bytes);
+    }
+}
+
+protocol::Clock::Duration SerialLink::replyTimeLimit() const {
+    const std::uint32_t baud =
+        baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
+    const auto margin = std::chrono::duration_cast<protocol::Clock::Duration>(
+        std::chrono::seconds(kReplyMarginCharacters * kLineBitsPerCharacter));
+    return kModuleReplyTime + margin / baud;
+}
+
+std::optional<std::vector<std::uint8_t>> SerialLink::awaitReply(std::size_t length) {
+    const auto deadline = clock_.now() + replyTimeLimit();
+    while (control_.inBufferCount() < length) {
+        if (!control_.isOpen() || clock_.now() >= deadline) {
+            return std::nullopt;
+        }
+        clock_.waitYielding(kReplyPollInterval);
+    }
+    std::vector<std::uint8_t> taken = control_.input();
+    if (trace_ != nullptr) {
+        trace_->record(protocol::Direction::FromModule, taken);
+    }
+    return taken;
+}
+
+std::optional<std::uint8_t> SerialLink::readOne() {
+    const auto taken = awaitReply(1);
+    if (!taken || taken->empty()) {
+        return std::nullopt;
+    }
+    return taken->front();
+}
+
+std::optional<std::pair<std::uint8_t, std::uint8_t>> SerialLink::readTwo() {
+    const auto taken = awaitReply(2);
+    if (!taken || taken->size() < 2) {
+        return std::nullopt;
+    }
+    return std::pair{taken->front(), taken->back()};
+}
+
+void SerialLink::recordFromModule(std::span<const std::uint8_t> bytes) {
+    if (trace_ != nullptr && !bytes.empty()) {
+        trace_->record(protocol::Direction::FromModule, bytes);
+    }
+}
+
+}  // namespace serial

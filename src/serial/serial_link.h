@@ -1,0 +1,61 @@
+// The three exchanges of the serial link: a command byte, a register write (register and value
+// bytes in one send) and a query (request byte, then the reply awaited with a time limit while the
+// window goes on processing events). Keeping the reception poll away from a reply is the caller's
+// job: it stops the poll around every query.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+#include "protocol/clock.h"
+#include "protocol/exchange_trace.h"
+#include "protocol/module_link.h"
+#include "protocol/registers.h"
+#include "serial/serial_control.h"
+
+namespace serial {
+
+class SerialLink final : public protocol::ModuleLink {
+  public:
+    // `trace` may be null; it gets one record per send and per reply taken.
+    SerialLink(SerialControl& control, protocol::Clock& clock,
+               protocol::ExchangeTrace* trace = nullptr);
+
+    // One Output of the bytes as given (1 to 3 of them). Nothing when the port is closed.
+    void send(std::span<const std::uint8_t> bytes) override;
+    void sendCommand(std::uint8_t command);
+    // Register number, then one value byte, or two (high first) for the 16-bit registers.
+    void writeRegister(protocol::Register reg, std::uint16_t value);
+
+    // The reply to the request byte just sent: the first byte taken; the rest taken are dropped.
+    // nullopt when no byte came within the time limit.
+    std::optional<std::uint8_t> readOne() override;
+    // High byte = the first byte taken, low byte = the last one; nullopt when fewer than two came
+    // within the time limit.
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> readTwo() override;
+
+    // How long a query waits for its reply at the line speed in force: a second for the module,
+    // plus the time of a few characters so the slowest speed gets the same margin as the fastest.
+    protocol::Clock::Duration replyTimeLimit() const;
+
+    // Reports bytes taken outside a query (frame reception) to the trace.
+    void recordFromModule(std::span<const std::uint8_t> bytes);
+
+    static constexpr protocol::Clock::Duration kModuleReplyTime = std::chrono::seconds(1);
+    static constexpr int kReplyMarginCharacters = 20;
+    // How long one turn of the reply wait lets the window run before it looks again.
+    static constexpr protocol::Clock::Duration kReplyPollInterval = std::chrono::milliseconds(1);
+
+  private:
+    // Waits until `length` bytes wait or the limit runs out; takes all that wait.
+    std::optional<std::vector<std::uint8_t>> awaitReply(std::size_t length);
+
+    SerialControl& control_;
+    protocol::Clock& clock_;
+    protocol::ExchangeTrace* trace_;
+};
+
+}  // namespace serial

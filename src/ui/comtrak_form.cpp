@@ -1,0 +1,211 @@
+#include "ui/comtrak_form.h"
+
+#include <QComboBox>
+#include <QFont>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include "protocol/encodings.h"
+#include "protocol/registers.h"
+#include "serial/line_settings.h"
+#include "ui/twips.h"
+
+namespace ui {
+
+const QString ComtrakForm::kCaption =
+    QStringLiteral("Программа для работы с модулем камеры по RS-232");
+const QString ComtrakForm::kPortTitle = QStringLiteral("Порт компьютера");
+const QString ComtrakForm::kSpeedTitle = QStringLiteral("Скорость передачи");
+const QString ComtrakForm::kReceptionTitle = QStringLiteral("Приём кадра");
+
+namespace {
+
+constexpr double kHeadingPoints = 9.75;
+constexpr int kPortCount = 4;
+
+QString portName(int portNumber) {
+    return QStringLiteral("COM%1").arg(portNumber);
+}
+
+QString openFailureHint(serial::OpenFault fault) {
+    switch (fault) {
+        case serial::OpenFault::NotFound:
+            return QStringLiteral("Такого устройства нет. Выберите другой порт.");
+        case serial::OpenFault::NoPermission:
+            return QStringLiteral(
+                "Нет прав на устройство: добавьте пользователя в группу dialout "
+                "(sudo adduser $USER dialout) и войдите в систему заново.");
+        case serial::OpenFault::Busy:
+            return QStringLiteral(
+                "Порт занят другой программой. Закройте её или выберите "
+                "другой порт.");
+        case serial::OpenFault::SettingsRefused:
+            return QStringLiteral("Порт не принял настройки линии.");
+        case serial::OpenFault::Other:
+            break;
+    }
+    return QStringLiteral("Выберите другой порт.");
+}
+
+}  // namespace
+
+ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
+                         frames::FrameStore& frames, protocol::Clock& clock,
+                         OperatorDialogs& dialogs, QWidget* parent)
+    : Form1(kCaption, frames, clock, dialogs, parent),
+      control_(control),
+      link_(link),
+      session_(control),
+      speed_(control, link, clock),
+      reception_(control, link, frames) {
+    QLabel* heading =
+        addLabel("Label6", QStringLiteral("Настройка UART"), twipRect(120, 120, 2055, 255));
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    headingFont.setPointSizeF(kHeadingPoints);
+    heading->setFont(headingFont);
+    addLabel("Label5", QStringLiteral("Порт компьютера "), twipRect(120, 480, 1575, 255));
+    addLabel("Label7", QStringLiteral("Скорость передачи"), twipRect(120, 960, 1815, 255));
+
+    Combo1 = new QComboBox(this);
+    Combo1->setObjectName("Combo1");
+    Combo1->setEditable(true);
+    for (int n = 1; n <= kPortCount; ++n) {
+        Combo1->addItem(portName(n));
+    }
+    Combo1->setCurrentIndex(serial::PortSession::kStartPortNumber - 1);
+    Combo1->setGeometry(twipRect(2280, 480, 1095, 315));
+    // Only a pick from the list chooses the port; typing in the box does nothing.
+    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+
+    // The speed box is read by its two buttons only: choosing an entry sends nothing.
+    Combo4 = new QComboBox(this);
+    Combo4->setObjectName("Combo4");
+    Combo4->setEditable(true);
+    for (const protocol::SpeedCode& row : protocol::kSpeedCodes) {
+        Combo4->addItem(QString::number(row.baud));
+    }
+    Combo4->setCurrentText(QString::number(protocol::kResetBaud));
+    Combo4->setGeometry(twipRect(2280, 960, 1095, 315));
+
+    connect(addButton("Command13", QStringLiteral("Считать"), twipRect(1800, 1320, 1215, 375)),
+            &QPushButton::clicked, this, [this] { Command13_Click(); });
+    connect(addButton("Command15", QStringLiteral("Записать"), twipRect(3120, 1320, 1215, 375)),
+            &QPushButton::clicked, this, [this] { Command15_Click(); });
+}
+
+void ComtrakForm::Form_Load() {
+    reportOpenFailure(session_.start());
+    frames_.resetCount();
+    Timer1->start();
+}
+
+void ComtrakForm::Form_Unload() {
+    Timer1->stop();
+    session_.close();
+}
+
+void ComtrakForm::Combo1_Click() {
+    reportOpenFailure(session_.choosePort(Combo1->currentIndex() + 1));
+}
+
+void ComtrakForm::resumeReception() {
+    // A window closed during a wait has closed its port: nothing to poll any more.
+    if (!unloaded()) {
+        Timer1->start();
+    }
+}
+
+void ComtrakForm::Command13_Click() {
+    Timer1->stop();
+    const serial::LineSpeed::ModuleSpeed speed = speed_.readModuleSpeed();
+    if (speed.text) {
+        // Setting the box's text from code runs no handler.
+        Combo4->setCurrentText(QString::fromStdString(*speed.text));
+    }
+    resumeReception();
+    if (!speed.answered) {
+        dialogs_.showWarning(
+            this, kSpeedTitle,
+            QStringLiteral("Модуль не ответил на запрос скорости на %1 (%2).")
+                .arg(portName(session_.portNumber()), QString::fromStdString(control_.settings())));
+    }
+}
+
+void ComtrakForm::Command15_Click() {
+    Timer1->stop();
+    const QString text = Combo4->currentText();
+    const serial::LineSpeed::WriteOutcome outcome = speed_.write(text.toStdString());
+    resumeReception();
+    switch (outcome) {
+        case serial::LineSpeed::WriteOutcome::Switched:
+            break;
+        case serial::LineSpeed::WriteOutcome::NotASpeed:
+            dialogs_.showWarning(
+                this, kSpeedTitle,
+                QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
+                               "скорость линии прежняя (%2).")
+                    .arg(text, QString::fromStdString(control_.settings())));
+            break;
+        case serial::LineSpeed::WriteOutcome::LineRefused:
+            dialogs_.showWarning(
+                this, kSpeedTitle,
+                QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
+                               "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
+                               "2400.")
+                    .arg(text.trimmed(), portName(session_.portNumber()),
+                         QString::fromStdString(control_.settings())));
+            break;
+    }
+}
+
+void ComtrakForm::Command12_Click() {
+    link_.sendCommand(protocol::command::kCapture);
+}
+
+void ComtrakForm::Command7_Click() {
+    link_.sendCommand(protocol::command::kFrameRead);
+}
+
+void ComtrakForm::Command3_Click() {
+    speed_.resetModule();
+}
+
+void ComtrakForm::Timer1_Timer() {
+    if (const auto fault = control_.takeLineFault()) {
+        warnAfterTick(kPortTitle,
+                      QStringLiteral("Ошибка линии %1: %2")
+                          .arg(portName(session_.portNumber()), QString::fromStdString(*fault)));
+    }
+    const serial::Reception::Batch batch = reception_.poll();
+    if (batch.empty()) {
+        idleTick();
+        return;
+    }
+    showReceivedCount();
+    if (batch.overflowStarted) {
+        warnAfterTick(kReceptionTitle,
+                      QStringLiteral("Буфер кадра заполнен (%1 байт): принятые сверх этого байты "
+                                     "отброшены. Очистите буфер перед следующим кадром.")
+                          .arg(frames::FrameStore::kCapacity));
+    }
+}
+
+void ComtrakForm::reportOpenFailure(const std::optional<serial::OpenFailure>& failure) {
+    if (!failure) {
+        return;
+    }
+    dialogs_.showWarning(
+        this, kPortTitle,
+        QStringLiteral("Не удалось открыть %1 (%2): %3.\n%4")
+            .arg(portName(session_.portNumber()), QString::fromStdString(failure->device),
+                 QString::fromStdString(failure->reason), openFailureHint(failure->fault)));
+}
+
+void ComtrakForm::warnAfterTick(const QString& title, const QString& text) {
+    QTimer::singleShot(0, this, [this, title, text] { dialogs_.showWarning(this, title, text); });
+}
+
+}  // namespace ui

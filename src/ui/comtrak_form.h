@@ -1,0 +1,74 @@
+// The window of the serial program: port and speed choice, the speed buttons, and the reception
+// poll around the shared window. The work is done by the serial layer; this class binds the
+// controls to it, keeps Timer1 off around the exchanges that need the line to themselves, and
+// tells the operator about faults.
+#pragma once
+
+#include "serial/line_speed.h"
+#include "serial/port_session.h"
+#include "serial/reception.h"
+#include "serial/serial_control.h"
+#include "serial/serial_link.h"
+#include "ui/form1.h"
+
+class QComboBox;
+
+namespace ui {
+
+class ComtrakForm : public Form1 {
+    Q_OBJECT
+  public:
+    ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
+                frames::FrameStore& frames, protocol::Clock& clock, OperatorDialogs& dialogs,
+                QWidget* parent = nullptr);
+
+    // 2400 baud, COM2 opened, counter 0, Timer1 running. A port that does not open is reported;
+    // the window runs on and another port can be chosen.
+    void Form_Load() override;
+    // The port is closed.
+    void Form_Unload() override;
+
+    // "COM1".."COM4" picked from the list: the port is closed and the chosen one opened.
+    void Combo1_Click();
+    // Speed "Считать": the module's speed into the speed box; a code of no speed leaves it.
+    void Command13_Click();
+    // Speed "Записать": the module is switched at the old speed, a second later the PC follows.
+    void Command15_Click();
+
+    // "Сформировать кадр" and "Считать кадр": the command alone; the frame arrives by the poll.
+    void Command12_Click() override;
+    void Command7_Click() override;
+    // "Сброс модуля": the reset command, a second (reception goes on), the PC back to 2400.
+    void Command3_Click() override;
+    // Reception: what has arrived goes into the frame store and the count is shown; a tick that
+    // received nothing goes to idleTick().
+    void Timer1_Timer() override;
+
+    static const QString kCaption;
+    static const QString kPortTitle;
+    static const QString kSpeedTitle;
+    static const QString kReceptionTitle;
+
+  protected:
+    // A tick that received nothing: the frame has ended if one was coming. The capture cycle's
+    // test belongs here; until it is built such a tick does nothing more.
+    virtual void idleTick() {}
+
+  private:
+    void reportOpenFailure(const std::optional<serial::OpenFailure>& failure);
+    // A warning shown once the current handler has returned, so a tick that finds a fault does
+    // not stop in a modal box with bytes still arriving.
+    void warnAfterTick(const QString& title, const QString& text);
+    void resumeReception();
+
+    serial::SerialControl& control_;
+    serial::SerialLink& link_;
+    serial::PortSession session_;
+    serial::LineSpeed speed_;
+    serial::Reception reception_;
+
+    QComboBox* Combo1;
+    QComboBox* Combo4;
+};
+
+}  // namespace ui

@@ -31,7 +31,7 @@ const QString Form1::kSaveDialogFilter = QStringLiteral("*.jpg (*.jpg)");
 const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
 
 Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
-             OperatorDialogs& dialogs, QWidget* parent)
+             OperatorDialogs& dialogs, QWidget* parent, const SettingsLayout& settingsLayout)
     : QWidget(parent), frames_(frames), clock_(clock), dialogs_(dialogs), exitAction_([] {
           std::_Exit(EXIT_SUCCESS);
       }) {
@@ -50,6 +50,8 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(kTimer1IntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+
+    settingsPanel_ = new SettingsPanel(this, *this, settingsLayout);
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName("Picture1");
@@ -143,6 +145,18 @@ void Form1::Command6_Click() {
                           QStringLiteral("Не удалось записать кадр в файл %1: %2")
                               .arg(*chosen, QString::fromStdString(*failure)));
     }
+}
+
+void Form1::setPollingEnabled(bool enabled) {
+    if (enabled) {
+        Timer1->start();
+    } else {
+        Timer1->stop();
+    }
+}
+
+void Form1::tellOperator(const QString& title, const QString& text) {
+    dialogs_.showWarning(this, title, text);
 }
 
 void Form1::Command5_Click() {

@@ -8,6 +8,7 @@
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
 #include "ui/operator_dialogs.h"
+#include "ui/settings_panel.h"
 
 class QLabel;
 class QLineEdit;
@@ -16,11 +17,12 @@ class QTimer;
 
 namespace ui {
 
-class Form1 : public QWidget {
+class Form1 : public QWidget, protected SettingsHost {
     Q_OBJECT
   public:
     Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
-          OperatorDialogs& dialogs, QWidget* parent = nullptr);
+          OperatorDialogs& dialogs, QWidget* parent = nullptr,
+          const SettingsLayout& settingsLayout = kParallelPortLayout);
 
     // The window's load and unload handlers; unload runs once, when the close box closes it.
     virtual void Form_Load() = 0;
@@ -57,8 +59,18 @@ class Form1 : public QWidget {
 
     static constexpr int kTimer1IntervalMs = 1;
 
+    SettingsPanel& settingsPanel() { return *settingsPanel_; }
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+
+    // SettingsHost: the read-backs switch Timer1 and tell the operator of faults; the indicator
+    // and the SPI mode buttons belong to the parallel-port window.
+    void setPollingEnabled(bool enabled) override;
+    void showBusy() override {}
+    void showReady() override {}
+    void selectSpiMode(int) override {}
+    void tellOperator(const QString& title, const QString& text) override;
     bool unloaded() const { return unloaded_; }
 
     QPushButton* addButton(const char* name, const QString& caption, QRect geometry);
@@ -71,6 +83,7 @@ class Form1 : public QWidget {
     QLabel* Picture1;
     QLineEdit* Text4;
     QTimer* Timer1;
+    SettingsPanel* settingsPanel_;
 
   private:
     bool unloaded_ = false;

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
 #include <chrono>
@@ -111,6 +112,9 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
         modeButtons_[mode] = button;
     }
     modeButtons_[0]->setChecked(true);
+    connect(addButton("Command2", QStringLiteral("Считать"), twipRect(3120, 1320, 1215, 375)),
+            &QPushButton::clicked, this, [this] { settingsPanel().Command2_Click(); });
+    settingsPanel().attach(link_, clock, protocol::kParallelPortPolicy);
     // A mode button's handler runs when the selection changes, by a click or from code.
     for (std::size_t mode = 0; mode < modeButtons_.size(); ++mode) {
         connect(modeButtons_[mode], &QRadioButton::toggled, this, [this, mode](bool selected) {
@@ -185,6 +189,10 @@ void SpiForm::Timer1_Timer() {
 
 void SpiForm::Combo1_Click() {
     link_.choosePort(Combo1->currentIndex());
+}
+
+void SpiForm::selectSpiMode(int mode) {
+    modeButtons_[static_cast<std::size_t>(mode)]->setChecked(true);
 }
 
 void SpiForm::switchMode(int mode) {

@@ -54,6 +54,12 @@ class SpiForm final : public Form1 {
     static const QString kStartFailedTitle;
     static const QString kStartFailedText;
 
+  protected:
+    // The read-backs show "BUSY" while they run; the SPI mode read-back selects a mode button.
+    void showBusy() override { indicator_.showBusy(); }
+    void showReady() override { indicator_.showReady(); }
+    void selectSpiMode(int mode) override;
+
   private:
     void switchMode(int mode);
     void sendCommand(std::uint8_t command);

@@ -1,0 +1,245 @@
+#include "protocol/settings.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "protocol/registers.h"
+#include "protocol/text_number.h"
+
+namespace protocol {
+
+namespace {
+
+constexpr std::chrono::seconds kBetweenWrites{1};
+constexpr std::chrono::seconds kBetweenReads{1};
+constexpr std::chrono::seconds kCompressionFreeze{3};
+constexpr int kByteMax = 255;
+
+constexpr Register kLevelRegisters[kLevelSliderCount] = {Register::Brightness, Register::Red,
+                                                         Register::Green, Register::Blue};
+
+std::string trimmed(const std::string& text) {
+    const auto first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+// An arbitrary side: whole multiples of 16, truncated towards zero, then held inside its limits.
+int arbitrarySide(const std::string& text, int maximum) {
+    const std::int64_t typed = integerOfText(text);
+    const std::int64_t multiple = typed / kArbitrarySizeStep * kArbitrarySizeStep;
+    return static_cast<int>(std::clamp<std::int64_t>(multiple, kMinArbitrarySide, maximum));
+}
+
+}  // namespace
+
+const std::string CameraSettings::kNoAnswerTitle = "Модуль не ответил";
+const std::string CameraSettings::kNoAnswerText =
+    "Модуль камеры не ответил на запрос. Значения в окне не изменены.";
+const std::string CameraSettings::kCompressionRefusedTitle = "Сжатие";
+
+CameraSettings::CameraSettings(ModuleLink& link, Clock& clock, SettingsView& view,
+                               SettingsPolicy policy)
+    : link_(link), clock_(clock), view_(view), policy_(policy) {}
+
+// ---- Writes
+
+void CameraSettings::sliderChanged(LevelSlider slider, int position) {
+    const auto index = static_cast<std::size_t>(slider);
+    const std::uint8_t value = slider == LevelSlider::Brightness ? encodeBrightness(position)
+                                                                 : encodeColourLevel(position);
+    writeRegister(kLevelRegisters[index], value);
+}
+
+void CameraSettings::compressionOrColourPicked() {
+    const std::string levelText = view_.compressionText();
+    const bool blackAndWhite = view_.colourText() == kBlackAndWhiteText;
+    const std::int64_t level = integerOfText(levelText);
+    const std::int64_t value = level + (blackAndWhite ? kBlackAndWhiteFlag : 0);
+    if (value < 0 || value > kByteMax) {
+        // The register holds one byte: a level that does not fit is refused, not wrapped round.
+        const int highest = kByteMax - (blackAndWhite ? kBlackAndWhiteFlag : 0);
+        view_.tellOperator(kCompressionRefusedTitle,
+                           "Сжатие \"" + levelText +
+                               "\" не записано: уровень должен быть от 0 до " +
+                               std::to_string(highest) + " (в списке 0–6).");
+        return;
+    }
+    writeRegister(Register::Compression, static_cast<std::uint8_t>(value));
+    if (policy_.freezeAfterCompressionWrite) {
+        clock_.waitBlocking(kCompressionFreeze);
+    }
+}
+
+void CameraSettings::standardSizePicked() {
+    const auto standard = standardSizeForText(trimmed(view_.frameSizeText()));
+    if (!standard) {
+        return;  // only a pick from the list gets here, and every entry is a standard size
+    }
+    writeFrameSize(standard->size);
+}
+
+void CameraSettings::writeArbitrarySize() {
+    const int width = arbitrarySide(view_.widthText(), kMaxArbitraryWidth);
+    const int height = arbitrarySide(view_.heightText(), kMaxArbitraryHeight);
+    view_.showWidthText(std::to_string(width));
+    view_.showHeightText(std::to_string(height));
+    writeFrameSize({static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height)});
+}
+
+void CameraSettings::arbitrarySizeToggled(bool ticked) {
+    view_.setControlEnabled(SettingsControl::WriteSizeButton, ticked);
+    view_.setControlEnabled(SettingsControl::FrameSizeBox, !ticked);
+}
+
+void CameraSettings::testModeToggled(bool ticked) {
+    // "Записать", compression, colour and R, G, B stay as they are: test mode fixes the picture,
+    // not the link.
+    for (SettingsControl c : {SettingsControl::FrameSizeBox, SettingsControl::ArbitrarySizeCheck,
+                              SettingsControl::WidthBox, SettingsControl::HeightBox,
+                              SettingsControl::BrightnessSlider}) {
+        view_.setControlEnabled(c, !ticked);
+    }
+    sendCommand(ticked ? command::kTestModeOn : command::kTestModeOff);
+}
+
+// ---- Read-backs
+
+void CameraSettings::readCompression() {
+    beginReadBack();
+    const auto reply = readOne(Register::Compression);
+    if (!reply) {
+        endReadBack();
+        tellNoAnswer();
+        return;
+    }
+    const CompressionSetting setting = decodeCompression(*reply);
+    view_.showCompressionText(std::to_string(setting.level));
+    view_.showColourText(std::string(colourModeText(setting.mode)));
+    endReadBack();
+}
+
+void CameraSettings::readLevels() {
+    beginReadBack();
+    std::uint8_t replies[kLevelSliderCount] = {};
+    for (int i = 0; i < kLevelSliderCount; ++i) {
+        const auto reply = readOne(kLevelRegisters[i]);
+        if (!reply) {
+            endReadBack();
+            tellNoAnswer();
+            return;
+        }
+        replies[i] = *reply;
+        if (i + 1 < kLevelSliderCount) {
+            waitBetweenReads();
+        }
+    }
+    // Only after all four reads: a slider that moves writes its register again, and that write
+    // must not fall between a request and its reply.
+    view_.setSliderPosition(LevelSlider::Brightness, decodeBrightness(replies[0]));
+    view_.setSliderPosition(LevelSlider::Red, decodeColourLevel(replies[1]));
+    view_.setSliderPosition(LevelSlider::Green, decodeColourLevel(replies[2]));
+    view_.setSliderPosition(LevelSlider::Blue, decodeColourLevel(replies[3]));
+    endReadBack();
+}
+
+void CameraSettings::readFrameSize() {
+    beginReadBack();
+    const auto width = readTwo(Register::FrameWidth);
+    if (width) {
+        waitBetweenReads();
+    }
+    const auto height = width ? readTwo(Register::FrameHeight) : std::nullopt;
+    if (!width || !height) {
+        endReadBack();
+        tellNoAnswer();
+        return;
+    }
+    const FrameSize size{joinWide(width->first, width->second),
+                         joinWide(height->first, height->second)};
+    if (const auto standard = standardSizeFor(size)) {
+        view_.setArbitrarySizeTicked(false);
+        view_.showFrameSizeText(std::string(standard->text));
+    } else {
+        view_.setArbitrarySizeTicked(true);
+        view_.showWidthText(std::to_string(size.width));
+        view_.showHeightText(std::to_string(size.height));
+    }
+    endReadBack();
+}
+
+void CameraSettings::readSpiMode() {
+    const auto reply = readOne(Register::SpiMode);
+    if (!reply) {
+        tellNoAnswer();
+        return;
+    }
+    if (const auto mode = decodeSpiMode(*reply)) {
+        view_.selectSpiMode(*mode);
+    }
+}
+
+// ---- Exchanges
+
+void CameraSettings::writeRegister(Register r, std::uint8_t value) {
+    const std::uint8_t bytes[] = {registerNumber(r), value};
+    link_.send(bytes);
+}
+
+void CameraSettings::writeWideRegister(Register r, std::uint16_t value) {
+    const auto [high, low] = splitWide(value);
+    const std::uint8_t bytes[] = {registerNumber(r), high, low};
+    link_.send(bytes);
+}
+
+void CameraSettings::sendCommand(std::uint8_t command) {
+    link_.send(std::span(&command, 1));
+}
+
+std::optional<std::uint8_t> CameraSettings::readOne(Register r) {
+    const std::uint8_t request = requestByte(r);
+    link_.send(std::span(&request, 1));
+    return link_.readOne();
+}
+
+std::optional<std::pair<std::uint8_t, std::uint8_t>> CameraSettings::readTwo(Register r) {
+    const std::uint8_t request = requestByte(r);
+    link_.send(std::span(&request, 1));
+    return link_.readTwo();
+}
+
+void CameraSettings::writeFrameSize(FrameSize size) {
+    // Width first; the module takes a second to act on it before the height follows.
+    writeWideRegister(Register::FrameWidth, size.width);
+    clock_.waitYielding(kBetweenWrites);
+    writeWideRegister(Register::FrameHeight, size.height);
+}
+
+void CameraSettings::beginReadBack() {
+    view_.setPollingEnabled(false);
+    if (policy_.indicatorDuringReadBack) {
+        view_.showBusy();
+    }
+}
+
+void CameraSettings::endReadBack() {
+    view_.setPollingEnabled(true);
+    if (policy_.indicatorDuringReadBack) {
+        view_.showReady();
+    }
+}
+
+void CameraSettings::waitBetweenReads() {
+    if (policy_.waitBetweenReads) {
+        clock_.waitYielding(kBetweenReads);
+    }
+}
+
+void CameraSettings::tellNoAnswer() {
+    view_.tellOperator(kNoAnswerTitle, kNoAnswerText);
+}
+
+}  // namespace protocol

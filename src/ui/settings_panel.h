@@ -1,0 +1,110 @@
+// The camera-settings controls of the window ("Настройка камеры", the frame-size rows and
+// "Тестовый режим"), their event binding, and the settings' view of them. The behaviour lives in
+// protocol::CameraSettings; this class only binds events and holds control state.
+#pragma once
+
+#include <QObject>
+#include <QRect>
+#include <QString>
+#include <array>
+#include <memory>
+
+#include "protocol/clock.h"
+#include "protocol/module_link.h"
+#include "protocol/settings.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QWidget;
+
+namespace ui {
+
+// What the settings need of the window around them.
+class SettingsHost {
+  public:
+    virtual ~SettingsHost() = default;
+    virtual void setPollingEnabled(bool enabled) = 0;
+    virtual void showBusy() = 0;
+    virtual void showReady() = 0;
+    virtual void selectSpiMode(int mode) = 0;
+    virtual void tellOperator(const QString& title, const QString& text) = 0;
+};
+
+// Where the frame-size rows and the test-mode box sit; the two windows differ only there.
+struct SettingsLayout {
+    int frameSizeRowTop;  // twips: "Размер кадра", its box and "Считать"
+    int arbitraryRowTop;  // twips: "Произвольный", width x height, "Записать"
+    QRect testModeBox;    // twips: left, top, width, height of "Тестовый режим"
+};
+inline const SettingsLayout kParallelPortLayout{5040, 5520, QRect(120, 6120, 1815, 255)};
+inline const SettingsLayout kSerialLayout{5160, 5640, QRect(120, 6000, 2655, 255)};
+
+class SettingsPanel final : public QObject, public protocol::SettingsView {
+    Q_OBJECT
+  public:
+    SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout);
+    ~SettingsPanel() override;
+
+    // From here on every control change writes to the module through `link`.
+    void attach(protocol::ModuleLink& link, protocol::Clock& clock,
+                protocol::SettingsPolicy policy);
+
+    // The handlers, by the controls' names.
+    void Slider1_Change() { sliderChanged(0); }
+    void Slider2_Change() { sliderChanged(1); }
+    void Slider3_Change() { sliderChanged(2); }
+    void Slider4_Change() { sliderChanged(3); }
+    void Combo2_Click();
+    void Combo3_Click();
+    void Combo5_Click();
+    void Check2_Click();
+    void Check3_Click();
+    void Command4_Click();
+    void Command9_Click();
+    void Command10_Click();
+    void Command1_Click();
+    void Command2_Click();
+
+    // protocol::SettingsView
+    std::string compressionText() const override;
+    std::string colourText() const override;
+    std::string frameSizeText() const override;
+    std::string widthText() const override;
+    std::string heightText() const override;
+    void showCompressionText(const std::string& text) override;
+    void showColourText(const std::string& text) override;
+    void showFrameSizeText(const std::string& text) override;
+    void showWidthText(const std::string& text) override;
+    void showHeightText(const std::string& text) override;
+    void setSliderPosition(protocol::LevelSlider slider, int position) override;
+    void setArbitrarySizeTicked(bool ticked) override;
+    void setControlEnabled(protocol::SettingsControl control, bool enabled) override;
+    void selectSpiMode(int mode) override { host_.selectSpiMode(mode); }
+    void setPollingEnabled(bool enabled) override { host_.setPollingEnabled(enabled); }
+    void showBusy() override { host_.showBusy(); }
+    void showReady() override { host_.showReady(); }
+    void tellOperator(const std::string& title, const std::string& text) override;
+
+  private:
+    void sliderChanged(int index);
+    QWidget* controlFor(protocol::SettingsControl control) const;
+
+    SettingsHost& host_;
+    std::unique_ptr<protocol::CameraSettings> settings_;
+
+    QComboBox* Combo2;
+    QComboBox* Combo3;
+    QComboBox* Combo5;
+    std::array<QSlider*, protocol::kLevelSliderCount> sliders_{};
+    QCheckBox* Check2;
+    QCheckBox* Check3;
+    QLineEdit* Text5;
+    QLineEdit* Text6;
+    QPushButton* Command4;
+};
+
+}  // namespace ui

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <utility>
+
 #include "serial/line_settings.h"
 
 namespace serial {
@@ -131,9 +133,17 @@ void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
         return;
     }
     const std::string text = port_.errorString().toStdString();
-    // The device went away (a USB adapter unplugged): the port is closed when the fault is taken,
-    // outside Qt's own read handling, and sends do nothing until the operator opens a port again.
-    deviceLost_ = deviceLost_ || error == QSerialPort::ResourceError;
+    if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
+        // The device went away (a USB adapter unplugged, the far end of a pseudo-terminal
+        // closed): every later read fails at once, so left open the port would report in a busy
+        // loop. It is closed once Qt's own read handling has returned, and sends do nothing
+        // until the operator opens a port again.
+        if (!deviceLost_) {
+            deviceLost_ = true;
+            QMetaObject::invokeMethod(
+                &port_, [this] { closeLostDevice(); }, Qt::QueuedConnection);
+        }
+    }
     port_.clearError();
     if (!faultReported_) {
         faultReported_ = true;
@@ -141,11 +151,15 @@ void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
     }
 }
 
-std::optional<std::string> QtSerialControl::takeLineFault() {
+void QtSerialControl::closeLostDevice() {
     if (deviceLost_) {
         deviceLost_ = false;
         port_.close();
     }
+}
+
+std::optional<std::string> QtSerialControl::takeLineFault() {
+    closeLostDevice();
     return std::exchange(pendingFault_, std::nullopt);
 }
 

@@ -50,6 +50,7 @@ class QtSerialControl final : public SerialControl {
   private:
     bool applyLine(std::uint32_t baud);
     void noteError(QSerialPort::SerialPortError error);
+    void closeLostDevice();
 
     PortMap ports_;
     QSerialPort port_;

@@ -1,0 +1,135 @@
+// The serial link's exchanges on a scripted line: what goes out in which send, which reply bytes
+// a query keeps, and how long it waits for a module that does not answer.
+#include <gtest/gtest.h>
+
+#include "protocol/exchange_trace.h"
+#include "serial/line_settings.h"
+#include "serial/serial_link.h"
+#include "support/fakes.h"
+#include "support/scripted_serial_control.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using protocol::Register;
+
+struct RecordingTrace final : protocol::ExchangeTrace {
+    void record(protocol::Direction direction, std::span<const std::uint8_t> bytes) override {
+        records.push_back({direction, Bytes(bytes.begin(), bytes.end())});
+    }
+    std::vector<std::pair<protocol::Direction, Bytes>> records;
+};
+
+class SerialLinkTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        control.setSettings("2400,N,8,1");
+        ASSERT_FALSE(control.open());
+        control.events.clear();
+    }
+    // The module answers the next send with `reply`, all at once.
+    void answerWith(Bytes reply) {
+        control.module = [this, reply](const Bytes&) { control.arrive(reply); };
+    }
+
+    testing_support::FakeClock clock;
+    testing_support::ScriptedSerialControl control{&clock};
+    RecordingTrace trace;
+    serial::SerialLink link{control, clock, &trace};
+};
+
+TEST_F(SerialLinkTest, RegisterWritesAndCommandsGoOutInOneSendEach) {
+    link.writeRegister(Register::Speed, 11);
+    link.writeRegister(Register::FrameWidth, 352);
+    link.writeRegister(Register::FrameHeight, 0x01FF);
+    link.sendCommand(192);
+    EXPECT_EQ(control.outputs(),
+              (std::vector<Bytes>{{17, 11}, {55, 1, 96}, {56, 0x01, 0xFF}, {192}}));
+    ASSERT_EQ(trace.records.size(), 4u);
+    EXPECT_EQ(trace.records[1].second, (Bytes{55, 1, 96}));
+}
+
+TEST_F(SerialLinkTest, QueryKeepsTheFirstByteOrTheFirstAndLastAndDropsTheRest) {
+    answerWith({9, 200, 201});
+    link.send(Bytes{1});
+    EXPECT_EQ(link.readOne(), 9);
+    EXPECT_TRUE(control.incoming.empty());
+
+    answerWith({0x01, 0x77, 0x60});
+    link.send(Bytes{7});
+    EXPECT_EQ(link.readTwo(), (std::pair<std::uint8_t, std::uint8_t>{0x01, 0x60}));
+
+    answerWith({0x00, 0xFF});
+    link.send(Bytes{8});
+    EXPECT_EQ(link.readTwo(), (std::pair<std::uint8_t, std::uint8_t>{0x00, 0xFF}));
+    EXPECT_TRUE(control.incoming.empty());
+    // Each reply is traced as taken, whole.
+    EXPECT_EQ(trace.records[1], (std::pair{protocol::Direction::FromModule, Bytes{9, 200, 201}}));
+}
+
+TEST_F(SerialLinkTest, ReplyWaitYieldsUntilTheReplyComes) {
+    link.send(Bytes{1});
+    int turns = 0;
+    clock.duringWait = [&] {
+        if (++turns == 5) {
+            control.arrive({4});
+        }
+    };
+    EXPECT_EQ(link.readOne(), 4);
+    EXPECT_EQ(turns, 5);
+}
+
+TEST_F(SerialLinkTest, SilentModuleTimesOutAfterASecondAndTwentyCharacterTimes) {
+    for (const std::uint32_t baud : {1200u, 115200u}) {
+        SCOPED_TRACE(baud);
+        control.setSettings(serial::lineSettingsFor(baud));
+        const auto limit =
+            std::chrono::seconds(1) + std::chrono::nanoseconds(200'000'000'000 / baud);
+        EXPECT_EQ(link.replyTimeLimit(),
+                  std::chrono::duration_cast<protocol::Clock::Duration>(limit));
+
+        const auto start = clock.now();
+        EXPECT_EQ(link.readOne(), std::nullopt);
+        const auto waited = clock.now() - start;
+        EXPECT_GE(waited, limit);
+        EXPECT_LT(waited, limit + std::chrono::milliseconds(5));
+    }
+    // One byte of a two-byte reply is no reply, and it is left for whoever polls next.
+    control.arrive({3});
+    EXPECT_EQ(link.readTwo(), std::nullopt);
+}
+
+TEST_F(SerialLinkTest, NothingIsSentOrAwaitedOnAClosedPort) {
+    control.close();
+    control.events.clear();
+    link.writeRegister(Register::Brightness, 60);
+    link.sendCommand(64);
+    EXPECT_TRUE(control.outputs().empty());
+    EXPECT_TRUE(trace.records.empty());
+    EXPECT_EQ(link.readOne(), std::nullopt);
+    EXPECT_EQ(clock.yieldingWaits, 0);
+}
+
+TEST(LineSettingsTest, SpeedBoxTextsAndCodes) {
+    const std::pair<const char*, int> table[] = {
+        {"1200", 1},  {"2400", 2},  {"4800", 3},  {"9600", 4},   {"14400", 5},
+        {"19200", 6}, {"28800", 7}, {"38400", 9}, {"57600", 10}, {"115200", 11}};
+    for (const auto& [text, code] : table) {
+        EXPECT_EQ(serial::speedCodeForText(text), code) << text;
+        EXPECT_EQ(serial::speedTextForCode(static_cast<std::uint8_t>(code)), text);
+        EXPECT_EQ(serial::baudOfLineSettings(serial::lineSettingsFor(std::string_view(text))),
+                  std::stoul(text));
+    }
+    for (int code : {0, 8, 12, 255}) {
+        EXPECT_EQ(serial::speedTextForCode(static_cast<std::uint8_t>(code)), std::nullopt) << code;
+    }
+    EXPECT_EQ(serial::trimBlanks("  9600 "), "9600");
+    for (const char* text : {"09600", "9600 baud", "", "38400.0", "-2400", "9601"}) {
+        EXPECT_EQ(serial::speedCodeForText(serial::trimBlanks(text)), std::nullopt) << text;
+    }
+    for (const char* settings : {"2400,E,8,1", "2400", ",N,8,1", "24x0,N,8,1", "0,N,8,1"}) {
+        EXPECT_EQ(serial::baudOfLineSettings(settings), std::nullopt) << settings;
+    }
+}
+
+}  // namespace

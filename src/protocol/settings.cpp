@@ -59,7 +59,7 @@ void CameraSettings::compressionOrColourPicked() {
     const bool blackAndWhite = view_.colourText() == kBlackAndWhiteText;
     const std::int64_t level = integerOfText(levelText);
     const std::int64_t value = level + (blackAndWhite ? kBlackAndWhiteFlag : 0);
-    if (value < 0 || value > kByteMax) {
+    if (level < 0 || value > kByteMax) {
         // The register holds one byte: a level that does not fit is refused, not wrapped round.
         const int highest = kByteMax - (blackAndWhite ? kBlackAndWhiteFlag : 0);
         view_.tellOperator(kCompressionRefusedTitle,

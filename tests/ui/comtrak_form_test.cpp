@@ -1,0 +1,357 @@
+// The serial window on a scripted line with a fake clock: the order of port calls, sends and
+// speed changes its handlers make, what the controls show, and how faults reach the operator.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include "support/fakes.h"
+#include "support/scripted_serial_control.h"
+#include "ui/comtrak_form.h"
+#include "ui/twips.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Call = testing_support::ScriptedSerialControl::Call;
+
+class ComtrakWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        form.setExitAction([] {});
+    }
+
+    void load() {
+        form.Form_Load();
+        control.events.clear();
+    }
+    template <typename T>
+    T* control_(const char* name) {
+        auto* found = form.findChild<T*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    void click(const char* name) {
+        QTest::mouseClick(control_<QAbstractButton>(name), Qt::LeftButton);
+    }
+    QComboBox* speedBox() { return control_<QComboBox>("Combo4"); }
+    QString countShown() { return control_<QLineEdit>("Text4")->text(); }
+    bool timerRunning() { return control_<QTimer>("Timer1")->isActive(); }
+    // The module answers a request byte with `reply`.
+    void answerRequestsWith(Bytes reply) {
+        control.module = [this, reply](const Bytes& sent) {
+            if (sent.size() == 1 && sent[0] <= protocol::kLastRequestByte) {
+                control.arrive(reply);
+            }
+        };
+    }
+    void pickPort(int index) {
+        QComboBox* box = control_<QComboBox>("Combo1");
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+    }
+
+    testing_support::FakeClock clock;
+    testing_support::ScriptedSerialControl control{&clock};
+    testing_support::FakeDialogs dialogs;
+    serial::SerialLink link{control, clock};
+    frames::FrameStore frames;
+    ui::ComtrakForm form{control, link, frames, clock, dialogs};
+};
+
+TEST_F(ComtrakWindow, StartOpensCom2At2400AndShowsTheLinkControls) {
+    frames.storeAll(Bytes{1, 2, 3});
+    form.Form_Load();
+    ASSERT_EQ(control.events.size(), 3u);
+    EXPECT_EQ(control.events[0].call, Call::Settings);
+    EXPECT_EQ(control.events[0].settings, "2400,N,8,1");
+    EXPECT_EQ(control.events[1].call, Call::CommPort);
+    EXPECT_EQ(control.events[1].port, 2);
+    EXPECT_EQ(control.events[2].call, Call::Open);
+    EXPECT_TRUE(control.isOpen());
+    EXPECT_TRUE(control.outputs().empty());  // nothing is sent at start
+    EXPECT_EQ(frames.count(), 0u);
+    EXPECT_TRUE(timerRunning());
+    EXPECT_EQ(control_<QTimer>("Timer1")->interval(), 1);
+
+    EXPECT_EQ(form.windowTitle(), "Программа для работы с модулем камеры по RS-232");
+    EXPECT_EQ(control_<QComboBox>("Combo1")->currentText(), "COM2");
+    EXPECT_EQ(control_<QComboBox>("Combo1")->count(), 4);
+    EXPECT_EQ(speedBox()->currentText(), "2400");
+    ASSERT_EQ(speedBox()->count(), 10);
+    EXPECT_EQ(speedBox()->itemText(4), "14400");
+    EXPECT_EQ(speedBox()->itemText(9), "115200");
+    EXPECT_TRUE(speedBox()->isEditable());
+    EXPECT_EQ(countShown(), "0");
+
+    const struct {
+        const char* name;
+        const char* caption;
+        QRect geometry;
+    } expected[] = {
+        {"Label6", "Настройка UART", ui::twipRect(120, 120, 2055, 255)},
+        {"Label5", "Порт компьютера ", ui::twipRect(120, 480, 1575, 255)},
+        {"Label7", "Скорость передачи", ui::twipRect(120, 960, 1815, 255)},
+        {"Command13", "Считать", ui::twipRect(1800, 1320, 1215, 375)},
+        {"Command15", "Записать", ui::twipRect(3120, 1320, 1215, 375)},
+        {"Command12", "Сформировать кадр", ui::twipRect(5160, 5160, 1935, 375)},
+        {"Label4", "Принято байт", ui::twipRect(7200, 5400, 1335, 255)},
+    };
+    for (const auto& e : expected) {
+        QWidget* widget = control_<QWidget>(e.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_EQ(widget->geometry(), e.geometry) << e.name;
+        const QString text = widget->property("text").toString();
+        EXPECT_EQ(text, QString::fromUtf8(e.caption)) << e.name;
+    }
+    EXPECT_EQ(control_<QComboBox>("Combo4")->geometry(), ui::twipRect(2280, 960, 1095, 315));
+    EXPECT_EQ(control_<QComboBox>("Combo1")->geometry(), ui::twipRect(2280, 480, 1095, 315));
+    EXPECT_TRUE(control_<QLabel>("Label6")->font().bold());
+}
+
+TEST_F(ComtrakWindow, SpeedWriteTellsTheModuleAtTheOldSpeedAndFollowsASecondLater) {
+    load();
+    bool timerOffDuringWait = false;
+    clock.duringWait = [&] { timerOffDuringWait = !timerRunning(); };
+    speedBox()->setCurrentText("115200");
+    click("Command15");
+
+    ASSERT_EQ(control.events.size(), 2u);
+    EXPECT_EQ(control.events[0].call, Call::Output);
+    EXPECT_EQ(control.events[0].bytes, (Bytes{17, 11}));
+    EXPECT_EQ(control.events[0].settings, "2400,N,8,1");
+    EXPECT_EQ(control.events[1].call, Call::Settings);
+    EXPECT_EQ(control.events[1].settings, "115200,N,8,1");
+    EXPECT_GE(control.events[1].at - control.events[0].at, std::chrono::seconds(1));
+    EXPECT_TRUE(timerOffDuringWait);
+    EXPECT_TRUE(timerRunning());
+    EXPECT_TRUE(control.isOpen());
+    EXPECT_TRUE(dialogs.warnings.empty());
+
+    // Blanks around the text are no part of it.
+    control.events.clear();
+    speedBox()->setCurrentText(" 9600 ");
+    click("Command15");
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{17, 4}}));
+    EXPECT_EQ(control.settings(), "9600,N,8,1");
+}
+
+TEST_F(ComtrakWindow, SpeedWriteOfATextThatIsNoSpeedSendsNothingAndKeepsTheLine) {
+    load();
+    for (const char* text : {"9601", "", "38400 baud", "0"}) {
+        SCOPED_TRACE(text);
+        dialogs.warnings.clear();
+        speedBox()->setCurrentText(text);
+        click("Command15");
+        EXPECT_TRUE(control.events.empty());
+        EXPECT_EQ(control.settings(), "2400,N,8,1");
+        ASSERT_EQ(dialogs.warnings.size(), 1u);
+        EXPECT_TRUE(dialogs.warnings[0].text.contains("2400,N,8,1"));
+        EXPECT_TRUE(timerRunning());
+    }
+}
+
+TEST_F(ComtrakWindow, SpeedWriteThatTheLineRefusesIsReported) {
+    load();
+    control.refusedSettings = {"28800,N,8,1"};
+    speedBox()->setCurrentText("28800");
+    click("Command15");
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{17, 7}}));
+    EXPECT_EQ(control.settings(), "2400,N,8,1");
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+    EXPECT_TRUE(timerRunning());
+}
+
+TEST_F(ComtrakWindow, SpeedReadShowsTheModulesSpeedAndKeepsRepliesOutOfTheFrame) {
+    load();
+    answerRequestsWith({9, 0xAA, 0xBB});
+    click("Command13");
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{1}}));
+    EXPECT_EQ(speedBox()->currentText(), "38400");
+    // The PC's line is not touched by a read.
+    EXPECT_EQ(control.settings(), "2400,N,8,1");
+    EXPECT_TRUE(timerRunning());
+    form.Timer1_Timer();
+    EXPECT_EQ(frames.count(), 0u);
+    EXPECT_EQ(countShown(), "0");
+
+    // A code of no speed leaves the box as it was, and is no fault.
+    answerRequestsWith({8});
+    click("Command13");
+    EXPECT_EQ(speedBox()->currentText(), "38400");
+    EXPECT_TRUE(dialogs.warnings.empty());
+}
+
+TEST_F(ComtrakWindow, SpeedReadWithoutAnAnswerTellsTheOperatorAndResumesReception) {
+    load();
+    bool timerOffDuringWait = true;
+    clock.duringWait = [&] { timerOffDuringWait = timerOffDuringWait && !timerRunning(); };
+    click("Command13");
+    EXPECT_TRUE(timerOffDuringWait);
+    EXPECT_EQ(speedBox()->currentText(), "2400");
+    EXPECT_TRUE(timerRunning());
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+    EXPECT_TRUE(dialogs.warnings[0].text.contains("COM2"));
+}
+
+TEST_F(ComtrakWindow, ResetSendsTheCommandAndReturnsTheLineTo2400WhileReceptionRuns) {
+    load();
+    speedBox()->setCurrentText("57600");
+    click("Command15");
+    control.events.clear();
+    bool timerOnDuringWait = false;
+    clock.duringWait = [&] { timerOnDuringWait = timerRunning(); };
+    click("Command3");
+    ASSERT_EQ(control.events.size(), 2u);
+    EXPECT_EQ(control.events[0].bytes, (Bytes{192}));
+    EXPECT_EQ(control.events[0].settings, "57600,N,8,1");
+    EXPECT_EQ(control.events[1].settings, "2400,N,8,1");
+    EXPECT_GE(control.events[1].at - control.events[0].at, std::chrono::seconds(1));
+    EXPECT_TRUE(timerOnDuringWait);
+    EXPECT_EQ(speedBox()->currentText(), "57600");
+}
+
+TEST_F(ComtrakWindow, PortChoiceReopensAtTheSpeedInForce) {
+    load();
+    speedBox()->setCurrentText("9600");
+    click("Command15");
+    control.events.clear();
+    pickPort(2);
+    ASSERT_EQ(control.events.size(), 3u);
+    EXPECT_EQ(control.events[0].call, Call::Close);
+    EXPECT_EQ(control.events[0].port, 2);
+    EXPECT_EQ(control.events[1].call, Call::CommPort);
+    EXPECT_EQ(control.events[1].port, 3);
+    EXPECT_EQ(control.events[2].call, Call::Open);
+    EXPECT_EQ(control.events[2].settings, "9600,N,8,1");
+    // The port in use, picked again, is closed and opened again too.
+    control.events.clear();
+    pickPort(2);
+    EXPECT_EQ(control.events.size(), 3u);
+    // Typing in the port box chooses nothing.
+    control.events.clear();
+    control_<QComboBox>("Combo1")->setCurrentText("COM1");
+    EXPECT_TRUE(control.events.empty());
+}
+
+TEST_F(ComtrakWindow, APortThatDoesNotOpenIsNamedAndAnotherCanBeChosen) {
+    control.failingPorts[2] = {serial::OpenFault::NoPermission, "/dev/ttyS1", "Permission denied"};
+    form.Form_Load();
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+    const QString& text = dialogs.warnings[0].text;
+    EXPECT_TRUE(text.contains("COM2")) << text.toStdString();
+    EXPECT_TRUE(text.contains("/dev/ttyS1"));
+    EXPECT_TRUE(text.contains("Permission denied"));
+    EXPECT_TRUE(text.contains("dialout"));
+    EXPECT_TRUE(timerRunning());
+
+    // Sends and polls on the closed port do nothing.
+    click("Command12");
+    click("Command7");
+    form.Timer1_Timer();
+    click("Command13");
+    EXPECT_TRUE(control.outputs().empty());
+
+    control.failingPorts[4] = {serial::OpenFault::NotFound, "/dev/ttyS3", "No such file"};
+    pickPort(3);
+    ASSERT_EQ(dialogs.warnings.size(), 3u);  // the unanswered speed read, then COM4
+    EXPECT_TRUE(dialogs.warnings[2].text.contains("COM4"));
+    pickPort(0);
+    EXPECT_EQ(dialogs.warnings.size(), 3u);
+    EXPECT_TRUE(control.isOpen());
+    click("Command12");
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{64}}));
+}
+
+TEST_F(ComtrakWindow, FrameButtonsSendOneCommandByteAndTicksAppendWhatArrives) {
+    load();
+    click("Command12");
+    click("Command7");
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{64}, {128}}));
+    EXPECT_EQ(frames.count(), 0u);
+
+    Bytes first(37);
+    for (std::size_t i = 0; i < first.size(); ++i) {
+        first[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    first.front() = 0;
+    first.back() = 255;
+    control.arrive(first);
+    form.Timer1_Timer();
+    EXPECT_EQ(frames.count(), 37u);
+    EXPECT_TRUE(std::ranges::equal(frames.frame(), first));
+    EXPECT_EQ(countShown(), "37");
+
+    // A tick with nothing waiting still looks, stores nothing and leaves the count alone.
+    const int looks = control.inputCalls;
+    control_<QLineEdit>("Text4")->setText("marker");
+    form.Timer1_Timer();
+    EXPECT_EQ(control.inputCalls, looks + 1);
+    EXPECT_EQ(control_<QLineEdit>("Text4")->text(), "marker");
+
+    // A second read without a clear goes after the first.
+    control.arrive({10, 13, 26});
+    form.Timer1_Timer();
+    EXPECT_EQ(frames.count(), 40u);
+    EXPECT_EQ(frames.frame()[37], 10);
+    EXPECT_EQ(countShown(), "40");
+}
+
+TEST_F(ComtrakWindow, AFullBufferDropsTheRestAndSaysSoOnceAfterTheTick) {
+    load();
+    frames.storeAll(Bytes(frames::FrameStore::kCapacity - 2, 0x11));
+    control.arrive({1, 2, 3, 4});
+    form.Timer1_Timer();
+    EXPECT_EQ(frames.count(), frames::FrameStore::kCapacity);
+    EXPECT_EQ(frames.frame().back(), 2);
+    EXPECT_EQ(countShown(), QString::number(frames::FrameStore::kCapacity));
+    // Not from inside the tick: the box comes once the tick has returned.
+    EXPECT_TRUE(dialogs.warnings.empty());
+    QCoreApplication::processEvents();
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+
+    control.arrive({5, 6});
+    form.Timer1_Timer();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.warnings.size(), 1u);
+
+    // After a clear the next overflow is a new frame's, and is reported again.
+    click("Command8");
+    control.arrive(Bytes(100, 0x22));
+    form.Timer1_Timer();
+    frames.storeAll(Bytes(frames::FrameStore::kCapacity - 100, 0x22));
+    control.arrive({7});
+    form.Timer1_Timer();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialogs.warnings.size(), 2u);
+}
+
+TEST_F(ComtrakWindow, ALineFaultIsShownAfterTheTick) {
+    load();
+    control.pendingFault = "/dev/scripted2: Input/output error";
+    control.arrive({1, 2});
+    form.Timer1_Timer();
+    EXPECT_EQ(frames.count(), 2u);
+    EXPECT_TRUE(dialogs.warnings.empty());
+    QCoreApplication::processEvents();
+    form.Timer1_Timer();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+    EXPECT_TRUE(dialogs.warnings[0].text.contains("Input/output error"));
+}
+
+TEST_F(ComtrakWindow, ClosingTheWindowClosesThePortAndStopsReception) {
+    load();
+    form.close();
+    EXPECT_FALSE(control.isOpen());
+    EXPECT_FALSE(timerRunning());
+    ASSERT_EQ(control.events.size(), 1u);
+    EXPECT_EQ(control.events[0].call, Call::Close);
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 #include "ui/form1.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,11 @@
 namespace ui {
 
 namespace {
+// "Выход": no unload handler, no further event.
+void endProgramNow() {
+    std::_Exit(EXIT_SUCCESS);
+}
+
 constexpr int kClientWidthTwips = 9855;
 constexpr int kClientHeightTwips = 7560;
 constexpr std::chrono::seconds kViewWait{1};
@@ -32,9 +38,12 @@ const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кад�
 
 Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
              OperatorDialogs& dialogs, QWidget* parent, const SettingsLayout& settingsLayout)
-    : QWidget(parent), frames_(frames), clock_(clock), dialogs_(dialogs), exitAction_([] {
-          std::_Exit(EXIT_SUCCESS);
-      }) {
+    : QWidget(parent),
+      frames_(frames),
+      clock_(clock),
+      dialogs_(dialogs),
+      captureCycle_(*this, frames, clock),
+      exitAction_(endProgramNow) {
     setObjectName("Form1");
     setWindowTitle(caption);
     // Positions are fixed: the window has no resize handling.
@@ -65,6 +74,10 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     Text4 = new QLineEdit(QStringLiteral("0"), this);
     Text4->setObjectName("Text4");
     Text4->setGeometry(twipRect(7200, 5640, 1095, 285));
+
+    Check1 = new QCheckBox(QStringLiteral("Цикл"), this);
+    Check1->setObjectName("Check1");
+    Check1->setGeometry(twipRect(8760, 5520, 855, 375));
 
     // The frame buttons, the same in both windows; each click runs its handler to its end.
     struct FrameButton {
@@ -147,8 +160,12 @@ void Form1::Command6_Click() {
     }
 }
 
+bool Form1::cycleTicked() const {
+    return Check1->isChecked();
+}
+
 void Form1::setPollingEnabled(bool enabled) {
-    if (enabled) {
+    if (enabled && !unloaded_) {
         Timer1->start();
     } else {
         Timer1->stop();

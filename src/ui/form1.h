@@ -5,11 +5,13 @@
 #include <QWidget>
 #include <functional>
 
+#include "frames/capture_cycle.h"
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
 #include "ui/operator_dialogs.h"
 #include "ui/settings_panel.h"
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -17,7 +19,7 @@ class QTimer;
 
 namespace ui {
 
-class Form1 : public QWidget, protected SettingsHost {
+class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWindow {
     Q_OBJECT
   public:
     Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
@@ -66,7 +68,16 @@ class Form1 : public QWidget, protected SettingsHost {
 
     // SettingsHost: the read-backs switch Timer1 and tell the operator of faults; the indicator
     // and the SPI mode buttons belong to the parallel-port window.
+    // Also the cycle's timer switch. Once the window has unloaded the timer stays off.
     void setPollingEnabled(bool enabled) override;
+
+    // frames::CycleWindow: the cycle presses the window's own buttons.
+    bool cycleTicked() const override;
+    void viewFrame() override { Command14_Click(); }
+    void clearFrame() override { Command8_Click(); }
+    void captureFrame() override { Command12_Click(); }
+    void readFrame() override { Command7_Click(); }
+
     void showBusy() override {}
     void showReady() override {}
     void selectSpiMode(int) override {}
@@ -79,10 +90,12 @@ class Form1 : public QWidget, protected SettingsHost {
     frames::FrameStore& frames_;
     protocol::Clock& clock_;
     OperatorDialogs& dialogs_;
+    frames::CaptureCycle captureCycle_;
 
     QLabel* Picture1;
     QLineEdit* Text4;
     QTimer* Timer1;
+    QCheckBox* Check1;
     SettingsPanel* settingsPanel_;
 
   private:

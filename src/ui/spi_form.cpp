@@ -185,6 +185,7 @@ void SpiForm::Timer1_Timer() {
         return;
     }
     indicator_.showReadyFlag((link_.readStatus() & lpt::kReadyBit) != 0);
+    captureCycle_.onTick();
 }
 
 void SpiForm::Combo1_Click() {

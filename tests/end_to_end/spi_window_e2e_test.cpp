@@ -2,16 +2,19 @@
 // what the module holds, what lands in the file.
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <iterator>
 
 #include "emulator/in_process_module.h"
+#include "lpt/recording_port.h"
 #include "support/fakes.h"
 #include "ui/spi_form.h"
 
@@ -29,7 +32,7 @@ emulator::CameraModule::Options instantCapture() {
 }
 
 class SpiWindowOnEmulator : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         qputenv("XDG_RUNTIME_DIR", "");
         qputenv("TMPDIR", temp.path().toLocal8Bit());
@@ -43,8 +46,10 @@ protected:
         QTest::mouseClick(button, Qt::LeftButton);
     }
     void writeFrameSize(std::uint16_t width, std::uint16_t height) {
-        const std::uint8_t w[] = {55, static_cast<std::uint8_t>(width >> 8), static_cast<std::uint8_t>(width)};
-        const std::uint8_t h[] = {56, static_cast<std::uint8_t>(height >> 8), static_cast<std::uint8_t>(height)};
+        const std::uint8_t w[] = {55, static_cast<std::uint8_t>(width >> 8),
+                                  static_cast<std::uint8_t>(width)};
+        const std::uint8_t h[] = {56, static_cast<std::uint8_t>(height >> 8),
+                                  static_cast<std::uint8_t>(height)};
         link.send(w);
         link.send(h);
     }
@@ -123,4 +128,39 @@ TEST_F(SpiWindowOnEmulator, StatusPollShowsBusyWhileCapturing) {
     busyForm.Command12_Click();
     busyForm.Timer1_Timer();
     EXPECT_EQ(busyForm.findChild<QLabel*>("Label3")->text(), "BUSY");
+}
+
+TEST(SpiCycleWithoutModule, KeepsCyclingWhenNothingAnswers) {
+    // Status lines that stay high: every download ends after one byte, so the buffer is never
+    // empty and the cycle never stops by itself.
+    struct Commands final : protocol::ExchangeTrace {
+        void record(protocol::Direction d, std::span<const std::uint8_t> bytes) override {
+            if (d == protocol::Direction::ToModule && bytes.size() == 1) {
+                sent.push_back(bytes[0]);
+            }
+        }
+        std::vector<std::uint8_t> sent;
+    } commands;
+    lpt::RecordingPort port;
+    port.setStatusFallback(0xFF);
+    lpt::SpiLink link(port, &commands);
+    frames::FrameStore frames;
+    testing_support::FakeClock clock;
+    testing_support::FakeDialogs dialogs;
+    ui::SpiForm form(link, frames, clock, dialogs);
+    form.Form_Load();
+    form.Timer1_Timer();
+    EXPECT_TRUE(commands.sent.empty());  // "Цикл" not ticked yet
+
+    form.findChild<QCheckBox*>("Check1")->setChecked(true);
+    form.Timer1_Timer();
+    EXPECT_TRUE(commands.sent.empty());  // an empty buffer starts nothing
+    form.Command7_Click();
+    commands.sent.clear();
+    for (int tick = 0; tick < 3; ++tick) {
+        form.Timer1_Timer();
+    }
+    EXPECT_EQ(commands.sent, (std::vector<std::uint8_t>{64, 128, 64, 128, 64, 128}));
+    EXPECT_EQ(frames.count(), 1u);
+    EXPECT_TRUE(form.findChild<QTimer*>("Timer1")->isActive());
 }

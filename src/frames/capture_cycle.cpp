@@ -1,0 +1,51 @@
+#include "frames/capture_cycle.h"
+
+namespace frames {
+
+namespace {
+
+// Leaves the step marked as running and the timer off until it goes out of scope, on every
+// path out of the step, exceptions included.
+class StepGuard {
+  public:
+    StepGuard(CycleWindow& window, bool& running) : window_(window), running_(running) {
+        running_ = true;
+        window_.setPollingEnabled(false);
+    }
+    ~StepGuard() {
+        window_.setPollingEnabled(true);
+        running_ = false;
+    }
+    StepGuard(const StepGuard&) = delete;
+    StepGuard& operator=(const StepGuard&) = delete;
+
+  private:
+    CycleWindow& window_;
+    bool& running_;
+};
+
+}  // namespace
+
+CaptureCycle::CaptureCycle(CycleWindow& window, const FrameStore& store, protocol::Clock& clock)
+    : window_(window), store_(store), clock_(clock) {}
+
+bool CaptureCycle::wantsStep() const {
+    return !stepRunning_ && window_.cycleTicked() && store_.count() > 0;
+}
+
+void CaptureCycle::onTick() {
+    if (wantsStep()) {
+        step();
+    }
+}
+
+void CaptureCycle::step() {
+    StepGuard guard(window_, stepRunning_);
+    window_.viewFrame();
+    window_.clearFrame();
+    window_.captureFrame();
+    clock_.waitYielding(kCaptureToRead);
+    window_.readFrame();
+}
+
+}  // namespace frames

@@ -1,0 +1,124 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "frames/capture_cycle.h"
+#include "support/fakes.h"
+
+using frames::CaptureCycle;
+using ::testing::ElementsAre;
+
+namespace {
+
+// The window's buttons as a log of what the cycle pressed; each can be given something to do.
+class FakeWindow final : public frames::CycleWindow {
+  public:
+    explicit FakeWindow(frames::FrameStore& store) : store_(store) {}
+    bool cycleTicked() const override { return ticked; }
+    void setPollingEnabled(bool enabled) override {
+        timerOn = enabled;
+        calls.push_back(enabled ? "timer on" : "timer off");
+    }
+    void viewFrame() override {
+        calls.push_back("view " + std::to_string(store_.count()));
+        if (duringView) {
+            duringView();
+        }
+    }
+    void clearFrame() override {
+        store_.clear();
+        calls.push_back("clear");
+    }
+    void captureFrame() override { calls.push_back("capture"); }
+    void readFrame() override {
+        calls.push_back("read");
+        store_.storeAll(nextFrame);
+        if (failRead) {
+            throw std::runtime_error("link lost");
+        }
+    }
+
+    bool ticked = true;
+    bool timerOn = true;
+    bool failRead = false;
+    std::vector<std::uint8_t> nextFrame{1, 2, 3};
+    std::function<void()> duringView;
+    std::vector<std::string> calls;
+
+  private:
+    frames::FrameStore& store_;
+};
+
+class Cycle : public ::testing::Test {
+  protected:
+    Cycle() {
+        clock.duringWait = [this] { window.calls.push_back("wait"); };
+    }
+    frames::FrameStore store;
+    FakeWindow window{store};
+    testing_support::FakeClock clock;
+    CaptureCycle cycle{window, store, clock};
+};
+
+}  // namespace
+
+TEST_F(Cycle, NoStepWithAnEmptyBufferOrWithoutTheTick) {
+    for (int tick = 0; tick < 5; ++tick) {
+        cycle.onTick();
+    }
+    EXPECT_TRUE(window.calls.empty());
+    store.store(9);
+    window.ticked = false;
+    cycle.onTick();
+    EXPECT_TRUE(window.calls.empty());
+}
+
+TEST_F(Cycle, StepViewsTheHeldFrameFirstThenCapturesWaitsAndReads) {
+    store.storeAll(std::vector<std::uint8_t>(10, 7));
+    cycle.onTick();
+    EXPECT_THAT(window.calls, ElementsAre("timer off", "view 10", "clear", "capture", "wait",
+                                          "read", "timer on"));
+    EXPECT_EQ(store.count(), 3u);  // the new frame, for the next step to show
+    EXPECT_GE(clock.now() - protocol::Clock::TimePoint{}, CaptureCycle::kCaptureToRead);
+
+    window.calls.clear();
+    cycle.onTick();
+    EXPECT_EQ(window.calls[1], "view 3");
+}
+
+TEST_F(Cycle, NoStepInsideARunningStep) {
+    store.store(1);
+    int nestedTicks = 0;
+    window.duringView = [&] {
+        // The operator's manual read switched the timer on: ticks run inside the step.
+        ++nestedTicks;
+        cycle.onTick();
+    };
+    cycle.onTick();
+    EXPECT_EQ(nestedTicks, 1);
+    EXPECT_EQ(std::count(window.calls.begin(), window.calls.end(), "capture"), 1);
+    EXPECT_FALSE(cycle.stepRunning());
+}
+
+TEST_F(Cycle, TimerIsOnAgainWhateverTheButtonsDid) {
+    store.store(1);
+    window.failRead = true;
+    EXPECT_THROW(cycle.onTick(), std::runtime_error);
+    EXPECT_TRUE(window.timerOn);
+    EXPECT_FALSE(cycle.stepRunning());
+    window.failRead = false;
+    window.calls.clear();
+    cycle.onTick();  // and the cycle goes on
+    EXPECT_EQ(window.calls.back(), "timer on");
+}
+
+TEST_F(Cycle, UntickingDuringAStepStopsAtTheNextTest) {
+    store.store(1);
+    window.duringView = [&] { window.ticked = false; };
+    cycle.onTick();
+    EXPECT_EQ(window.calls.back(), "timer on");  // the running step completes
+    window.calls.clear();
+    cycle.onTick();
+    EXPECT_TRUE(window.calls.empty());
+}

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFont>
+#include <QFrame>
 #include <QImageReader>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <cstdlib>
 
 #include "frames/frame_file.h"
+#include "ui/fonts.h"
 #include "ui/twips.h"
 
 namespace ui {
@@ -27,13 +29,12 @@ void endProgramNow() {
 constexpr int kClientWidthTwips = 9855;
 constexpr int kClientHeightTwips = 7560;
 constexpr std::chrono::seconds kViewWait{1};
-constexpr char kControlFontFamily[] = "Liberation Sans";
-constexpr double kControlFontPoints = 8.25;
 }  // namespace
 
 const QString Form1::kSaveDialogTitle = QStringLiteral("Введите имя файла для сохранения картинки");
 // One filter entry whose description and pattern are both "*.jpg".
 const QString Form1::kSaveDialogFilter = QStringLiteral("*.jpg (*.jpg)");
+const QString Form1::kTitleLine2 = QStringLiteral("Программа отладки на ПК");
 const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
 
 Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
@@ -48,11 +49,7 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     setWindowTitle(caption);
     // Positions are fixed: the window has no resize handling.
     setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
-    // The captions were sized for an 8.25-point sans serif; Liberation Sans has the metrics of
-    // the font they were drawn with, so they fit their boxes.
-    QFont controlFont(QString::fromLatin1(kControlFontFamily));
-    controlFont.setPointSizeF(kControlFontPoints);
-    setFont(controlFont);
+    setFont(windowFont(kSansFamily, kControlPoints, false));
 
     // The load handler starts it once the link is ready; ticks run only from the event loop.
     Timer1 = new QTimer(this);
@@ -74,6 +71,14 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     Text4 = new QLineEdit(QStringLiteral("0"), this);
     Text4->setObjectName("Text4");
     Text4->setGeometry(twipRect(7200, 5640, 1095, 285));
+
+    // The two title lines at the lower left, and the lines that part the window.
+    addLabel("Label1", QStringLiteral("Модуль камеры встраиваемый"), twipRect(120, 6600, 3615, 375))
+        ->setFont(windowFont(kSerifFamily, kTitlePoints, true));
+    addLabel("Label2", kTitleLine2, twipRect(120, 6960, 3615, 375))
+        ->setFont(windowFont(kSerifFamily, kTitlePoints, true));
+    addLine("Line2", twipPoint(120, 1800), twipPoint(4320, 1800));
+    addLine("Line1", twipPoint(5040, 5040), twipPoint(5040, 7440));
 
     Check1 = new QCheckBox(QStringLiteral("Цикл"), this);
     Check1->setObjectName("Check1");
@@ -108,6 +113,34 @@ QPushButton* Form1::addButton(const char* name, const QString& caption, QRect ge
     button->setObjectName(name);
     button->setGeometry(geometry);
     return button;
+}
+
+QFrame* Form1::addLine(const char* name, QPoint from, QPoint to) {
+    auto* line = new QFrame(this);
+    line->setObjectName(name);
+    const bool horizontal = from.y() == to.y();
+    line->setFrameShape(horizontal ? QFrame::HLine : QFrame::VLine);
+    line->setFrameShadow(QFrame::Sunken);
+    // A line is drawn across the middle of its frame; the frame is a few pixels thick.
+    constexpr int kThickness = 3;
+    line->setGeometry(horizontal
+                          ? QRect(from.x(), from.y() - 1, to.x() - from.x() + 1, kThickness)
+                          : QRect(from.x() - 1, from.y(), kThickness, to.y() - from.y() + 1));
+    return line;
+}
+
+void Form1::applyTabOrder(std::span<const char* const> namesInOrder) {
+    QWidget* previous = nullptr;
+    for (const char* name : namesInOrder) {
+        auto* widget = findChild<QWidget*>(QString::fromLatin1(name));
+        if (widget == nullptr || widget->focusPolicy() == Qt::NoFocus) {
+            continue;  // labels, lines and the picture take no keyboard focus
+        }
+        if (previous != nullptr) {
+            setTabOrder(previous, widget);
+        }
+        previous = widget;
+    }
 }
 
 QLabel* Form1::addLabel(const char* name, const QString& caption, QRect geometry) {

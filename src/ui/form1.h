@@ -4,6 +4,7 @@
 
 #include <QWidget>
 #include <functional>
+#include <span>
 
 #include "frames/capture_cycle.h"
 #include "frames/frame_store.h"
@@ -12,6 +13,7 @@
 #include "ui/settings_panel.h"
 
 class QCheckBox;
+class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -58,6 +60,7 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     static const QString kSaveDialogTitle;
     static const QString kSaveDialogFilter;
     static const QString kSaveFailedTitle;
+    static const QString kTitleLine2;
 
     static constexpr int kTimer1IntervalMs = 1;
 
@@ -86,6 +89,9 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
 
     QPushButton* addButton(const char* name, const QString& caption, QRect geometry);
     QLabel* addLabel(const char* name, const QString& caption, QRect geometry);
+    QFrame* addLine(const char* name, QPoint from, QPoint to);
+    // Chains the keyboard focus through the named controls, in the order given.
+    void applyTabOrder(std::span<const char* const> namesInOrder);
 
     frames::FrameStore& frames_;
     protocol::Clock& clock_;

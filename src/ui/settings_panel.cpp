@@ -9,13 +9,12 @@
 #include <QSlider>
 
 #include "protocol/encodings.h"
+#include "ui/fonts.h"
 #include "ui/twips.h"
 
 namespace ui {
 
 namespace {
-
-constexpr double kHeadingPoints = 9.75;
 
 template <typename T>
 T* named(T* widget, const char* name, QRect twips) {
@@ -52,12 +51,8 @@ std::string toUtf8(const QString& text) {
 
 SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout)
     : QObject(window), host_(host) {
-    QLabel* heading =
-        label(window, "Label12", QStringLiteral("Настройка камеры"), QRect(120, 2040, 2175, 255));
-    QFont headingFont = heading->font();
-    headingFont.setBold(true);
-    headingFont.setPointSizeF(kHeadingPoints);
-    heading->setFont(headingFont);
+    label(window, "Label12", QStringLiteral("Настройка камеры"), QRect(120, 2040, 2175, 255))
+        ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
 
     // Compression and colour.
     label(window, "Label8", QStringLiteral("Сжатие"), QRect(120, 2400, 1095, 255));

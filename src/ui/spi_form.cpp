@@ -13,6 +13,7 @@
 
 #include "protocol/registers.h"
 
+#include "ui/fonts.h"
 #include "ui/twips.h"
 
 namespace ui {
@@ -39,13 +40,20 @@ namespace {
 constexpr std::chrono::milliseconds kDownloadEventInterval{2};
 constexpr std::chrono::milliseconds kDownloadCountRepaintInterval{33};  // about 30 Hz
 
+// Keyboard focus order of the parallel-port window, lowest tab index first.
+constexpr const char* kTabOrder[] = {
+    "Command5",  "Combo1",  "Text4",   "Command6", "Command8",  "Label4",  "Picture1", "Command12",
+    "Command14", "Check1",  "Combo2",  "Combo3",   "Label8",    "Label9",  "Command3", "Command7",
+    "Command9",  "Label5",  "Label6",  "Label12",  "Slider1",   "Slider2", "Slider3",  "Slider4",
+    "Label10",   "Label11", "Label13", "Label14",  "Command10", "Label15", "Combo5",   "Check2",
+    "Text5",     "Text6",   "Label16", "Command4", "Command1",  "Label1",  "Label2",   "Label3",
+    "Label17",   "Option1", "Option2", "Option3",  "Option4",   "Label7",  "Command2", "Check3"};
+
 QLabel* makeIndicatorLabel(QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName("Label3");
     label->setGeometry(twipRect(3720, 6120, 1215, 255));
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
+    label->setFont(windowFont(kSansFamily, kIndicatorPoints, true));
     return label;
 }
 }  // namespace
@@ -82,12 +90,8 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
       Label3(makeIndicatorLabel(this)),
       indicator_(Label3) {
     addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
-    QLabel* heading =
-        addLabel("Label6", QStringLiteral("Настройка SPI"), twipRect(120, 120, 2055, 255));
-    QFont headingFont = heading->font();
-    headingFont.setBold(true);
-    headingFont.setPointSizeF(9.75);
-    heading->setFont(headingFont);
+    addLabel("Label6", QStringLiteral("Настройка SPI"), twipRect(120, 120, 2055, 255))
+        ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
     addLabel("Label5", QStringLiteral("Порт компьютера "), twipRect(120, 480, 1575, 255));
     addLabel("Label7", QStringLiteral("Регистр SPI"), twipRect(120, 1080, 1095, 255));
 
@@ -115,6 +119,7 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
     connect(addButton("Command2", QStringLiteral("Считать"), twipRect(3120, 1320, 1215, 375)),
             &QPushButton::clicked, this, [this] { settingsPanel().Command2_Click(); });
     settingsPanel().attach(link_, clock, protocol::kParallelPortPolicy);
+    applyTabOrder(kTabOrder);
     // A mode button's handler runs when the selection changes, by a click or from code.
     for (std::size_t mode = 0; mode < modeButtons_.size(); ++mode) {
         connect(modeButtons_[mode], &QRadioButton::toggled, this, [this, mode](bool selected) {

@@ -54,7 +54,7 @@ QString openFailureHint(serial::OpenFault fault) {
 ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
                          frames::FrameStore& frames, protocol::Clock& clock,
                          OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, frames, clock, dialogs, parent),
+    : Form1(kCaption, frames, clock, dialogs, parent, kSerialLayout),
       control_(control),
       link_(link),
       session_(control),
@@ -94,6 +94,9 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
             &QPushButton::clicked, this, [this] { Command13_Click(); });
     connect(addButton("Command15", QStringLiteral("Записать"), twipRect(3120, 1320, 1215, 375)),
             &QPushButton::clicked, this, [this] { Command15_Click(); });
+
+    // The camera settings reach the module through the serial link, with the serial line's waits.
+    settingsPanel().attach(link_, clock, protocol::kSerialPolicy);
 }
 
 void ComtrakForm::Form_Load() {
@@ -181,7 +184,8 @@ void ComtrakForm::Timer1_Timer() {
     }
     const serial::Reception::Batch batch = reception_.poll();
     if (batch.empty()) {
-        idleTick();
+        // Nothing came: a frame that was arriving has ended, and the capture cycle may step.
+        captureCycle_.onTick();
         return;
     }
     showReceivedCount();

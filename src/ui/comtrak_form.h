@@ -15,7 +15,7 @@ class QComboBox;
 
 namespace ui {
 
-class ComtrakForm : public Form1 {
+class ComtrakForm final : public Form1 {
     Q_OBJECT
   public:
     ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
@@ -40,19 +40,14 @@ class ComtrakForm : public Form1 {
     void Command7_Click() override;
     // "Сброс модуля": the reset command, a second (reception goes on), the PC back to 2400.
     void Command3_Click() override;
-    // Reception: what has arrived goes into the frame store and the count is shown; a tick that
-    // received nothing goes to idleTick().
+    // Reception: what has arrived goes into the frame store and the count is shown; only a tick
+    // that received nothing runs the capture cycle's test.
     void Timer1_Timer() override;
 
     static const QString kCaption;
     static const QString kPortTitle;
     static const QString kSpeedTitle;
     static const QString kReceptionTitle;
-
-  protected:
-    // A tick that received nothing: the frame has ended if one was coming. The capture cycle's
-    // test belongs here; until it is built such a tick does nothing more.
-    virtual void idleTick() {}
 
   private:
     void reportOpenFailure(const std::optional<serial::OpenFailure>& failure);

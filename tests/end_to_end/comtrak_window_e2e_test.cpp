@@ -101,7 +101,9 @@ class ComtrakOnEmulator : public ::testing::Test {
     QTemporaryDir temp;
     testing_support::EmulatedSerialModule emulated;
     serial::QtSerialControl control;
-    testing_support::CompressedClock clock;
+    // A second's wait really lets the emulator's thread run for a quarter of one: long enough
+    // for it to have read what was sent before the PC's speed changes, even on a loaded machine.
+    testing_support::CompressedClock clock{std::chrono::milliseconds(250)};
     serial::SerialLink link{control, clock};
     frames::FrameStore frames;
     testing_support::FakeDialogs dialogs;

@@ -345,6 +345,30 @@ TEST_F(ComtrakWindow, ALineFaultIsShownAfterTheTick) {
     EXPECT_TRUE(dialogs.warnings[0].text.contains("Input/output error"));
 }
 
+TEST_F(ComtrakWindow, OnlyATickThatReceivedNothingLetsTheCaptureCycleStep) {
+    load();
+    control_<QAbstractButton>("Check1")->setChecked(true);
+    control.arrive({1, 2, 3});
+    form.Timer1_Timer();
+    EXPECT_TRUE(control.outputs().empty());  // bytes came: the frame is still arriving
+    form.Timer1_Timer();
+    // The step: view, clear, capture, a second, read.
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{64}, {128}}));
+    EXPECT_EQ(frames.count(), 0u);
+    EXPECT_TRUE(timerRunning());
+}
+
+TEST_F(ComtrakWindow, CameraSettingsGoOutOverTheSerialLink) {
+    load();
+    answerRequestsWith({0x0B});  // compression 3, black-and-white
+    control_<QAbstractButton>("Command9")->click();
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{0}}));
+    EXPECT_EQ(control_<QComboBox>("Combo2")->currentText(), "3");
+    EXPECT_EQ(control_<QComboBox>("Combo3")->currentText(), "Черно-белый");
+    EXPECT_TRUE(timerRunning());
+    EXPECT_EQ(frames.count(), 0u);
+}
+
 TEST_F(ComtrakWindow, ClosingTheWindowClosesThePortAndStopsReception) {
     load();
     form.close();

@@ -183,11 +183,16 @@ void ComtrakForm::Timer1_Timer() {
                           .arg(portName(session_.portNumber()), QString::fromStdString(*fault)));
     }
     const serial::Reception::Batch batch = reception_.poll();
+    const auto now = clock_.now();
     if (batch.empty()) {
-        // Nothing came: a frame that was arriving has ended, and the capture cycle may step.
-        captureCycle_.onTick();
+        // Nothing came. Only a line quiet for its idle time means the frame has ended and the
+        // capture cycle may step; a shorter gap is a pause inside the frame.
+        if (frameEnd_.lineQuiet(now, currentBaud())) {
+            captureCycle_.onTick();
+        }
         return;
     }
+    frameEnd_.bytesArrived(now);
     showReceivedCount();
     if (batch.overflowStarted) {
         warnAfterTick(kReceptionTitle,
@@ -195,6 +200,10 @@ void ComtrakForm::Timer1_Timer() {
                                      "отброшены. Очистите буфер перед следующим кадром.")
                           .arg(frames::FrameStore::kCapacity));
     }
+}
+
+std::uint32_t ComtrakForm::currentBaud() const {
+    return serial::baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
 }
 
 void ComtrakForm::reportOpenFailure(const std::optional<serial::OpenFailure>& failure) {

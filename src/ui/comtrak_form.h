@@ -4,6 +4,7 @@
 // tells the operator about faults.
 #pragma once
 
+#include "serial/frame_end.h"
 #include "serial/line_speed.h"
 #include "serial/port_session.h"
 #include "serial/reception.h"
@@ -55,12 +56,14 @@ class ComtrakForm final : public Form1 {
     // not stop in a modal box with bytes still arriving.
     void warnAfterTick(const QString& title, const QString& text);
     void resumeReception();
+    std::uint32_t currentBaud() const;
 
     serial::SerialControl& control_;
     serial::SerialLink& link_;
     serial::PortSession session_;
     serial::LineSpeed speed_;
     serial::Reception reception_;
+    serial::FrameEnd frameEnd_;
 
     QComboBox* Combo1;
     QComboBox* Combo4;

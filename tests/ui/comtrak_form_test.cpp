@@ -345,17 +345,65 @@ TEST_F(ComtrakWindow, ALineFaultIsShownAfterTheTick) {
     EXPECT_TRUE(dialogs.warnings[0].text.contains("Input/output error"));
 }
 
-TEST_F(ComtrakWindow, OnlyATickThatReceivedNothingLetsTheCaptureCycleStep) {
+// Ticks every millisecond for `ms` milliseconds with nothing arriving.
+void quietTicks(ui::ComtrakForm& form, testing_support::FakeClock& clock, int ms) {
+    for (int i = 0; i < ms; ++i) {
+        clock.waitBlocking(std::chrono::milliseconds(1));
+        form.Timer1_Timer();
+    }
+}
+
+TEST_F(ComtrakWindow, CycleStepsOnlyOnceTheLineHasBeenQuietForItsIdleTime) {
     load();
+    ASSERT_TRUE(control.setSettings("9600,N,8,1"));
     control_<QAbstractButton>("Check1")->setChecked(true);
     control.arrive({1, 2, 3});
     form.Timer1_Timer();
     EXPECT_TRUE(control.outputs().empty());  // bytes came: the frame is still arriving
+
+    // A 20 ms gap inside the frame, as a USB adapter makes: no step, the frame is not cut.
+    quietTicks(form, clock, 20);
+    EXPECT_TRUE(control.outputs().empty());
+    control.arrive({4, 5});
     form.Timer1_Timer();
-    // The step: view, clear, capture, a second, read.
+    EXPECT_EQ(frames.count(), 5u);
+
+    // 50 ms of quiet at 9600 baud end the frame: view, clear, capture, a second, read.
+    quietTicks(form, clock, 49);
+    EXPECT_TRUE(control.outputs().empty());
+    quietTicks(form, clock, 1);
     EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{64}, {128}}));
     EXPECT_EQ(frames.count(), 0u);
     EXPECT_TRUE(timerRunning());
+
+    // The read brought nothing: the cycle stops by itself, "Цикл" still ticked...
+    quietTicks(form, clock, 500);
+    EXPECT_EQ(control.outputs().size(), 2u);
+    // ...and a manual read that brings bytes starts it again.
+    control.module = [this](const Bytes& sent) {
+        if (sent == Bytes{128}) {
+            control.arrive({9, 9, 9});
+        }
+    };
+    click("Command7");
+    form.Timer1_Timer();
+    quietTicks(form, clock, 50);
+    EXPECT_EQ(control.outputs().size(), 5u);  // 128 by hand, then 64 and 128 of the next step
+}
+
+TEST_F(ComtrakWindow, SlowLinesWaitTwentyCharacterTimes) {
+    EXPECT_EQ(serial::FrameEnd::idleTimeFor(115200), std::chrono::milliseconds(50));
+    EXPECT_EQ(serial::FrameEnd::idleTimeFor(9600), std::chrono::milliseconds(50));
+    EXPECT_EQ(serial::FrameEnd::idleTimeFor(1200), std::chrono::microseconds(166666));
+    load();
+    ASSERT_TRUE(control.setSettings("1200,N,8,1"));
+    control_<QAbstractButton>("Check1")->setChecked(true);
+    control.arrive({1});
+    form.Timer1_Timer();
+    quietTicks(form, clock, 160);
+    EXPECT_TRUE(control.outputs().empty());
+    quietTicks(form, clock, 10);
+    EXPECT_EQ(control.outputs().size(), 2u);
 }
 
 TEST_F(ComtrakWindow, CameraSettingsGoOutOverTheSerialLink) {

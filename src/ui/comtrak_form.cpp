@@ -10,6 +10,7 @@
 #include "protocol/encodings.h"
 #include "protocol/registers.h"
 #include "serial/line_settings.h"
+#include "ui/fonts.h"
 #include "ui/twips.h"
 
 namespace ui {
@@ -22,7 +23,6 @@ const QString ComtrakForm::kReceptionTitle = QStringLiteral("Приём кадр
 
 namespace {
 
-constexpr double kHeadingPoints = 9.75;
 constexpr int kPortCount = 4;
 
 QString portName(int portNumber) {
@@ -49,6 +49,15 @@ QString openFailureHint(serial::OpenFault fault) {
     return QStringLiteral("Выберите другой порт.");
 }
 
+// Keyboard focus order of the serial window, lowest tab index first.
+constexpr const char* kTabOrder[] = {
+    "Command5",  "Combo1",  "Text4",   "Command6", "Command8", "Label4",  "Picture1",  "Command12",
+    "Command14", "Check1",  "Combo2",  "Combo3",   "Label8",   "Label9",  "Command3",  "Command7",
+    "Command9",  "Label5",  "Label6",  "Label7",   "Combo4",   "Label12", "Command13", "Command15",
+    "Slider1",   "Slider2", "Slider3", "Slider4",  "Label10",  "Label11", "Label13",   "Label14",
+    "Command10", "Label15", "Combo5",  "Check2",   "Text5",    "Text6",   "Label16",   "Command4",
+    "Command1",  "Label1",  "Label2",  "Check3"};
+
 }  // namespace
 
 ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
@@ -60,12 +69,8 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
       session_(control),
       speed_(control, link, clock),
       reception_(control, link, frames) {
-    QLabel* heading =
-        addLabel("Label6", QStringLiteral("Настройка UART"), twipRect(120, 120, 2055, 255));
-    QFont headingFont = heading->font();
-    headingFont.setBold(true);
-    headingFont.setPointSizeF(kHeadingPoints);
-    heading->setFont(headingFont);
+    addLabel("Label6", QStringLiteral("Настройка UART"), twipRect(120, 120, 2055, 255))
+        ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
     addLabel("Label5", QStringLiteral("Порт компьютера "), twipRect(120, 480, 1575, 255));
     addLabel("Label7", QStringLiteral("Скорость передачи"), twipRect(120, 960, 1815, 255));
 
@@ -97,6 +102,7 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
 
     // The camera settings reach the module through the serial link, with the serial line's waits.
     settingsPanel().attach(link_, clock, protocol::kSerialPolicy);
+    applyTabOrder(kTabOrder);
 }
 
 void ComtrakForm::Form_Load() {

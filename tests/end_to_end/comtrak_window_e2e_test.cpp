@@ -16,6 +16,7 @@
 #include <iterator>
 
 #include "emulator/pty_line_speed.h"
+#include "end_to_end/comtrak_on_emulator.h"
 #include "serial/line_settings.h"
 #include "serial/qt_serial_control.h"
 #include "support/compressed_clock.h"
@@ -25,90 +26,8 @@
 
 namespace {
 
+using namespace comtrak_e2e;
 using Bytes = std::vector<std::uint8_t>;
-using protocol::Register;
-
-std::vector<std::uint8_t> readFile(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Every byte value, then a pattern, `length` bytes in all.
-Bytes frameOf(std::size_t length) {
-    Bytes frame(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        frame[i] = static_cast<std::uint8_t>((i * 131 + i / 256) % 256);
-    }
-    frame.front() = 0;
-    frame.back() = 255;
-    return frame;
-}
-
-emulator::CameraModule::Options sending(std::optional<Bytes> frame) {
-    emulator::CameraModule::Options options;
-    options.captureTime = std::chrono::microseconds(0);
-    options.fixedFrame = std::move(frame);
-    return options;
-}
-
-class ComtrakOnEmulator : public ::testing::Test {
-  protected:
-    explicit ComtrakOnEmulator(std::optional<Bytes> frame = std::nullopt)
-        : emulated(sending(std::move(frame))), control(portsFor(emulated.device)) {}
-
-    void SetUp() override {
-        qputenv("XDG_RUNTIME_DIR", "");
-        qputenv("TMPDIR", temp.path().toLocal8Bit());
-        form.setExitAction([] {});
-        form.Form_Load();
-        ASSERT_TRUE(dialogs.warnings.empty());
-    }
-    void TearDown() override { qunsetenv("TMPDIR"); }
-
-    static serial::PortMap portsFor(const std::string& device) {
-        serial::PortMap ports;
-        ports.assign(2, device);
-        return ports;
-    }
-    void click(const char* name) {
-        auto* button = form.findChild<QAbstractButton*>(name);
-        ASSERT_NE(button, nullptr) << name;
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
-    QComboBox* speedBox() { return form.findChild<QComboBox*>("Combo4"); }
-    void writeSpeed(const QString& text, std::uint32_t baud) {
-        speedBox()->setCurrentText(text);
-        click("Command15");
-        ASSERT_EQ(control.settings(), serial::lineSettingsFor(baud));
-        ASSERT_TRUE(QTest::qWaitFor([&] { return emulated.module.lineBaud() == baud; }, 2000));
-    }
-    // Lets the window's timer run until `count` bytes are stored and nothing more comes.
-    void receive(std::uint32_t count, int limitMs) {
-        ASSERT_TRUE(QTest::qWaitFor([&] { return frames.count() >= count; }, limitMs))
-            << frames.count() << " of " << count;
-        QTest::qWait(100);
-        EXPECT_EQ(frames.count(), count);
-    }
-    // The module hears a register write correctly only when both ends run at one speed.
-    void expectLinkInStep(std::uint8_t brightness) {
-        const Bytes write{protocol::registerNumber(Register::Brightness), brightness};
-        link.send(write);
-        EXPECT_TRUE(QTest::qWaitFor(
-            [&] { return emulated.module.registerValue(Register::Brightness) == brightness; },
-            2000));
-    }
-
-    QTemporaryDir temp;
-    testing_support::EmulatedSerialModule emulated;
-    serial::QtSerialControl control;
-    // A second's wait really lets the emulator's thread run for a quarter of one: long enough
-    // for it to have read what was sent before the PC's speed changes, even on a loaded machine.
-    testing_support::CompressedClock clock{std::chrono::milliseconds(250)};
-    serial::SerialLink link{control, clock};
-    frames::FrameStore frames;
-    testing_support::FakeDialogs dialogs;
-    ui::ComtrakForm form{control, link, frames, clock, dialogs};
-};
 
 TEST_F(ComtrakOnEmulator, SpeedWriteReadAndResetKeepModuleAndPcInStep) {
     EXPECT_TRUE(control.isOpen());

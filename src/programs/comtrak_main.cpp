@@ -12,8 +12,8 @@
 #include "serial/qt_serial_control.h"
 #include "serial/serial_link.h"
 #include "ui/comtrak_form.h"
-#include "ui/display_check.h"
 #include "ui/operator_dialogs.h"
+#include "ui/program_start.h"
 #include "ui/wait.h"
 
 namespace {
@@ -80,32 +80,16 @@ struct EmulatedModuleOnPty {
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    if (ui::onlyAsksForText(argc, argv)) {
-        // --help and --version print and exit without a window, so they work without a display.
-        QCoreApplication textOnly(argc, argv);
-        parseOptions(textOnly);
-        return 0;
-    }
-    if (!ui::displayAvailable()) {
-        std::fprintf(
-            stderr,
-            "%s: no display to show the window on (DISPLAY is not set); run it in a desktop "
-            "session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
-            kProgramName);
-        return 1;
+    if (const auto exitCode = ui::answerWithoutWindow(
+            kProgramName, argc, argv, [](QCoreApplication& app) { parseOptions(app); })) {
+        return *exitCode;
     }
     QApplication app(argc, argv);
     Options options = parseOptions(app);
 
-    std::unique_ptr<protocol::TraceFile> trace;
-    if (!options.tracePath.isEmpty()) {
-        std::string error;
-        trace = protocol::TraceFile::open(options.tracePath.toStdString(), error);
-        if (!trace) {
-            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", kProgramName,
-                         qPrintable(options.tracePath), error.c_str());
-            return 2;
-        }
+    const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);
+    if (trace.failed) {
+        return 2;
     }
 
     std::unique_ptr<EmulatedModuleOnPty> emulated;
@@ -126,7 +110,7 @@ int main(int argc, char** argv) {
     // The program-wide state: one frame store, one serial control and link, for the whole run.
     frames::FrameStore frameStore;
     serial::QtSerialControl control(options.ports);
-    serial::SerialLink link(control, ui::realClock(), trace.get());
+    serial::SerialLink link(control, ui::realClock(), trace.trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::ComtrakForm window(control, link, frameStore, ui::realClock(), dialogs);
     window.Form_Load();

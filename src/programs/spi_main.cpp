@@ -9,8 +9,8 @@
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
 #include "protocol/exchange_trace.h"
-#include "ui/display_check.h"
 #include "ui/operator_dialogs.h"
+#include "ui/program_start.h"
 #include "ui/spi_form.h"
 #include "ui/wait.h"
 
@@ -59,32 +59,16 @@ Options parseOptions(const QCoreApplication& app) {
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    if (ui::onlyAsksForText(argc, argv)) {
-        // --help and --version print and exit without a window, so they work without a display.
-        QCoreApplication textOnly(argc, argv);
-        parseOptions(textOnly);
-        return 0;
-    }
-    if (!ui::displayAvailable()) {
-        std::fprintf(
-            stderr,
-            "%s: no display to show the window on (DISPLAY is not set); run it in a desktop "
-            "session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
-            kProgramName);
-        return 1;
+    if (const auto exitCode = ui::answerWithoutWindow(
+            kProgramName, argc, argv, [](QCoreApplication& app) { parseOptions(app); })) {
+        return *exitCode;
     }
     QApplication app(argc, argv);
     const Options options = parseOptions(app);
 
-    std::unique_ptr<protocol::TraceFile> trace;
-    if (!options.tracePath.isEmpty()) {
-        std::string error;
-        trace = protocol::TraceFile::open(options.tracePath.toStdString(), error);
-        if (!trace) {
-            std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", kProgramName,
-                         qPrintable(options.tracePath), error.c_str());
-            return 2;
-        }
+    const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);
+    if (trace.failed) {
+        return 2;
     }
 
     // The emulated module lives as long as the window that drives it.
@@ -106,7 +90,7 @@ int main(int argc, char** argv) {
 
     // The program-wide state: one frame store, one link, alive for the whole run.
     frames::FrameStore frameStore;
-    lpt::SpiLink link(*port, trace.get());
+    lpt::SpiLink link(*port, trace.trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::SpiForm window(link, frameStore, ui::realClock(), dialogs);
     window.Form_Load();

@@ -1,0 +1,42 @@
+#include "ui/program_start.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+#include "ui/display_check.h"
+
+namespace ui {
+
+std::optional<int> answerWithoutWindow(const char* program, int argc, char** argv,
+                                       const std::function<void(QCoreApplication&)>& parseOptions) {
+    if (onlyAsksForText(argc, argv)) {
+        QCoreApplication textOnly(argc, argv);
+        parseOptions(textOnly);
+        return 0;
+    }
+    if (!displayAvailable()) {
+        std::fprintf(stderr,
+                     "%s: no display to show the window on (DISPLAY is not set); run it in a "
+                     "desktop session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
+                     program);
+        return 1;
+    }
+    return std::nullopt;
+}
+
+TraceChoice openTrace(const char* program, const QString& path) {
+    TraceChoice choice;
+    if (path.isEmpty()) {
+        return choice;
+    }
+    std::string error;
+    choice.trace = protocol::TraceFile::open(path.toStdString(), error);
+    if (!choice.trace) {
+        std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", program, qPrintable(path),
+                     error.c_str());
+        choice.failed = true;
+    }
+    return choice;
+}
+
+}  // namespace ui

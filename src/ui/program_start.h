@@ -1,0 +1,28 @@
+// What both programs do before their window exists: answer --help and --version without a
+// display, say in one line when there is no display, and open the exchange trace.
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "protocol/exchange_trace.h"
+
+class QCoreApplication;
+
+namespace ui {
+
+// For --help and --version: runs `parseOptions` (which prints and exits) under a plain
+// QCoreApplication and returns 0. Without a display: one line on standard error and 1. Else
+// nullopt: the window can be shown.
+std::optional<int> answerWithoutWindow(const char* program, int argc, char** argv,
+                                       const std::function<void(QCoreApplication&)>& parseOptions);
+
+struct TraceChoice {
+    std::unique_ptr<protocol::TraceFile> trace;  // null when no trace was asked for
+    bool failed = false;                         // asked for, and cannot be written (said why)
+};
+TraceChoice openTrace(const char* program, const QString& path);
+
+}  // namespace ui

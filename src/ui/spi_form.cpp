@@ -107,10 +107,10 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
     for (std::size_t mode = 0; mode < modeButtons_.size(); ++mode) {
-        const ModeButton& spec = kModeButtons[mode];
-        auto* button = new QRadioButton(QString::fromLatin1(spec.caption), this);
-        button->setObjectName(spec.name);
-        button->setGeometry(twipRect(spec.leftTwips, kModeButtonTopTwips, kModeButtonWidthTwips,
+        const ModeButton& place = kModeButtons[mode];
+        auto* button = new QRadioButton(QString::fromLatin1(place.caption), this);
+        button->setObjectName(place.name);
+        button->setGeometry(twipRect(place.leftTwips, kModeButtonTopTwips, kModeButtonWidthTwips,
                                      kModeButtonHeightTwips));
         group->addButton(button, static_cast<int>(mode));
         modeButtons_[mode] = button;

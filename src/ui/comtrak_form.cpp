@@ -69,21 +69,13 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
       session_(control),
       speed_(control, link, clock),
       reception_(control, link, frames) {
-    addLabel("Label6", QStringLiteral("Настройка UART"), twipRect(120, 120, 2055, 255))
-        ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
-    addLabel("Label5", QStringLiteral("Порт компьютера "), twipRect(120, 480, 1575, 255));
-    addLabel("Label7", QStringLiteral("Скорость передачи"), twipRect(120, 960, 1815, 255));
-
-    Combo1 = new QComboBox(this);
-    Combo1->setObjectName("Combo1");
-    Combo1->setEditable(true);
+    QStringList ports;
     for (int n = 1; n <= kPortCount; ++n) {
-        Combo1->addItem(portName(n));
+        ports << portName(n);
     }
-    Combo1->setCurrentIndex(serial::PortSession::kStartPortNumber - 1);
-    Combo1->setGeometry(twipRect(2280, 480, 1095, 315));
-    // Only a pick from the list chooses the port; typing in the box does nothing.
-    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+    addPortGroup(QStringLiteral("Настройка UART"), ports,
+                 serial::PortSession::kStartPortNumber - 1);
+    addLabel("Label7", QStringLiteral("Скорость передачи"), twipRect(120, 960, 1815, 255));
 
     // The speed box is read by its two buttons only: choosing an entry sends nothing.
     Combo4 = new QComboBox(this);

@@ -30,7 +30,7 @@ class ComtrakForm final : public Form1 {
     void Form_Unload() override;
 
     // "COM1".."COM4" picked from the list: the port is closed and the chosen one opened.
-    void Combo1_Click();
+    void Combo1_Click() override;
     // Speed "Считать": the module's speed into the speed box; a code of no speed leaves it.
     void Command13_Click();
     // Speed "Записать": the module is switched at the old speed, a second later the PC follows.
@@ -65,7 +65,6 @@ class ComtrakForm final : public Form1 {
     serial::Reception reception_;
     serial::FrameEnd frameEnd_;
 
-    QComboBox* Combo1;
     QComboBox* Combo4;
 };
 

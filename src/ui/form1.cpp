@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -127,6 +128,19 @@ QFrame* Form1::addLine(const char* name, QPoint from, QPoint to) {
                           ? QRect(from.x(), from.y() - 1, to.x() - from.x() + 1, kThickness)
                           : QRect(from.x() - 1, from.y(), kThickness, to.y() - from.y() + 1));
     return line;
+}
+
+void Form1::addPortGroup(const QString& heading, const QStringList& ports, int startIndex) {
+    addLabel("Label6", heading, twipRect(120, 120, 2055, 255))
+        ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
+    addLabel("Label5", QStringLiteral("Порт компьютера "), twipRect(120, 480, 1575, 255));
+    Combo1 = new QComboBox(this);
+    Combo1->setObjectName("Combo1");
+    Combo1->setEditable(true);
+    Combo1->addItems(ports);
+    Combo1->setCurrentIndex(startIndex);
+    Combo1->setGeometry(twipRect(2280, 480, 1095, 315));
+    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
 }
 
 void Form1::applyTabOrder(std::span<const char* const> namesInOrder) {

@@ -13,6 +13,7 @@
 #include "ui/settings_panel.h"
 
 class QCheckBox;
+class QComboBox;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -31,6 +32,9 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     // The window's load and unload handlers; unload runs once, when the close box closes it.
     virtual void Form_Load() = 0;
     virtual void Form_Unload() = 0;
+
+    // A pick from the port box's list ("LPT1".., "COM1"..): each program switches its link.
+    virtual void Combo1_Click() = 0;
 
     // The frame buttons whose work depends on the link: "Сформировать кадр", "Считать кадр",
     // "Сброс модуля".
@@ -90,6 +94,9 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     QPushButton* addButton(const char* name, const QString& caption, QRect geometry);
     QLabel* addLabel(const char* name, const QString& caption, QRect geometry);
     QFrame* addLine(const char* name, QPoint from, QPoint to);
+    // The top-left group both windows open with: its bold heading, "Порт компьютера " and the
+    // port box, whose handler runs only on a pick from its list (typing in it does nothing).
+    void addPortGroup(const QString& heading, const QStringList& ports, int startIndex);
     // Chains the keyboard focus through the named controls, in the order given.
     void applyTabOrder(std::span<const char* const> namesInOrder);
 
@@ -101,6 +108,7 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     QLabel* Picture1;
     QLineEdit* Text4;
     QTimer* Timer1;
+    QComboBox* Combo1 = nullptr;
     QCheckBox* Check1;
     SettingsPanel* settingsPanel_;
 

@@ -90,19 +90,9 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
       Label3(makeIndicatorLabel(this)),
       indicator_(Label3) {
     addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
-    addLabel("Label6", QStringLiteral("Настройка SPI"), twipRect(120, 120, 2055, 255))
-        ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
-    addLabel("Label5", QStringLiteral("Порт компьютера "), twipRect(120, 480, 1575, 255));
+    addPortGroup(QStringLiteral("Настройка SPI"), {QStringLiteral("LPT1"), QStringLiteral("LPT2")},
+                 0);
     addLabel("Label7", QStringLiteral("Регистр SPI"), twipRect(120, 1080, 1095, 255));
-
-    Combo1 = new QComboBox(this);
-    Combo1->setObjectName("Combo1");
-    Combo1->setEditable(true);
-    Combo1->addItems({QStringLiteral("LPT1"), QStringLiteral("LPT2")});
-    Combo1->setCurrentIndex(0);
-    Combo1->setGeometry(twipRect(2280, 480, 1095, 315));
-    // Only a pick from the list chooses the port; typing in the box does nothing.
-    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
 
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);

@@ -27,7 +27,7 @@ class SpiForm final : public Form1 {
     void Form_Unload() override;
 
     // "LPT1" / "LPT2" picked from the list.
-    void Combo1_Click();
+    void Combo1_Click() override;
     // SPI mode 0..3: the module is told in the old mode, then the link switches.
     void Option1_Click() { switchMode(0); }
     void Option2_Click() { switchMode(1); }
@@ -69,7 +69,6 @@ class SpiForm final : public Form1 {
     class WindowProgress;
 
     lpt::SpiLink& link_;
-    QComboBox* Combo1;
     std::array<QRadioButton*, 4> modeButtons_{};
     QLabel* Label3;
     StatusIndicator indicator_;

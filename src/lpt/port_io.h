@@ -20,15 +20,26 @@ class PortIo {
     // Stops port access.
     virtual void ShutdownWinIo() = 0;
 
-    // Writes `value` (0..255 here) to I/O address `address`; size is always 1. The link ignores
-    // the result: a back-end that has failed goes on quietly.
+    // Writes `value` (0..255 here) to I/O address `address`; size is always 1. False when the
+    // access failed (no port, a broken connection): accessFault() then says why.
     virtual bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) = 0;
 
-    // Reads the byte at `address` into `value`; size is always 1.
+    // Reads the byte at `address` into `value`; size is always 1. False when the access failed:
+    // `value` is then no byte of the port's and must not be used.
     virtual bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) = 0;
 
     // Why the last InitializeWinIo() failed; empty when it did not.
     virtual std::string failureReason() const { return {}; }
+
+    // Why the last access that returned false failed, naming the device or connection and the
+    // system's reason (with what the user can do, where there is something).
+    virtual std::string accessFault() const { return failureReason(); }
+
+    // Called when an operation of the operator's begins after an access has failed: a back-end
+    // that can get its port back (a socket whose simulator was restarted) tries once. False
+    // when it cannot; failureReason() then says why. A back-end without such a step answers
+    // true, and its accesses are simply attempted again.
+    virtual bool recover() { return true; }
 };
 
 }  // namespace lpt

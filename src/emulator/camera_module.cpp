@@ -116,6 +116,14 @@ void CameraModule::completeWrite(const PendingWrite& write) {
 }
 
 void CameraModule::answerRequest(std::uint8_t request, Register reg) {
+    const std::size_t length = protocol::isWide(reg) ? 2 : 1;
+    if (replyBytesQueued_ + length > kReplyQueueLimit) {
+        log_.record(LogKind::Ignored, {request},
+                    describeRegister(reg) + " not answered: " + std::to_string(replyBytesQueued_) +
+                        " reply bytes already waiting");
+        return;
+    }
+    replyBytesQueued_ += length;
     const std::uint16_t value = registers_[registerIndex(reg)];
     std::vector<std::uint8_t> logged{request};
     if (protocol::isWide(reg)) {
@@ -137,6 +145,13 @@ void CameraModule::runCommand(std::uint8_t command) {
             capture();
             break;
         case protocol::command::kFrameRead:
+            if (frameBytesLeft_ > 0) {
+                // One frame at a time: a repeated read neither restarts nor stacks frames.
+                log_.record(LogKind::Ignored, {command},
+                            "frame read while " + std::to_string(frameBytesLeft_) +
+                                " bytes of the last frame are still going out");
+                break;
+            }
             if (frame_.empty()) {
                 // Nothing captured since power-up or reset: capture now rather than leave the PC
                 // clocking filler bytes until its download limit.
@@ -207,6 +222,7 @@ void CameraModule::resetRegisters() {
     outgoing_.clear();
     frameByteInFlight_ = false;
     frameBytesLeft_ = 0;
+    replyBytesQueued_ = 0;
     frame_.clear();
     busyUntil_ = {};
 }
@@ -222,6 +238,9 @@ CameraModule::OutgoingByte CameraModule::takeOutgoing() {
     }
     const QueuedByte next = outgoing_.front();
     outgoing_.pop_front();
+    if (!next.partOfFrame) {
+        --replyBytesQueued_;
+    }
     frameByteInFlight_ = next.partOfFrame;
     return {next.value, true};
 }

@@ -45,6 +45,9 @@ class CameraModule {
     };
 
     static constexpr std::uint8_t kFillerByte = 0x00;
+    // Reply bytes (register read-backs) the module holds at most; a request that would go past it
+    // is dropped, so a PC that pipelines requests without taking the replies cannot grow the queue.
+    static constexpr std::size_t kReplyQueueLimit = 1024;
 
     explicit CameraModule(EmulatorLog& log);
     CameraModule(EmulatorLog& log, Options options);
@@ -107,6 +110,7 @@ class CameraModule {
     std::deque<QueuedByte> outgoing_;
     bool frameByteInFlight_ = false;
     std::size_t frameBytesLeft_ = 0;  // queued or in flight
+    std::size_t replyBytesQueued_ = 0;
 
     std::uint32_t framesCaptured_ = 0;
     std::vector<std::uint8_t> frame_;

@@ -92,5 +92,34 @@ TEST(CameraModuleCommands, ValuesWithoutAMeaningAreHeldButChangeNoPort) {
     EXPECT_EQ(drain(module), (std::vector<std::uint8_t>{8}));
 }
 
+// A PC that repeats a command faster than the module can answer it must not make the module queue
+// an answer per repetition: a frame read while a frame is going out is ignored, and replies stop
+// at the reply queue's limit.
+TEST(CameraModuleFlood, WhatIsQueuedStaysBoundedWhateverThePcRepeats) {
+    const std::vector<std::uint8_t> frame{0xFF, 0xD8, 0x01, 0x02, 0xFF, 0xD9};
+    struct Flood {
+        const char* name;
+        std::uint8_t byte;
+        std::size_t mostQueued;
+    };
+    const Flood floods[] = {
+        {"frame read", protocol::command::kFrameRead, frame.size()},
+        {"two-byte request", protocol::requestByte(Register::FrameWidth),
+         CameraModule::kReplyQueueLimit},
+    };
+    for (const Flood& flood : floods) {
+        SCOPED_TRACE(flood.name);
+        EmulatorLog log;
+        testing::ManualClock clock;
+        CameraModule module(log, testing::optionsWith(clock, frame));
+        feed(module, {protocol::command::kCapture});
+        for (int i = 0; i < 20000; ++i) {
+            module.receive(flood.byte);
+        }
+        EXPECT_LE(drain(module).size(), flood.mostQueued);
+        EXPECT_FALSE(log.entriesOf(LogKind::Ignored).empty()) << "what was dropped is logged";
+    }
+}
+
 }  // namespace
 }  // namespace emulator

@@ -18,6 +18,7 @@ constexpr std::uint8_t kReadTag = 'r';
 constexpr std::size_t kWriteLength = 4;
 constexpr std::size_t kReadLength = 3;
 constexpr int kOnePortByte = 1;
+constexpr std::size_t kReceiveChunk = 4096;
 
 std::string systemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -56,7 +57,8 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
     if (!thread_.prepare(error)) {
         return false;
     }
-    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Non-blocking, so an accept() after a client gave up between poll() and accept() returns.
+    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) {
         error = systemError("socket");
         closeAll();
@@ -101,7 +103,7 @@ void PortSocketServer::serve() {
             return;
         }
         if (fds[0].revents & POLLIN) {
-            const int client = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            const int client = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (client >= 0) {
                 log_.record(LogKind::Line, {}, "port I/O client connected");
                 serveClient(client);
@@ -114,30 +116,52 @@ void PortSocketServer::serve() {
 
 void PortSocketServer::serveClient(int client) {
     std::vector<std::uint8_t> pending;
+    std::vector<std::uint8_t> answers;
+    bool heldBack = false;
     while (!thread_.stopping()) {
-        pollfd fds[] = {{client, POLLIN, 0}, {thread_.wakeFd(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) {
+        const bool takeRequests =
+            answers.size() < kMaxUnsentAnswers && pending.size() < kReceiveChunk;
+        if (!takeRequests && !heldBack) {
+            log_.record(LogKind::Line, {},
+                        "port I/O client is not taking its answers: its requests wait");
+        }
+        heldBack = !takeRequests;
+        const short events =
+            static_cast<short>((takeRequests ? POLLIN : 0) | (answers.empty() ? 0 : POLLOUT));
+        pollfd fds[] = {{client, events, 0}, {thread_.wakeFd(), POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
             return;
         }
-        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-            continue;
-        }
-        std::uint8_t buffer[4096];
-        const ssize_t n = recv(client, buffer, sizeof buffer, 0);
-        if (n <= 0) {
+        const short ready = fds[0].revents;
+        if (ready & POLLNVAL) {
             return;
         }
-        pending.insert(pending.end(), buffer, buffer + n);
-        if (!handleMessages(client, pending)) {
-            return;
+        if (!answers.empty() && (ready & (POLLOUT | POLLERR | POLLHUP))) {
+            const ssize_t n = send(client, answers.data(), answers.size(), MSG_NOSIGNAL);
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                return;
+            }
+            answers.erase(answers.begin(), answers.begin() + std::max<ssize_t>(n, 0));
         }
+        if (takeRequests && (ready & (POLLIN | POLLERR | POLLHUP))) {
+            std::uint8_t buffer[kReceiveChunk];
+            const ssize_t n = recv(client, buffer, sizeof buffer, 0);
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                return;
+            }
+            pending.insert(pending.end(), buffer, buffer + std::max<ssize_t>(n, 0));
+        }
+        handleMessages(pending, answers);
     }
 }
 
-bool PortSocketServer::handleMessages(int client, std::vector<std::uint8_t>& pending) {
+void PortSocketServer::handleMessages(std::vector<std::uint8_t>& pending,
+                                      std::vector<std::uint8_t>& answers) {
     std::size_t at = 0;
-    std::vector<std::uint8_t> replies;
-    while (at < pending.size()) {
+    while (at < pending.size() && answers.size() < kMaxUnsentAnswers) {
         const std::uint8_t tag = pending[at];
         const std::size_t length = tag == kWriteTag  ? kWriteLength
                                    : tag == kReadTag ? kReadLength
@@ -159,13 +183,10 @@ bool PortSocketServer::handleMessages(int client, std::vector<std::uint8_t>& pen
         } else {
             std::uint32_t value = 0;
             port_.GetPortVal(addressOf(message), value, kOnePortByte);
-            replies.push_back(static_cast<std::uint8_t>(value));
+            answers.push_back(static_cast<std::uint8_t>(value));
         }
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
-    // Answers go out together, in order: a client that pipelines reads gets them in one write.
-    return replies.empty() || send(client, replies.data(), replies.size(), MSG_NOSIGNAL) ==
-                                  static_cast<ssize_t>(replies.size());
 }
 
 }  // namespace emulator

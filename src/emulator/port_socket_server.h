@@ -5,6 +5,10 @@
 // One client at a time, on a thread of its own; the next client is served when the first one
 // hangs up. A byte that starts no message is logged and skipped, so the stream finds its step
 // again at the next 'w' or 'r'.
+//
+// The client's socket is never waited on: answers go out as the client takes them, and a client
+// that sends reads without taking the answers is simply not read from while kMaxUnsentAnswers
+// wait for it. Memory stays bounded and stop() is always heard.
 #pragma once
 
 #include <string>
@@ -18,6 +22,9 @@ namespace emulator {
 
 class PortSocketServer {
   public:
+    // Answers held for a client before its requests are left unread.
+    static constexpr std::size_t kMaxUnsentAnswers = 64 * 1024;
+
     PortSocketServer(lpt::PortIo& port, EmulatorLog& log);
     ~PortSocketServer();
     PortSocketServer(const PortSocketServer&) = delete;
@@ -31,8 +38,9 @@ class PortSocketServer {
   private:
     void serve();
     void serveClient(int client);
-    // Handles the complete messages at the front of `pending`; false when the client is gone.
-    bool handleMessages(int client, std::vector<std::uint8_t>& pending);
+    // Runs the complete messages at the front of `pending`, adding read answers to `answers`,
+    // until none is left or kMaxUnsentAnswers are waiting.
+    void handleMessages(std::vector<std::uint8_t>& pending, std::vector<std::uint8_t>& answers);
     void closeAll();
 
     lpt::PortIo& port_;

@@ -152,6 +152,31 @@ TEST_F(SocketBench, ANewClientIsServedAfterTheFirstHangsUpAndStopRemovesThePath)
     EXPECT_NE(lstat(path().c_str(), &st), 0);
 }
 
+TEST_F(SocketBench, AClientThatPipelinesReadsGetsEveryAnswerInOrderOnceItReads) {
+    lpt::RecordingPort port;
+    port.setResponder(
+        [](std::uint16_t, std::size_t read) { return static_cast<std::uint8_t>(read); });
+    PortSocketServer server(port, log);
+    std::string error;
+    ASSERT_TRUE(server.start(path(), error)) << error;
+
+    // Far more reads than the sockets buffer: the server has to hold back while the client is
+    // still sending and not yet reading, and then lose nothing.
+    constexpr std::size_t kReads = 300000;
+    std::vector<std::uint8_t> reads;
+    for (std::size_t i = 0; i < kReads; ++i) {
+        reads.insert(reads.end(), {'r', 0x79, 0x03});
+    }
+    RawClient client(path());
+    std::thread sender([&] { client.send(reads); });
+    const std::vector<std::uint8_t> answers = client.receive(kReads);
+    sender.join();
+    ASSERT_EQ(answers.size(), kReads);
+    for (std::size_t i = 0; i < kReads; ++i) {
+        ASSERT_EQ(answers[i], static_cast<std::uint8_t>(i)) << "answer " << i;
+    }
+}
+
 TEST_F(SocketBench, AStaleSocketIsReplacedAndAnyOtherFileIsLeftAlone) {
     lpt::RecordingPort port;
     {

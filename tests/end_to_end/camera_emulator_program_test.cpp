@@ -1,6 +1,11 @@
 // The camera-emulator program as an engineer starts it: a pseudo-terminal behind a link and the
-// socket port protocol behind a path, both answering, and both gone after Ctrl-C.
+// socket port protocol behind a path, both answering, and both gone after Ctrl-C, whatever a
+// client does.
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +25,52 @@ bool exists(const QString& path) {
     return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
 }
 
+// Writes register 19 over the socket port protocol and reads it back, as SPI --port-io=unix does.
+std::optional<std::uint8_t> roundTripOverSocket(const QString& socket, std::uint8_t value) {
+    lpt::SocketPort port(socket.toStdString());
+    if (!port.InitializeWinIo()) {
+        ADD_FAILURE() << port.failureReason();
+        return std::nullopt;
+    }
+    lpt::SpiLink spi(port);
+    spi.enterStartState();
+    const std::uint8_t write[] = {19, value};
+    spi.send(write);
+    const std::uint8_t request = 3;
+    spi.send(std::span(&request, 1));
+    const std::optional<std::uint8_t> answer = spi.readOne();
+    port.ShutdownWinIo();
+    return answer;
+}
+
+// A socket client connected to `path`, non-blocking; -1 when the connection failed.
+int connectTo(const QString& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", qPrintable(path));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Starts the emulator and waits until every path it was told to serve is there.
+void startEmulator(QProcess& emulator, const QStringList& arguments, const QStringList& paths) {
+    emulator.start(QStringLiteral(CAMERA_EMULATOR_PROGRAM), arguments);
+    ASSERT_TRUE(emulator.waitForStarted(5000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return std::all_of(paths.begin(), paths.end(), exists); }, 5000));
+}
+
+void endWith(QProcess& emulator, int signal) {
+    ::kill(static_cast<pid_t>(emulator.processId()), signal);
+    ASSERT_TRUE(emulator.waitForFinished(5000));
+    EXPECT_EQ(emulator.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(emulator.exitCode(), 0);
+}
+
 }  // namespace
 
 TEST(CameraEmulatorProgram, ServesBothFrontEndsAndCleansUpOnCtrlC) {
@@ -28,22 +79,12 @@ TEST(CameraEmulatorProgram, ServesBothFrontEndsAndCleansUpOnCtrlC) {
     const QString socket = dir.filePath("camera.sock");
     const QString log = dir.filePath("camera.log");
     QProcess emulator;
-    emulator.start(QStringLiteral(CAMERA_EMULATOR_PROGRAM),
-                   {"--serial=" + link, "--port-io-socket=" + socket, "--log=" + log});
-    ASSERT_TRUE(emulator.waitForStarted(5000));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return exists(link) && exists(socket); }, 5000));
+    ASSERT_NO_FATAL_FAILURE(
+        startEmulator(emulator, {"--serial=" + link, "--port-io-socket=" + socket, "--log=" + log},
+                      {link, socket}));
 
     // The parallel-port side through the PC's own socket back-end and SPI link.
-    lpt::SocketPort port(socket.toStdString());
-    ASSERT_TRUE(port.InitializeWinIo()) << port.failureReason();
-    lpt::SpiLink spi(port);
-    spi.enterStartState();
-    const std::uint8_t write[] = {19, 30};
-    spi.send(write);
-    const std::uint8_t request = 3;
-    spi.send(std::span(&request, 1));
-    EXPECT_EQ(spi.readOne(), 30);
-    port.ShutdownWinIo();
+    EXPECT_EQ(roundTripOverSocket(socket, 30), 30);
 
     // The serial side at the module's start speed.
     QSerialPort serial(link);
@@ -54,13 +95,41 @@ TEST(CameraEmulatorProgram, ServesBothFrontEndsAndCleansUpOnCtrlC) {
     EXPECT_EQ(static_cast<std::uint8_t>(serial.readAll().at(0)), 40);
     serial.close();
 
-    ::kill(static_cast<pid_t>(emulator.processId()), SIGINT);
-    ASSERT_TRUE(emulator.waitForFinished(5000));
-    EXPECT_EQ(emulator.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(emulator.exitCode(), 0);
+    endWith(emulator, SIGINT);
     EXPECT_FALSE(exists(link));
     EXPECT_FALSE(exists(socket));
     QFile logFile(log);
     ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
     EXPECT_FALSE(logFile.readAll().isEmpty());
+}
+
+TEST(CameraEmulatorProgram, EndsOnSigtermWhileAClientSendsReadsAndNeverTakesTheAnswers) {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("camera.sock");
+    QProcess emulator;
+    ASSERT_NO_FATAL_FAILURE(startEmulator(emulator, {"--port-io-socket=" + socket}, {socket}));
+
+    const int client = connectTo(socket);
+    ASSERT_GE(client, 0);
+    std::vector<std::uint8_t> reads;
+    for (int i = 0; i < 1000; ++i) {
+        reads.insert(reads.end(), {'r', 0x79, 0x03});
+    }
+    // Send until the emulator stops taking requests: its unread answers fill the socket.
+    std::size_t sent = 0;
+    while (sent < 64u * 1024 * 1024) {
+        const ssize_t n = send(client, reads.data(), reads.size(), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        pollfd p{client, POLLOUT, 0};
+        if (poll(&p, 1, 300) == 0) {
+            break;
+        }
+    }
+
+    endWith(emulator, SIGTERM);
+    EXPECT_FALSE(exists(socket));
+    close(client);
 }

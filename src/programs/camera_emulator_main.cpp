@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "emulator/camera_module.h"
 #include "emulator/emulated_port.h"
 #include "emulator/emulator_log.h"
+#include "emulator/frame_source.h"
 #include "emulator/port_socket_server.h"
 #include "emulator/serial_peer.h"
 #include "emulator/spi_slave.h"
@@ -31,6 +33,30 @@ struct Settings {
     std::chrono::milliseconds captureTime{50};
     std::chrono::microseconds portDelay{0};
 };
+
+// The JPEG of --frame=FILE: it has to start with the start-of-image marker and fit a frame, or the
+// PC would be sent something no module sends.
+std::optional<std::vector<std::uint8_t>> readFrameFile(const QString& path, QString& error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = "--frame " + path + ": cannot read it: " + file.errorString();
+        return std::nullopt;
+    }
+    // One byte past the limit is enough to know a file is too large, whatever size() says.
+    const QByteArray bytes = file.read(emulator::kMaxFrameBytes + 1);
+    if (bytes.size() > static_cast<qsizetype>(emulator::kMaxFrameBytes)) {
+        error = QString("--frame %1: %2 bytes, more than the %3 a frame may have")
+                    .arg(path)
+                    .arg(std::max<qint64>(file.size(), bytes.size()))
+                    .arg(emulator::kMaxFrameBytes);
+        return std::nullopt;
+    }
+    if (!bytes.startsWith("\xFF\xD8")) {
+        error = "--frame " + path + ": not a JPEG (it does not start with the marker FF D8)";
+        return std::nullopt;
+    }
+    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+}
 
 int fail(const QString& message) {
     std::fprintf(stderr, "camera-emulator: %s\n", qPrintable(message));
@@ -78,13 +104,10 @@ std::optional<Settings> parseCommandLine(const QCoreApplication& app, QString& e
         return std::nullopt;
     }
     if (parser.isSet(frame)) {
-        QFile file(parser.value(frame));
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = "cannot read " + file.fileName() + ": " + file.errorString();
+        settings.fixedFrame = readFrameFile(parser.value(frame), error);
+        if (!settings.fixedFrame) {
             return std::nullopt;
         }
-        const QByteArray bytes = file.readAll();
-        settings.fixedFrame = std::vector<std::uint8_t>(bytes.begin(), bytes.end());
     }
     return settings;
 }

@@ -133,3 +133,36 @@ TEST(CameraEmulatorProgram, EndsOnSigtermWhileAClientSendsReadsAndNeverTakesTheA
     EXPECT_FALSE(exists(socket));
     close(client);
 }
+
+TEST(CameraEmulatorProgram, RefusesAFrameFileThatIsNoJpegOrTooLarge) {
+    QByteArray tooLarge(65001, '\0');
+    tooLarge[0] = '\xFF';
+    tooLarge[1] = '\xD8';
+    struct Case {
+        const char* file;
+        QByteArray contents;
+        const char* why;
+    };
+    const Case cases[] = {
+        {"picture.gif", "GIF89a", "not a JPEG"},
+        {"large.jpg", tooLarge, "65001 bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        QTemporaryDir dir;
+        const QString frame = dir.filePath(c.file);
+        QFile file(frame);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.contents);
+        file.close();
+        const QString socket = dir.filePath("camera.sock");
+        QProcess emulator;
+        emulator.start(QStringLiteral(CAMERA_EMULATOR_PROGRAM),
+                       {"--frame=" + frame, "--port-io-socket=" + socket});
+        ASSERT_TRUE(emulator.waitForFinished(5000));
+        EXPECT_EQ(emulator.exitCode(), 1);
+        const QString error = QString::fromLocal8Bit(emulator.readAllStandardError());
+        EXPECT_TRUE(error.contains(frame) && error.contains(c.why)) << error.toStdString();
+        EXPECT_FALSE(exists(socket));
+    }
+}

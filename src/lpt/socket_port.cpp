@@ -4,8 +4,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 namespace lpt {
 
@@ -21,10 +23,53 @@ std::uint8_t highByte(std::uint16_t address) {
     return static_cast<std::uint8_t>(address >> 8);
 }
 
+// Enough for any burst of stray bytes a confused server sends between two reads.
+constexpr std::size_t kStrayBufferSize = 256;
+
 timeval toTimeval(std::chrono::milliseconds limit) {
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit);
     const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(limit - seconds);
     return {static_cast<time_t>(seconds.count()), static_cast<suseconds_t>(micros.count())};
+}
+
+std::string strayBytes(std::size_t count) {
+    return "the simulator sent " + std::to_string(count) + " byte(s) nobody asked for";
+}
+
+// Why a receive that gave `received` (errno `error` when negative) is no answer.
+std::string receiveFailure(ssize_t received, int error, std::chrono::milliseconds limit) {
+    if (received == 0 || error == EPIPE) {
+        return "the simulator closed the connection";
+    }
+    if (error == ECONNRESET) {
+        return std::string("connection reset: ") + std::strerror(error);
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+        return "no answer to a port read within " + std::to_string(limit.count()) + " ms";
+    }
+    return std::string("port read failed: ") + std::strerror(error);
+}
+
+std::string sendFailure(int error, std::chrono::milliseconds limit) {
+    if (error == EPIPE) {
+        return "the simulator closed the connection";
+    }
+    if (error == ECONNRESET) {
+        return std::string("connection reset: ") + std::strerror(error);
+    }
+    if (error == EAGAIN || error == EWOULDBLOCK) {
+        return "port write failed: the simulator took nothing for " +
+               std::to_string(limit.count()) + " ms";
+    }
+    return std::string("port write failed: ") + std::strerror(error);
+}
+
+ssize_t receiveRetrying(int fd, std::uint8_t* into, std::size_t size, int flags) {
+    ssize_t received = 0;
+    do {
+        received = ::recv(fd, into, size, flags);
+    } while (received < 0 && errno == EINTR);
+    return received;
 }
 
 }  // namespace
@@ -37,10 +82,41 @@ SocketPort::~SocketPort() {
 }
 
 bool SocketPort::InitializeWinIo() {
-    ShutdownWinIo();
-    failureReason_.clear();
+    closeSocket();
+    accessFault_.clear();
     brokenNotice_.rearm();
+    return connectOnce("cannot connect to port socket ");
+}
 
+void SocketPort::ShutdownWinIo() {
+    closeSocket();
+}
+
+bool SocketPort::recover() {
+    if (fd_ >= 0) {
+        return true;
+    }
+    if (!connectOnce("cannot reconnect to port socket ")) {
+        accessFault_ = failureReason_;
+        return false;
+    }
+    accessFault_.clear();
+    brokenNotice_.rearm();
+    return true;
+}
+
+std::string SocketPort::accessFault() const {
+    if (!accessFault_.empty()) {
+        return accessFault_;
+    }
+    if (!failureReason_.empty()) {
+        return failureReason_;
+    }
+    return fd_ >= 0 ? std::string{} : "port socket " + socketPath_ + " is not connected";
+}
+
+bool SocketPort::connectOnce(const std::string& failurePrefix) {
+    failureReason_.clear();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath_.empty() || socketPath_.size() >= sizeof address.sun_path) {
@@ -55,22 +131,28 @@ bool SocketPort::InitializeWinIo() {
         failureReason_ = "cannot create a socket: " + std::string(std::strerror(error));
         return false;
     }
-    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        const int error = errno;
-        ShutdownWinIo();
-        failureReason_ =
-            "cannot connect to port socket " + socketPath_ + ": " + std::strerror(error);
-        return false;
-    }
-    // Both directions wait at most the reply limit: a server that stops reading or answering
-    // breaks the link instead of hanging the window.
+    // Every wait is bounded by the reply limit: a server that stops reading or answering breaks
+    // the link instead of hanging the window. Set before connect(), the send limit also bounds
+    // a connect that waits for room in a server's full backlog (it then fails with EAGAIN).
     const timeval limit = toTimeval(replyLimit_);
     ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        const int error = errno;
+        closeSocket();
+        failureReason_ = failurePrefix + socketPath_ + ": ";
+        if (error == EAGAIN || error == EWOULDBLOCK) {
+            failureReason_ += "the server accepted no connection within " +
+                              std::to_string(replyLimit_.count()) + " ms";
+        } else {
+            failureReason_ += std::strerror(error);
+        }
+        return false;
+    }
     return true;
 }
 
-void SocketPort::ShutdownWinIo() {
+void SocketPort::closeSocket() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
@@ -86,25 +168,35 @@ bool SocketPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*si
 bool SocketPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
     value = 0;
     const std::uint8_t message[] = {kReadCommand, lowByte(address), highByte(address)};
-    if (!sendAll(message, sizeof message)) {
+    if (fd_ < 0 || !nothingWaiting() || !sendAll(message, sizeof message)) {
         return false;
     }
-    std::uint8_t answer = 0;
-    ssize_t received = 0;
-    do {
-        received = ::recv(fd_, &answer, 1, 0);
-    } while (received < 0 && errno == EINTR);
+    // Room for a second byte, so that one arriving with the answer is seen, not left to be
+    // taken for the next read's answer.
+    std::uint8_t answer[2] = {};
+    const ssize_t received = receiveRetrying(fd_, answer, sizeof answer, 0);
     if (received == 1) {
-        value = answer;
+        value = answer[0];
         return true;
     }
-    if (received == 0) {
-        breakLink("the simulator closed the connection", 0);
-    } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        breakLink("no answer to a port read in time", 0);
-    } else {
-        breakLink("port read failed", errno);
+    if (received == 2) {
+        std::uint8_t more[kStrayBufferSize];
+        const ssize_t extra = receiveRetrying(fd_, more, sizeof more, MSG_DONTWAIT);
+        breakLink(strayBytes(1 + static_cast<std::size_t>(std::max<ssize_t>(extra, 0))));
+        return false;
     }
+    breakLink(receiveFailure(received, errno, replyLimit_));
+    return false;
+}
+
+bool SocketPort::nothingWaiting() {
+    std::uint8_t stray[kStrayBufferSize];
+    const ssize_t received = receiveRetrying(fd_, stray, sizeof stray, MSG_DONTWAIT);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return true;
+    }
+    breakLink(received > 0 ? strayBytes(static_cast<std::size_t>(received))
+                           : receiveFailure(received, errno, replyLimit_));
     return false;
 }
 
@@ -120,7 +212,7 @@ bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
             if (errno == EINTR) {
                 continue;
             }
-            breakLink("port write failed", errno);
+            breakLink(sendFailure(errno, replyLimit_));
             return false;
         }
         bytes += sent;
@@ -129,13 +221,10 @@ bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
     return true;
 }
 
-void SocketPort::breakLink(const std::string& what, int error) {
-    std::string line = "port socket " + socketPath_ + ": " + what;
-    if (error != 0) {
-        line += std::string(": ") + std::strerror(error);
-    }
-    brokenNotice_.say(line + "; port accesses are skipped from now on");
-    ShutdownWinIo();
+void SocketPort::breakLink(const std::string& what) {
+    accessFault_ = "port socket " + socketPath_ + ": " + what;
+    brokenNotice_.say(accessFault_ + "; port accesses fail until it is reconnected");
+    closeSocket();
 }
 
 }  // namespace lpt

@@ -17,30 +17,41 @@ class SocketPort final : public PortIo {
   public:
     static constexpr std::chrono::milliseconds kDefaultReplyLimit{2000};
 
-    // `replyLimit` bounds both the wait for a read's answer and a send the server does not take.
+    // `replyLimit` bounds the connect (a server that does not accept), the wait for a read's
+    // answer and a send the server does not take.
     explicit SocketPort(std::string socketPath,
                         std::chrono::milliseconds replyLimit = kDefaultReplyLimit);
     ~SocketPort() override;
     SocketPort(const SocketPort&) = delete;
     SocketPort& operator=(const SocketPort&) = delete;
 
-    // Connects; a server that is not there is a failed start.
+    // Connects; a server that is not there, or does not accept in time, is a failed start.
     bool InitializeWinIo() override;
     void ShutdownWinIo() override;
-    // After the link breaks (closed by the server, no answer in time) every access returns
-    // false and reads give 0.
+    // The link breaks at the first access that fails (closed or reset by the server, no answer
+    // in time, bytes nobody asked for): one line on stderr, then every access returns false at
+    // once, without touching the socket, until the link is started or recovered again.
     bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
     bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
     std::string failureReason() const override { return failureReason_; }
+    std::string accessFault() const override;
+    // Connected: nothing to do. Otherwise connects once more, with the same limit.
+    bool recover() override;
 
   private:
+    // Connects; on failure returns false with failureReason_ = `failurePrefix` + path + why.
+    bool connectOnce(const std::string& failurePrefix);
     bool sendAll(const std::uint8_t* bytes, std::size_t count);
-    void breakLink(const std::string& what, int error);
+    // False, with the link broken, when bytes are already waiting: nothing is owed to us.
+    bool nothingWaiting();
+    void breakLink(const std::string& what);
+    void closeSocket();
 
     std::string socketPath_;
     std::chrono::milliseconds replyLimit_;
     int fd_ = -1;
     std::string failureReason_;
+    std::string accessFault_;  // why the link broke; empty while it has not
     OneTimeNotice brokenNotice_;
 };
 

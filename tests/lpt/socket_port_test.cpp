@@ -2,21 +2,16 @@
 // the answers used, and what happens when the server is missing, silent or goes away.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <deque>
-#include <filesystem>
-#include <functional>
-#include <thread>
 #include <vector>
 
 #include "lpt/socket_port.h"
 #include "lpt/spi_link.h"
+#include "support/fault_port_server.h"
 
 namespace lpt {
 namespace {
@@ -24,122 +19,13 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 constexpr std::chrono::milliseconds kShortReplyLimit{100};
 
-// What the server does with a connection.
-enum class ServerBehaviour {
-    Answer,            // answers every read
-    NeverAnswer,       // takes every message, answers nothing
-    CloseAfterAccept,  // hangs up at once
-    CloseAfterOneRead  // answers the first read, then hangs up
-};
-
-struct ServedAccess {
-    char command;
-    std::uint16_t address;
-    std::uint8_t value;  // written, or answered
-    friend bool operator==(const ServedAccess&, const ServedAccess&) = default;
-};
-
-// Serves one connection in the port socket protocol and keeps everything it received.
-class PortServer {
-  public:
-    PortServer(const std::string& path, ServerBehaviour behaviour,
-               std::deque<std::uint8_t> answers = {})
-        : behaviour_(behaviour), answers_(std::move(answers)) {
-        listenFd_ = ::socket(AF_UNIX, SOCK_STREAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-        EXPECT_EQ(::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(listenFd_, 1), 0);
-        thread_ = std::thread([this] { serve(); });
-    }
-
-    ~PortServer() {
-        ::shutdown(listenFd_, SHUT_RDWR);  // wakes an accept() nobody connected to
-        finish();
-        ::close(listenFd_);
-    }
-
-    // Waits until the client has hung up (or the server has), then gives what was received.
-    const std::vector<std::uint8_t>& rawBytes() {
-        finish();
-        return raw_;
-    }
-    const std::vector<ServedAccess>& accesses() {
-        finish();
-        return accesses_;
-    }
-
-  private:
-    void finish() {
-        if (thread_.joinable()) {
-            thread_.join();
-        }
-    }
-
-    bool receive(int fd, std::uint8_t* into, std::size_t count) {
-        while (count > 0) {
-            const ssize_t got = ::recv(fd, into, count, 0);
-            if (got <= 0) {
-                return false;
-            }
-            raw_.insert(raw_.end(), into, into + got);
-            into += got;
-            count -= static_cast<std::size_t>(got);
-        }
-        return true;
-    }
-
-    void serve() {
-        const int fd = ::accept(listenFd_, nullptr, nullptr);
-        if (fd < 0) {
-            return;
-        }
-        if (behaviour_ != ServerBehaviour::CloseAfterAccept) {
-            serveMessages(fd);
-        }
-        ::close(fd);
-    }
-
-    void serveMessages(int fd) {
-        std::uint8_t header[3];
-        while (receive(fd, header, sizeof header)) {
-            const auto address = static_cast<std::uint16_t>(header[1] | header[2] << 8);
-            if (header[0] == 'w') {
-                std::uint8_t value = 0;
-                if (!receive(fd, &value, 1)) {
-                    return;
-                }
-                accesses_.push_back({'w', address, value});
-                continue;
-            }
-            accesses_.push_back({static_cast<char>(header[0]), address, 0});
-            if (behaviour_ == ServerBehaviour::NeverAnswer) {
-                continue;
-            }
-            std::uint8_t answer = 0;
-            if (!answers_.empty()) {
-                answer = answers_.front();
-                answers_.pop_front();
-            }
-            accesses_.back().value = answer;
-            ::send(fd, &answer, 1, MSG_NOSIGNAL);
-            if (behaviour_ == ServerBehaviour::CloseAfterOneRead) {
-                return;
-            }
-        }
-    }
-
-    ServerBehaviour behaviour_;
-    std::deque<std::uint8_t> answers_;
-    int listenFd_ = -1;
-    std::thread thread_;
-    std::vector<std::uint8_t> raw_;
-    std::vector<ServedAccess> accesses_;
-};
+using testing_support::FaultPortServer;
+using testing_support::PortFault;
+using ServedAccess = FaultPortServer::Access;
 
 class SocketPortTest : public ::testing::Test {
   protected:
@@ -149,7 +35,7 @@ class SocketPortTest : public ::testing::Test {
 };
 
 TEST_F(SocketPortTest, WritesAndReadsGoOutInTheWireFormatAndUseTheAnswer) {
-    PortServer server(socketPath(), ServerBehaviour::Answer, {0xA7});
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0xA7}));
     SocketPort port(socketPath());
     ASSERT_TRUE(port.InitializeWinIo()) << port.failureReason();
 
@@ -159,6 +45,7 @@ TEST_F(SocketPortTest, WritesAndReadsGoOutInTheWireFormatAndUseTheAnswer) {
     EXPECT_EQ(status, 0xA7u);
     EXPECT_TRUE(port.SetPortVal(0x1234, 0x00, 1));
     port.ShutdownWinIo();
+    ASSERT_TRUE(server.waitForHangUp());
 
     EXPECT_THAT(server.rawBytes(), ElementsAre('w', 0x78, 0x03, 0xFA,  //
                                                'r', 0x79, 0x02,        //
@@ -166,13 +53,14 @@ TEST_F(SocketPortTest, WritesAndReadsGoOutInTheWireFormatAndUseTheAnswer) {
 }
 
 TEST_F(SocketPortTest, SpiLinkByteWriteInModeZeroReachesTheServerInOrder) {
-    PortServer server(socketPath(), ServerBehaviour::Answer);
+    FaultPortServer server(socketPath());
     SocketPort port(socketPath());
     ASSERT_TRUE(port.InitializeWinIo());
     SpiLink link(port);
 
     link.wrtLPTport(0xA5);
     port.ShutdownWinIo();
+    ASSERT_TRUE(server.waitForHangUp());
 
     const std::vector<std::uint8_t> expected = {252, 253, 248, 249, 252, 253, 248, 249, 248,
                                                 249, 252, 253, 248, 249, 252, 253, 250};
@@ -185,16 +73,17 @@ TEST_F(SocketPortTest, SpiLinkByteWriteInModeZeroReachesTheServerInOrder) {
 
 TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
     // MISO is status bit 5: 1, 0, 1, 0, 0, 1, 0, 1 is 0xA5; other bits must not leak in.
-    PortServer server(socketPath(), ServerBehaviour::Answer,
-                      {0x20, 0xDF, 0xFF, 0x00, 0x80, 0x20, 0x1F, 0xA0});
+    FaultPortServer server(
+        socketPath(), FaultPortServer::answers({0x20, 0xDF, 0xFF, 0x00, 0x80, 0x20, 0x1F, 0xA0}));
     SocketPort port(socketPath());
     ASSERT_TRUE(port.InitializeWinIo());
     SpiLink link(port);
 
     EXPECT_EQ(link.read1byteLPTport(), 0xA5);
     port.ShutdownWinIo();
+    ASSERT_TRUE(server.waitForHangUp());
 
-    const auto& accesses = server.accesses();
+    const auto accesses = server.accesses();
     ASSERT_EQ(accesses.size(), 25u);
     for (std::size_t bit = 0; bit < 8; ++bit) {
         EXPECT_EQ(accesses[bit * 3], (ServedAccess{'w', 0x378, 248}));
@@ -211,18 +100,31 @@ TEST_F(SocketPortTest, NoServerIsAFailedStartNamingThePathAndTheReason) {
     EXPECT_FALSE(port.InitializeWinIo());
     EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
     EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(ENOENT)));
+    EXPECT_EQ(port.accessFault(), port.failureReason());
     std::uint32_t value = 99;
     EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
     EXPECT_EQ(value, 0u);
     EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
 }
 
-// Every way of losing the server: reported once on stderr, then every access is false and
-// reads give 0, without a crash or a SIGPIPE.
+TEST_F(SocketPortTest, AServerThatDoesNotAcceptIsAFailedStartWithinTheLimit) {
+    FaultPortServer server(socketPath(), {}, {.fault = PortFault::NeverAccept});
+    SocketPort port(socketPath(), kShortReplyLimit);
+
+    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
+    EXPECT_THAT(port.failureReason(), HasSubstr("accepted no connection within 100 ms"));
+}
+
+// Every way of losing the server: the access that meets the fault fails and gives no byte, one
+// line goes to stderr, accessFault() says what happened, and every later access fails without
+// reaching the server.
 struct LostServerCase {
     const char* name;
-    ServerBehaviour behaviour;
+    testing_support::PortFaultOptions fault;
     int readsThatSucceed;
+    std::size_t requestsTheServerRead;  // 3 bytes each
+    std::string reason;
 };
 void PrintTo(const LostServerCase& lost, std::ostream* out) {
     *out << lost.name;
@@ -231,17 +133,21 @@ void PrintTo(const LostServerCase& lost, std::ostream* out) {
 class SocketPortLostServerTest : public SocketPortTest,
                                  public ::testing::WithParamInterface<LostServerCase> {};
 
-TEST_P(SocketPortLostServerTest, BreaksTheLinkOnceAndGoesOnQuietly) {
-    PortServer server(socketPath(), GetParam().behaviour, {0x80});
+TEST_P(SocketPortLostServerTest, FailsTheAccessThatMeetsItAndEveryOneAfter) {
+    const LostServerCase& lost = GetParam();
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x80, 0x80, 0x80}), lost.fault);
     SocketPort port(socketPath(), kShortReplyLimit);
     ASSERT_TRUE(port.InitializeWinIo());
 
     std::uint32_t value = 0;
-    for (int i = 0; i < GetParam().readsThatSucceed; ++i) {
+    for (int i = 0; i < lost.readsThatSucceed; ++i) {
         ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+        EXPECT_EQ(value, 0x80u);
     }
     ::testing::internal::CaptureStderr();
+    value = 0xFF;
     EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_EQ(value, 0u);
     for (int i = 0; i < 50; ++i) {
         value = 0xFF;
         EXPECT_FALSE(port.SetPortVal(0x378, 0xF8, 1));
@@ -250,34 +156,118 @@ TEST_P(SocketPortLostServerTest, BreaksTheLinkOnceAndGoesOnQuietly) {
     }
     const std::string errors = ::testing::internal::GetCapturedStderr();
 
-    EXPECT_THAT(errors, HasSubstr(socketPath()));
+    EXPECT_THAT(port.accessFault(), HasSubstr(socketPath()));
+    EXPECT_THAT(port.accessFault(), HasSubstr(lost.reason));
+    EXPECT_THAT(errors, HasSubstr(port.accessFault()));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    ASSERT_TRUE(server.waitForHangUp());
+    EXPECT_EQ(server.rawBytes().size(), 3 * lost.requestsTheServerRead);
 }
+
+const std::string kReset = std::string("connection reset: ") + std::strerror(ECONNRESET);
+const std::string kNoAnswer = "no answer to a port read within 100 ms";
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, SocketPortLostServerTest,
-    ::testing::Values(LostServerCase{"HangsUpAtOnce", ServerBehaviour::CloseAfterAccept, 0},
-                      LostServerCase{"HangsUpMidRun", ServerBehaviour::CloseAfterOneRead, 1},
-                      LostServerCase{"NeverAnswers", ServerBehaviour::NeverAnswer, 0}),
+    ::testing::Values(
+        LostServerCase{"HangsUpAtOnce", {PortFault::Close, 0}, 0, 0, "closed the connection"},
+        LostServerCase{"HangsUpMidRun", {PortFault::Close, 1}, 1, 1, "closed the connection"},
+        LostServerCase{"ResetsMidRun", {PortFault::Reset, 1}, 1, 1, kReset},
+        LostServerCase{"FallsSilent", {PortFault::Silent, 1}, 1, 2, kNoAnswer},
+        LostServerCase{"AnswersTooLate", {PortFault::LateAnswer, 1}, 1, 2, kNoAnswer},
+        LostServerCase{"SendsAByteWithTheAnswer",
+                       {PortFault::ExtraByte, 2},
+                       1,
+                       2,
+                       "sent 1 byte(s) nobody asked for"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(SocketPortTest, AStrayByteWaitingBeforeAReadFailsItAndIsNoAnswer) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x11}),
+                           {.fault = PortFault::ExtraByte, .after = 1});
+    SocketPort port(socketPath(), kShortReplyLimit);
+    ASSERT_TRUE(port.InitializeWinIo());
+    ASSERT_TRUE(port.SetPortVal(0x378, 0xF8, 1));
+    ASSERT_TRUE(server.waitForAccesses(1));  // the stray byte follows the write
+
+    ::testing::internal::CaptureStderr();
+    std::uint32_t value = 0xFF;
+    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    ::testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(value, 0u);
+    EXPECT_THAT(port.accessFault(), HasSubstr("sent 1 byte(s) nobody asked for"));
+    ASSERT_TRUE(server.waitForHangUp());
+    EXPECT_EQ(server.rawBytes().size(), 4u);  // the read was never asked for
+}
+
+TEST_F(SocketPortTest, RecoverOnAHealthyLinkKeepsTheConnection) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}));
+    SocketPort port(socketPath(), kShortReplyLimit);
+    ASSERT_TRUE(port.InitializeWinIo());
+
+    EXPECT_TRUE(port.recover());
+    std::uint32_t value = 0;
+    EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
+    EXPECT_EQ(value, 0x42u);
+    port.ShutdownWinIo();
+    EXPECT_TRUE(server.waitForHangUp(1));
+    EXPECT_FALSE(server.waitForHangUp(2, std::chrono::milliseconds{50}));
+}
+
+TEST_F(SocketPortTest, RecoverAfterTheServerRestartsConnectsAgainAndRearmsTheNotice) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}),
+                           {.fault = PortFault::Close, .after = 1});
+    SocketPort port(socketPath(), kShortReplyLimit);
+    ASSERT_TRUE(port.InitializeWinIo());
+    std::uint32_t value = 0;
+    ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    server.restart();
+    ASSERT_TRUE(port.recover()) << port.failureReason();
+    EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
+    EXPECT_EQ(value, 0x42u);
+    server.stop();
+    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;  // one per break
+}
+
+TEST_F(SocketPortTest, RecoverWithoutAServerFailsWithTheReason) {
+    FaultPortServer server(socketPath(), {}, {.fault = PortFault::Close, .after = 0});
+    SocketPort port(socketPath(), kShortReplyLimit);
+    ASSERT_TRUE(port.InitializeWinIo());
+    std::uint32_t value = 0;
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    ::testing::internal::GetCapturedStderr();
+    server.stop();
+
+    EXPECT_FALSE(port.recover());
+    EXPECT_THAT(port.failureReason(), HasSubstr("cannot reconnect to port socket " + socketPath() +
+                                                ": " + std::strerror(ENOENT)));
+    EXPECT_EQ(port.accessFault(), port.failureReason());
+    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+}
+
 TEST_F(SocketPortTest, ANewStartAfterABrokenLinkConnectsAgain) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}),
+                           {.fault = PortFault::Close, .after = 0});
     SocketPort port(socketPath(), kShortReplyLimit);
     std::uint32_t value = 0;
-    {
-        PortServer gone(socketPath(), ServerBehaviour::CloseAfterAccept);
-        ASSERT_TRUE(port.InitializeWinIo());
-        ::testing::internal::CaptureStderr();
-        EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
-        ::testing::internal::GetCapturedStderr();
-    }
-    std::filesystem::remove(socketPath());
-    PortServer back(socketPath(), ServerBehaviour::Answer, {0x42});
+    ASSERT_TRUE(port.InitializeWinIo());
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    ::testing::internal::GetCapturedStderr();
+    server.restart();
 
     ASSERT_TRUE(port.InitializeWinIo());
     EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
     EXPECT_EQ(value, 0x42u);
-    port.ShutdownWinIo();
+    EXPECT_THAT(port.accessFault(), IsEmpty());
 }
 
 }  // namespace

@@ -34,6 +34,39 @@ std::size_t RecordingPort::readCount() const {
                       [](const PortAccess& a) { return a.kind == PortAccess::Kind::Read; }));
 }
 
+void RecordingPort::failFrom(std::size_t accessNumber, std::string reason) {
+    failureArmed_ = true;
+    accessesUntilFailure_ = accessNumber;
+    fault_ = std::move(reason);
+}
+
+void RecordingPort::setRecoverResult(bool ok, std::string reason) {
+    recoverResult_ = ok;
+    recoverReason_ = std::move(reason);
+}
+
+bool RecordingPort::recover() {
+    ++recoverCalls_;
+    if (!recoverResult_) {
+        reason_ = recoverReason_;
+        return false;
+    }
+    failureArmed_ = false;
+    return true;
+}
+
+bool RecordingPort::failing() {
+    if (!failureArmed_) {
+        return false;
+    }
+    if (accessesUntilFailure_ > 0) {
+        --accessesUntilFailure_;
+        return false;
+    }
+    ++failedAccesses_;
+    return true;
+}
+
 bool RecordingPort::InitializeWinIo() {
     ++initializeCalls_;
     return initializeResult_;
@@ -44,11 +77,18 @@ void RecordingPort::ShutdownWinIo() {
 }
 
 bool RecordingPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
+    if (failing()) {
+        return false;
+    }
     accesses_.push_back({PortAccess::Kind::Write, address, static_cast<std::uint8_t>(value)});
     return true;
 }
 
 bool RecordingPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+    if (failing()) {
+        value = 0;
+        return false;
+    }
     std::uint8_t answer = fallback_;
     if (!script_.empty()) {
         answer = script_.front();

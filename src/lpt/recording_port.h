@@ -41,13 +41,28 @@ class RecordingPort final : public PortIo {
     std::size_t readCount() const;
     void clear() { accesses_.clear(); }
 
+    // Fault injection: from the `accessNumber`th access after this call on (0: the next one),
+    // every access fails with `reason` as its accessFault(). A failed access never reached the
+    // port: it is counted in failedAccesses(), not kept in accesses().
+    void failFrom(std::size_t accessNumber, std::string reason);
+    std::size_t failedAccesses() const { return failedAccesses_; }
+    // What recover() answers (with `reason` as failureReason() when false); true by default. A
+    // recover() that answers true ends the injected failure.
+    void setRecoverResult(bool ok, std::string reason = {});
+    int recoverCalls() const { return recoverCalls_; }
+
     bool InitializeWinIo() override;
     void ShutdownWinIo() override;
     bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
     bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
     std::string failureReason() const override { return reason_; }
+    std::string accessFault() const override { return fault_; }
+    bool recover() override;
 
   private:
+    // True when this access is one the injected failure covers (and counts it).
+    bool failing();
+
     bool initializeResult_ = true;
     std::string reason_;
     int initializeCalls_ = 0;
@@ -57,6 +72,13 @@ class RecordingPort final : public PortIo {
     std::size_t readsSoFar_ = 0;
     std::function<std::uint8_t(std::uint16_t, std::size_t)> responder_;
     std::vector<PortAccess> accesses_;
+    bool failureArmed_ = false;
+    std::size_t accessesUntilFailure_ = 0;
+    std::string fault_;
+    std::size_t failedAccesses_ = 0;
+    bool recoverResult_ = true;
+    std::string recoverReason_;
+    int recoverCalls_ = 0;
 };
 
 }  // namespace lpt

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
 #define LPT_HAS_PORT_INSTRUCTIONS 1
@@ -50,10 +52,32 @@ std::string hexAddress(std::uint16_t address) {
     return text;
 }
 
+// What the user can do about a refused ioperm().
+std::string refusalAdvice(int error, bool runsAsRoot) {
+    switch (error) {
+        case EPERM:
+        case EACCES:
+            if (runsAsRoot) {
+                return " (the program runs as root, yet the kernel refused: a container or kernel "
+                       "lockdown without CAP_SYS_RAWIO; use --port-io=ppdev)";
+            }
+            return " (direct port I/O needs root or CAP_SYS_RAWIO: run the program as root, or "
+                   "use --port-io=ppdev)";
+        case ENOSYS:
+            return " (this processor has no I/O port instructions; use --port-io=ppdev)";
+        default:
+            return {};
+    }
+}
+
+unsigned systemEffectiveUser() {
+    return ::geteuid();
+}
+
 }  // namespace
 
 DirectIoCalls DirectIoCalls::system() {
-    return {systemPermit, systemOut, systemIn};
+    return {systemPermit, systemOut, systemIn, systemEffectiveUser};
 }
 
 DirectPort::DirectPort(DirectIoCalls calls) : calls_(calls) {}
@@ -64,20 +88,39 @@ DirectPort::~DirectPort() {
 
 bool DirectPort::InitializeWinIo() {
     ShutdownWinIo();
-    failureReason_.clear();
-    lpt1Granted_ = calls_.permit(kLpt1Base, kRegistersPerPort, 1) == 0;
-    if (!lpt1Granted_) {
-        const int error = errno;
-        failureReason_ = "direct I/O: ioperm for port " + hexAddress(kLpt1Base) +
-                         " failed: " + std::strerror(error) +
-                         " (direct port I/O needs root or CAP_SYS_RAWIO)";
-    }
+    started_ = true;
+    failureReason_ = requestPort(kLpt1Base);
+    lpt1Granted_ = failureReason_.empty();
     // LPT2 is optional: without it, accesses to it are refused quietly.
-    lpt2Granted_ = calls_.permit(kLpt2Base, kRegistersPerPort, 1) == 0;
+    lpt2Refusal_ = requestPort(kLpt2Base);
+    lpt2Granted_ = lpt2Refusal_.empty();
     return lpt1Granted_;
 }
 
+std::string DirectPort::requestPort(std::uint16_t base) {
+    if (calls_.permit(base, kRegistersPerPort, 1) == 0) {
+        return {};
+    }
+    const int error = errno;
+    return "direct I/O: ioperm for port " + hexAddress(base) + " failed: " + std::strerror(error) +
+           refusalAdvice(error, calls_.effectiveUser() == 0);
+}
+
+std::string DirectPort::refusal(std::uint16_t address) const {
+    if (!started_) {
+        return "direct I/O: port access is not started";
+    }
+    if (withinPort(address, kLpt1Base)) {
+        return failureReason_;
+    }
+    if (withinPort(address, kLpt2Base)) {
+        return lpt2Refusal_;
+    }
+    return "direct I/O: " + hexAddress(address) + " is no register of LPT1 or LPT2";
+}
+
 void DirectPort::ShutdownWinIo() {
+    started_ = false;
     if (lpt1Granted_) {
         calls_.permit(kLpt1Base, kRegistersPerPort, 0);
         lpt1Granted_ = false;
@@ -90,6 +133,7 @@ void DirectPort::ShutdownWinIo() {
 
 bool DirectPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
     if (!granted(address)) {
+        accessFault_ = refusal(address);
         return false;
     }
     calls_.out(static_cast<std::uint8_t>(value), address);
@@ -98,6 +142,7 @@ bool DirectPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*si
 
 bool DirectPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
     if (!granted(address)) {
+        accessFault_ = refusal(address);
         value = 0;
         return false;
     }

@@ -12,10 +12,13 @@ namespace lpt {
 
 // The privileged calls, replaceable so tests can refuse permission and watch that no I/O
 // instruction runs (one on an address not granted would kill the process).
+// The effective user id is asked so that a refusal can be explained: for root, it is the kernel
+// (a container, lockdown), not a missing privilege.
 struct DirectIoCalls {
     int (*permit)(unsigned long from, unsigned long count, int turnOn);
     void (*out)(std::uint8_t value, std::uint16_t address);
     std::uint8_t (*in)(std::uint16_t address);
+    unsigned (*effectiveUser)();
     static DirectIoCalls system();
 };
 
@@ -33,14 +36,22 @@ class DirectPort final : public PortIo {
     bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
     bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
     std::string failureReason() const override { return failureReason_; }
+    std::string accessFault() const override { return accessFault_; }
 
   private:
     bool granted(std::uint16_t address) const;
+    // Asks for one port's registers; empty when granted, else why not.
+    std::string requestPort(std::uint16_t base);
+    // Why an access to `address` was refused.
+    std::string refusal(std::uint16_t address) const;
 
     DirectIoCalls calls_;
+    bool started_ = false;
     bool lpt1Granted_ = false;
     bool lpt2Granted_ = false;
     std::string failureReason_;
+    std::string lpt2Refusal_;
+    std::string accessFault_;
 };
 
 }  // namespace lpt

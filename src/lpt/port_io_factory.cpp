@@ -9,8 +9,8 @@ namespace {
 
 constexpr std::string_view kSocketPrefix = "unix:";
 
-// Stands in when there is no port to drive: the start fails with the reason, and accesses do
-// nothing, as with any back-end whose start failed.
+// Stands in when there is no port to drive: the start fails with the reason, and every access
+// fails with it as its fault.
 class UnavailablePort final : public PortIo {
   public:
     explicit UnavailablePort(std::string reason) : reason_(std::move(reason)) {}
@@ -22,6 +22,7 @@ class UnavailablePort final : public PortIo {
         return false;
     }
     std::string failureReason() const override { return reason_; }
+    std::string accessFault() const override { return reason_; }
 
   private:
     std::string reason_;
@@ -45,7 +46,8 @@ PortIoChoice makePortIo(std::string_view choice, const ParportPaths& paths) {
             return {std::make_unique<PpdevPort>(paths), {}};
         }
         return {std::make_unique<UnavailablePort>("no parallel port device (" +
-                                                  (paths.devDir / "parport*").string() + ") found"),
+                                                  (paths.devDir / "parport*").string() +
+                                                  ") found: " + std::string(kNoParportAdvice)),
                 {}};
     }
     if (choice == "ppdev") {

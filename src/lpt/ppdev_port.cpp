@@ -7,6 +7,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -28,6 +29,12 @@ std::string conventionalDeviceName(std::uint16_t base) {
         return "parport1";
     }
     return {};
+}
+
+std::string hexAddress(std::uint16_t address) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%x", address);
+    return text;
 }
 
 bool isParportName(const std::string& name) {
@@ -71,12 +78,16 @@ std::string parportFailureText(std::string_view action, const std::filesystem::p
     switch (error) {
         case EACCES:
         case EPERM:
-            return text + " (the user needs to be in the 'lp' group; log in again after adding)";
+            return text +
+                   " (the user needs to be in the 'lp' group: sudo adduser $USER lp, then log in "
+                   "again)";
         case ENOENT:
-            return text + " (no such parallel port exists on this machine)";
+            return text + " (no such parallel port exists on this machine: " +
+                   std::string(kNoParportAdvice) + ")";
         case ENXIO:
         case ENODEV:
-            return text + " (no parallel port behind the device; is parport_pc loaded?)";
+            return text + " (no parallel port behind the device: " + std::string(kNoParportAdvice) +
+                   ")";
         default:
             return text;
     }
@@ -132,6 +143,7 @@ bool PpdevPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*siz
 bool PpdevPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
     value = 0;
     if (address < kStatusOffset) {
+        accessFault_ = "ppdev: no parallel port has its status register at " + hexAddress(address);
         return false;
     }
     Device* device = usableDevice(static_cast<std::uint16_t>(address - kStatusOffset));
@@ -164,18 +176,24 @@ PpdevPort::Device* PpdevPort::knownDevice(std::uint16_t base) {
 
 PpdevPort::Device* PpdevPort::usableDevice(std::uint16_t base) {
     if (!started_) {
+        accessFault_ = "ppdev: port access is not started";
         return nullptr;
     }
     Device* device = knownDevice(base);
-    if (device == nullptr || device->failed) {
+    if (device == nullptr) {
+        accessFault_ = "ppdev: no parallel port device for address " + hexAddress(base) +
+                       " (only the data and status registers of LPT1 and LPT2 are served)";
         return nullptr;
     }
-    if (device->fd < 0) {
+    if (device->fd < 0 && !device->failed) {
         const std::string reason = openAndClaim(*device);
         if (!reason.empty()) {
             device->notice.say("ppdev: " + reason + "; accesses to this port are skipped");
-            return nullptr;
         }
+    }
+    if (device->failed) {
+        accessFault_ = "ppdev: " + device->failure;
+        return nullptr;
     }
     return device;
 }
@@ -185,13 +203,15 @@ std::string PpdevPort::openAndClaim(Device& device) {
     if (fd < 0) {
         const int error = errno;
         device.failed = true;
-        return parportFailureText("open", device.path, error);
+        device.failure = parportFailureText("open", device.path, error);
+        return device.failure;
     }
     if (calls_.ioctl(fd, PPCLAIM, nullptr) != 0) {
         const int error = errno;
         calls_.close(fd);
         device.failed = true;
-        return parportFailureText("claim", device.path, error);
+        device.failure = parportFailureText("claim", device.path, error);
+        return device.failure;
     }
     device.fd = fd;
     return {};
@@ -203,8 +223,10 @@ bool PpdevPort::deviceIoctl(Device& device, unsigned long request, void* argumen
         return true;
     }
     const int error = errno;
-    device.notice.say("ppdev: " + std::string(what) + " on " + device.path.string() +
-                      " failed: " + std::strerror(error) + "; accesses to this port are skipped");
+    device.failure =
+        std::string(what) + " on " + device.path.string() + " failed: " + std::strerror(error);
+    accessFault_ = "ppdev: " + device.failure;
+    device.notice.say(accessFault_ + "; accesses to this port are skipped");
     closeDevice(device);
     device.failed = true;
     return false;

@@ -20,6 +20,11 @@ struct ParportPaths {
     std::filesystem::path devDir = "/dev";                     // parportN
 };
 
+// What a user without a parallel port device can do.
+inline constexpr std::string_view kNoParportAdvice =
+    "load the parport_pc and ppdev modules (sudo modprobe parport_pc ppdev), or use "
+    "--port-io=unix:PATH or --emulator";
+
 // The device file of the port whose data register is at `base`: the parportN whose base-addr
 // (first number, decimal) is `base`, else the usual numbering (0x378 -> parport0, 0x278 ->
 // parport1). Empty for any other address.
@@ -54,6 +59,7 @@ class PpdevPort final : public PortIo {
     bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
     bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
     std::string failureReason() const override { return failureReason_; }
+    std::string accessFault() const override { return accessFault_; }
 
   private:
     // One claimed device; after a failure it stays closed until the next start.
@@ -61,12 +67,14 @@ class PpdevPort final : public PortIo {
         std::filesystem::path path;
         int fd = -1;
         bool failed = false;
+        std::string failure;  // why, once failed
         OneTimeNotice notice;
     };
 
     // The device that serves the port at `base` (not opened here); null when none does.
     Device* knownDevice(std::uint16_t base);
-    // The device for the port at `base`, opened on first use; null when it cannot be had.
+    // The device for the port at `base`, opened on first use; null, with accessFault_ saying
+    // why, when it cannot be had.
     Device* usableDevice(std::uint16_t base);
     // Opens and claims; on failure returns the reason and leaves the device failed.
     std::string openAndClaim(Device& device);
@@ -80,6 +88,7 @@ class PpdevPort final : public PortIo {
     std::map<std::uint16_t, Device*> byBase_;          // data-register address -> device or null
     bool started_ = false;
     std::string failureReason_;
+    std::string accessFault_;
 };
 
 }  // namespace lpt

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "lpt/direct_port.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/ppdev_port.h"
+#include "lpt/recording_port.h"
 #include "lpt/socket_port.h"
 
 namespace lpt {
@@ -27,6 +29,13 @@ namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
+
+std::string hexText(unsigned address) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%x", address);
+    return text;
+}
 
 // A fake system tree in a temporary folder: proc/parportN/base-addr and dev/parportN.
 class FakeParportTree {
@@ -84,6 +93,7 @@ TEST(ParportFailureText, TellsTheOperatorWhatToDo) {
         EXPECT_THAT(text, HasSubstr("'lp' group"));
     }
     EXPECT_THAT(parportFailureText("open", device, ENOENT), HasSubstr("no such parallel port"));
+    EXPECT_THAT(parportFailureText("open", device, ENOENT), HasSubstr(kNoParportAdvice));
     EXPECT_THAT(parportFailureText("claim", device, EIO),
                 ::testing::StartsWith("cannot claim /dev/parport0: "));
 }
@@ -99,6 +109,7 @@ TEST(PpdevPortStart, MissingDeviceIsAFailedStartNamingIt) {
     EXPECT_THAT(port.failureReason(), HasSubstr(tree.device("parport3").string()));
     EXPECT_THAT(port.failureReason(), HasSubstr("no such parallel port"));
     EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_THAT(port.accessFault(), HasSubstr(port.failureReason()));  // never claimed
 }
 
 TEST(PpdevPortStart, DeviceThatCannotBeClaimedIsAFailedStart) {
@@ -229,6 +240,7 @@ TEST_F(PpdevPortAccess, NothingIsTouchedBeforeStartOrAfterStop) {
     std::uint32_t value = 0;
     EXPECT_FALSE(port_.SetPortVal(0x378, 0xFA, 1));
     EXPECT_FALSE(port_.GetPortVal(0x279, value, 1));
+    EXPECT_THAT(port_.accessFault(), HasSubstr("not started"));
     ASSERT_TRUE(port_.InitializeWinIo());
     port_.ShutdownWinIo();
     EXPECT_FALSE(port_.SetPortVal(0x378, 0xFA, 1));
@@ -252,6 +264,8 @@ TEST_F(PpdevPortAccess, MissingSecondPortIsReportedOnceAndSkippedAfterwards) {
 
     EXPECT_THAT(errors, HasSubstr(tree_.device("parport1").string()));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_THAT(port_.accessFault(), HasSubstr("cannot open " + tree_.device("parport1").string() +
+                                               ": " + std::strerror(ENOENT)));
     EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport1"));  // no retry per access
     EXPECT_TRUE(port_.SetPortVal(0x378, 0xFA, 1));                     // LPT1 is unaffected
 }
@@ -272,6 +286,9 @@ TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
 
     EXPECT_THAT(errors, HasSubstr(std::strerror(ENODEV)));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    EXPECT_THAT(port_.accessFault(),
+                HasSubstr("data write on " + tree_.device("parport0").string() +
+                          " failed: " + std::strerror(ENODEV)));
     const auto dataAccesses = std::count_if(system_.ioctls.begin(), system_.ioctls.end(),
                                             [](const Ioctl& call) { return call.value >= 0; });
     EXPECT_EQ(dataAccesses, 1);  // only the write before the failure got through
@@ -302,8 +319,10 @@ struct FakeDirectIo {
     static inline std::vector<std::tuple<unsigned long, unsigned long, int>> permits;
     static inline std::vector<std::pair<std::uint8_t, std::uint16_t>> outs;
     static inline std::vector<std::uint16_t> ins;
+    static inline unsigned euid = 1000;
 
     static void reset() {
+        euid = 1000;
         permitResult.clear();
         permits.clear();
         outs.clear();
@@ -321,7 +340,8 @@ struct FakeDirectIo {
             [](std::uint16_t address) {
                 ins.push_back(address);
                 return std::uint8_t{0x5A};
-            }};
+            },
+            [] { return euid; }};
     }
 };
 
@@ -345,9 +365,32 @@ TEST_F(DirectPortTest, RefusedPermissionFailsTheStartAndNoInstructionRuns) {
     for (std::uint16_t address : {0x378, 0x379, 0x278, 0x279}) {
         EXPECT_FALSE(port.SetPortVal(address, 0xFA, 1));
         EXPECT_FALSE(port.GetPortVal(address, value, 1));
+        EXPECT_THAT(port.accessFault(), HasSubstr(hexText(address & ~1)));  // the port refused
     }
     EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
     EXPECT_THAT(FakeDirectIo::ins, IsEmpty());
+}
+
+// What the refusal tells the user depends on why: no privilege, or a kernel that refuses root.
+TEST_F(DirectPortTest, RefusalSaysWhatTheUserCanDo) {
+    struct Case {
+        unsigned euid;
+        int error;
+        const char* says;
+        const char* doesNotSay;
+    };
+    for (const Case& refusal :
+         {Case{1000, EPERM, "needs root or CAP_SYS_RAWIO", "runs as root"},
+          Case{0, EPERM, "runs as root, yet the kernel refused", "needs root"},
+          Case{0, ENOSYS, "no I/O port instructions", "needs root"}}) {
+        FakeDirectIo::euid = refusal.euid;
+        FakeDirectIo::permitResult[0x378] = refusal.error;
+        DirectPort port(FakeDirectIo::calls());
+
+        EXPECT_FALSE(port.InitializeWinIo());
+        EXPECT_THAT(port.failureReason(), HasSubstr(refusal.says)) << refusal.euid;
+        EXPECT_THAT(port.failureReason(), Not(HasSubstr(refusal.doesNotSay))) << refusal.euid;
+    }
 }
 
 TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
@@ -363,6 +406,7 @@ TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
     EXPECT_FALSE(port.SetPortVal(0x278, 0xFA, 1));  // LPT2 refused
     EXPECT_FALSE(port.SetPortVal(0x37B, 0xFA, 1));  // past the three registers asked for
     EXPECT_FALSE(port.GetPortVal(0x377, status, 1));
+    EXPECT_THAT(port.accessFault(), HasSubstr("0x377 is no register"));
 
     EXPECT_THAT(FakeDirectIo::outs,
                 ElementsAre(std::pair<std::uint8_t, std::uint16_t>{0xF9, 0x378}));
@@ -387,10 +431,14 @@ TEST(PortIoChoice, AutoWithoutAParportDeviceFailsToStartWithThatReason) {
 
     ASSERT_NE(choice.port, nullptr);
     EXPECT_FALSE(choice.port->InitializeWinIo());
-    EXPECT_EQ(
-        choice.port->failureReason(),
-        "no parallel port device (" + (tree.paths().devDir / "parport*").string() + ") found");
+    EXPECT_EQ(choice.port->failureReason(), "no parallel port device (" +
+                                                (tree.paths().devDir / "parport*").string() +
+                                                ") found: " + std::string(kNoParportAdvice));
+    std::uint32_t value = 7;
     EXPECT_FALSE(choice.port->SetPortVal(0x378, 0xFA, 1));
+    EXPECT_FALSE(choice.port->GetPortVal(0x379, value, 1));
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(choice.port->accessFault(), choice.port->failureReason());
 }
 
 TEST(PortIoChoice, EachKnownValueGivesItsBackEnd) {
@@ -414,6 +462,31 @@ TEST(PortIoChoice, UnknownValuesGiveAnErrorAndNoBackEnd) {
         EXPECT_THAT(choice.error, ::testing::Not(IsEmpty())) << value;
     }
     EXPECT_THAT(makePortIo("lpt1").error, HasSubstr("\"lpt1\""));
+}
+
+// The test fake's fault injection, which the link and window tests rely on.
+TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRecover) {
+    RecordingPort port;
+    port.failFrom(2, "port gone");
+    port.setRecoverResult(false, "still gone");
+    std::uint32_t value = 9;
+
+    EXPECT_TRUE(port.SetPortVal(0x378, 0xF8, 1));
+    EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
+    EXPECT_FALSE(port.SetPortVal(0x378, 0xF9, 1));
+    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(port.accessFault(), "port gone");
+    EXPECT_FALSE(port.recover());
+    EXPECT_EQ(port.failureReason(), "still gone");
+    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    port.setRecoverResult(true);
+    EXPECT_TRUE(port.recover());
+    EXPECT_TRUE(port.SetPortVal(0x378, 0xFB, 1));
+
+    EXPECT_EQ(port.failedAccesses(), 3u);
+    EXPECT_EQ(port.recoverCalls(), 2);
+    EXPECT_THAT(port.writtenValues(), ElementsAre(0xF8, 0xFB));  // failed ones never reached it
 }
 
 }  // namespace

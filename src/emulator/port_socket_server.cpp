@@ -28,6 +28,20 @@ std::uint16_t addressOf(const std::vector<std::uint8_t>& message) {
     return static_cast<std::uint16_t>(message[1] | message[2] << 8);
 }
 
+// Whether a server listens at `address`: a connection accepted or waiting in its queue means one
+// does; a refused one means the socket file was left behind by a server that is gone.
+bool someoneListens(const sockaddr_un& address) {
+    const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (probe < 0) {
+        return false;
+    }
+    const bool listening =
+        connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+        errno == EAGAIN || errno == EINPROGRESS;
+    close(probe);
+    return listening;
+}
+
 }  // namespace
 
 PortSocketServer::PortSocketServer(lpt::PortIo& port, EmulatorLog& log) : port_(port), log_(log) {}
@@ -50,6 +64,10 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
     if (lstat(path.c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
             error = path + " exists and is not a socket";
+            return false;
+        }
+        if (someoneListens(address)) {
+            error = path + " is served by another emulator (a connection to it was accepted)";
             return false;
         }
         unlink(path.c_str());  // left behind by an emulator that did not end cleanly

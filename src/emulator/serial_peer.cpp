@@ -79,6 +79,10 @@ std::optional<std::string> SerialPeer::start(const std::string& linkPath, std::s
         return std::nullopt;
     }
     if (!linkPath.empty()) {
+        if (!linkLock_.acquire(linkPath, error)) {
+            closeAll();
+            return std::nullopt;
+        }
         struct stat existing {};
         if (lstat(linkPath.c_str(), &existing) == 0) {
             if (!S_ISLNK(existing.st_mode)) {
@@ -113,6 +117,7 @@ void SerialPeer::closeAll() {
     closeDescriptor(masterFd_);
     closeDescriptor(slaveFd_);
     removeMadePath(linkPath_);
+    linkLock_.release();
 }
 
 void SerialPeer::serve() {

@@ -16,6 +16,7 @@
 
 #include "emulator/camera_module.h"
 #include "emulator/emulator_log.h"
+#include "emulator/path_lock.h"
 #include "emulator/serving_thread.h"
 
 namespace emulator {
@@ -29,7 +30,9 @@ class SerialPeer {
     SerialPeer& operator=(const SerialPeer&) = delete;
 
     // Makes the pseudo-terminal, puts a symbolic link to its slave at `linkPath` (none when empty;
-    // an old symbolic link there is replaced, anything else is an error) and starts serving.
+    // an old symbolic link there is replaced, anything else is an error) and starts serving. The
+    // link is held by a PathLock while the peer serves: a link another emulator serves is refused
+    // and left alone.
     // Returns the slave's device path, or nullopt with `error` saying why.
     std::optional<std::string> start(const std::string& linkPath, std::string& error);
 
@@ -52,6 +55,7 @@ class SerialPeer {
     int masterFd_ = -1;
     int slaveFd_ = -1;  // held open so the master never sees a hang-up when the PC closes
     std::string linkPath_;
+    PathLock linkLock_;
     ServingThread thread_;
 
     std::uint32_t lastPcBaud_ = 0;

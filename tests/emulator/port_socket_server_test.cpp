@@ -177,28 +177,34 @@ TEST_F(SocketBench, AClientThatPipelinesReadsGetsEveryAnswerInOrderOnceItReads) 
     }
 }
 
-TEST_F(SocketBench, AStaleSocketIsReplacedAndAnyOtherFileIsLeftAlone) {
+TEST_F(SocketBench, AStaleSocketIsReplacedALiveOneAndAnyOtherFileAreLeftAlone) {
     lpt::RecordingPort port;
-    {
-        PortSocketServer first(port, log);
-        std::string error;
-        ASSERT_TRUE(first.start(path(), error)) << error;
-        // Leave the socket file behind as a killed emulator would.
-        const std::string kept = path() + ".kept";
-        ASSERT_EQ(link(path().c_str(), kept.c_str()), 0);
-        first.stop();
-        ASSERT_EQ(rename(kept.c_str(), path().c_str()), 0);
-    }
-    PortSocketServer second(port, log);
+    port.setStatusFallback(0x5A);
+    // A socket as a killed emulator leaves it: bound, closed, never removed.
+    const int stale = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path().c_str());
+    ASSERT_EQ(bind(stale, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(stale);
+
+    PortSocketServer first(port, log);
     std::string error;
-    EXPECT_TRUE(second.start(path(), error)) << error;
-    second.stop();
+    ASSERT_TRUE(first.start(path(), error)) << error;
+    {
+        PortSocketServer second(port, log);
+        EXPECT_FALSE(second.start(path(), error));
+        EXPECT_NE(error.find("another emulator"), std::string::npos) << error;
+    }
+    RawClient client(path());
+    client.send({'r', 0x79, 0x03});
+    EXPECT_EQ(client.receive(1), (std::vector<std::uint8_t>{0x5A})) << "the first still serves";
 
     const std::string regular = dir.filePath("regular").toStdString();
     FILE* f = std::fopen(regular.c_str(), "w");
     std::fclose(f);
-    PortSocketServer third(port, log);
-    EXPECT_FALSE(third.start(regular, error));
+    PortSocketServer other(port, log);
+    EXPECT_FALSE(other.start(regular, error));
     EXPECT_NE(error.find("not a socket"), std::string::npos);
 }
 

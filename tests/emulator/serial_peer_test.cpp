@@ -219,6 +219,28 @@ TEST(SerialPeerStart, RefusesToReplaceAFileThatIsNoLink) {
     EXPECT_EQ(lstat(path.c_str(), &st), 0) << "the file is left alone";
 }
 
+TEST(SerialPeerStart, ALinkLeftByAKilledEmulatorIsReusedAndOneInUseIsRefused) {
+    QTemporaryDir dir;
+    const std::string link = dir.filePath("link").toStdString();
+    // What a killed emulator leaves: a link to a terminal that is gone and an unlocked lock file.
+    ASSERT_EQ(symlink("/dev/pts/gone", link.c_str()), 0);
+    close(open((link + ".lock").c_str(), O_CREAT | O_WRONLY, 0600));
+    EmulatorLog log;
+    CameraModule module(log);
+    SerialPeer first(module, log);
+    std::string error;
+    const auto device = first.start(link, error);
+    ASSERT_TRUE(device.has_value()) << error;
+
+    SerialPeer second(module, log);
+    EXPECT_FALSE(second.start(link, error).has_value());
+    EXPECT_NE(error.find("another emulator"), std::string::npos) << error;
+    second.stop();
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), *device) << "the first one's link is left as it was";
+}
+
 TEST(UartLine, EqualSpeedsPassEveryByteAndOthersGarble) {
     std::vector<std::uint8_t> all(256);
     for (int i = 0; i < 256; ++i) {

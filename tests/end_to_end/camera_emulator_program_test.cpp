@@ -43,6 +43,22 @@ std::optional<std::uint8_t> roundTripOverSocket(const QString& socket, std::uint
     return answer;
 }
 
+// The same over the serial link, at the module's start speed.
+std::optional<std::uint8_t> roundTripOverSerial(const QString& link, std::uint8_t value) {
+    QSerialPort serial(link);
+    serial.setBaudRate(2400);
+    if (!serial.open(QIODevice::ReadWrite)) {
+        ADD_FAILURE() << serial.errorString().toStdString();
+        return std::nullopt;
+    }
+    const char bytes[] = {19, static_cast<char>(value), 3};
+    serial.write(bytes, sizeof bytes);
+    if (!QTest::qWaitFor([&] { return serial.bytesAvailable() >= 1; }, 3000)) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(serial.readAll().at(0));
+}
+
 // A socket client connected to `path`, non-blocking; -1 when the connection failed.
 int connectTo(const QString& path) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -87,13 +103,7 @@ TEST(CameraEmulatorProgram, ServesBothFrontEndsAndCleansUpOnCtrlC) {
     EXPECT_EQ(roundTripOverSocket(socket, 30), 30);
 
     // The serial side at the module's start speed.
-    QSerialPort serial(link);
-    serial.setBaudRate(2400);
-    ASSERT_TRUE(serial.open(QIODevice::ReadWrite)) << serial.errorString().toStdString();
-    serial.write(QByteArray("\x13\x28\x03", 3));  // brightness 40, then ask for it
-    ASSERT_TRUE(QTest::qWaitFor([&] { return serial.bytesAvailable() >= 1; }, 3000));
-    EXPECT_EQ(static_cast<std::uint8_t>(serial.readAll().at(0)), 40);
-    serial.close();
+    EXPECT_EQ(roundTripOverSerial(link, 40), 40);
 
     endWith(emulator, SIGINT);
     EXPECT_FALSE(exists(link));
@@ -165,4 +175,26 @@ TEST(CameraEmulatorProgram, RefusesAFrameFileThatIsNoJpegOrTooLarge) {
         EXPECT_TRUE(error.contains(frame) && error.contains(c.why)) << error.toStdString();
         EXPECT_FALSE(exists(socket));
     }
+}
+
+TEST(CameraEmulatorProgram, ASecondEmulatorOnAServedPathIsRefusedAndTheFirstServesOn) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath("camera");
+    const QString socket = dir.filePath("camera.sock");
+    QProcess first;
+    ASSERT_NO_FATAL_FAILURE(
+        startEmulator(first, {"--serial=" + link, "--port-io-socket=" + socket}, {link, socket}));
+
+    for (const QString& option : {"--serial=" + link, "--port-io-socket=" + socket}) {
+        SCOPED_TRACE(option.toStdString());
+        QProcess second;
+        second.start(QStringLiteral(CAMERA_EMULATOR_PROGRAM), {option});
+        ASSERT_TRUE(second.waitForFinished(5000));
+        EXPECT_EQ(second.exitCode(), 1);
+        const QString error = QString::fromLocal8Bit(second.readAllStandardError());
+        EXPECT_TRUE(error.contains("another emulator")) << error.toStdString();
+    }
+    EXPECT_EQ(roundTripOverSocket(socket, 44), 44);
+    EXPECT_EQ(roundTripOverSerial(link, 45), 45);
+    endWith(first, SIGTERM);
 }

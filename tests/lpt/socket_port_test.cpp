@@ -94,6 +94,18 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
     EXPECT_EQ(accesses.back(), (ServedAccess{'w', 0x378, 250}));
 }
 
+TEST_F(SocketPortTest, AFrameFromTheServerComesInMsbFirstWithReadyOnItsLastBit) {
+    FaultPortServer server(socketPath(), FaultPortServer::frame({0xA5, 0x3C}));
+    SocketPort port(socketPath());
+    ASSERT_TRUE(port.InitializeWinIo());
+    SpiLink link(port);
+
+    EXPECT_EQ(link.read1byteLPTport(), 0xA5);
+    EXPECT_EQ(link.statusByte() & kReadyBit, 0u);
+    EXPECT_EQ(link.read1byteLPTport(), 0x3C);
+    EXPECT_EQ(link.statusByte() & kReadyBit, kReadyBit);
+}
+
 TEST_F(SocketPortTest, NoServerIsAFailedStartNamingThePathAndTheReason) {
     SocketPort port(socketPath());
 

@@ -179,7 +179,9 @@ void PortSocketServer::serveClient(int client) {
 void PortSocketServer::handleMessages(std::vector<std::uint8_t>& pending,
                                       std::vector<std::uint8_t>& answers) {
     std::size_t at = 0;
-    while (at < pending.size() && answers.size() < kMaxUnsentAnswers) {
+    // A stop request is looked at between messages too: with a long --port-delay a whole chunk of
+    // them would otherwise hold the thread for seconds.
+    while (at < pending.size() && answers.size() < kMaxUnsentAnswers && !thread_.stopping()) {
         const std::uint8_t tag = pending[at];
         const std::size_t length = tag == kWriteTag  ? kWriteLength
                                    : tag == kReadTag ? kReadLength

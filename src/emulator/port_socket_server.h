@@ -39,7 +39,7 @@ class PortSocketServer {
     void serve();
     void serveClient(int client);
     // Runs the complete messages at the front of `pending`, adding read answers to `answers`,
-    // until none is left or kMaxUnsentAnswers are waiting.
+    // until none is left, kMaxUnsentAnswers are waiting or a stop is asked.
     void handleMessages(std::vector<std::uint8_t>& pending, std::vector<std::uint8_t>& answers);
     void closeAll();
 

@@ -135,15 +135,17 @@ void PortSocketServer::serve() {
 void PortSocketServer::serveClient(int client) {
     std::vector<std::uint8_t> pending;
     std::vector<std::uint8_t> answers;
-    bool heldBack = false;
+    bool toldHeldBack = false;
+    bool doneSending = false;  // the client shut its side: only its answers are left to give
     while (!thread_.stopping()) {
         const bool takeRequests =
-            answers.size() < kMaxUnsentAnswers && pending.size() < kReceiveChunk;
-        if (!takeRequests && !heldBack) {
+            !doneSending && answers.size() < kMaxUnsentAnswers && pending.size() < kReceiveChunk;
+        if (!takeRequests && !toldHeldBack) {
+            // Once per client: a client that pipelines reads meets this again and again.
             log_.record(LogKind::Line, {},
                         "port I/O client is not taking its answers: its requests wait");
+            toldHeldBack = true;
         }
-        heldBack = !takeRequests;
         const short events =
             static_cast<short>((takeRequests ? POLLIN : 0) | (answers.empty() ? 0 : POLLOUT));
         pollfd fds[] = {{client, events, 0}, {thread_.wakeFd(), POLLIN, 0}};
@@ -167,12 +169,16 @@ void PortSocketServer::serveClient(int client) {
         if (takeRequests && (ready & (POLLIN | POLLERR | POLLHUP))) {
             std::uint8_t buffer[kReceiveChunk];
             const ssize_t n = recv(client, buffer, sizeof buffer, 0);
-            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+            if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 return;
             }
+            doneSending = n == 0;
             pending.insert(pending.end(), buffer, buffer + std::max<ssize_t>(n, 0));
         }
         handleMessages(pending, answers);
+        if (doneSending && answers.empty()) {
+            return;
+        }
     }
 }
 

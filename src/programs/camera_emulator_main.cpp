@@ -1,7 +1,8 @@
 // camera-emulator: the JPEG camera module in software, for running and testing the PC programs
 // without hardware. It serves the module's serial port on a pseudo-terminal (--serial=LINK) and
 // its SPI slave behind a parallel port reached over a Unix socket (--port-io-socket=PATH), until
-// SIGINT or SIGTERM, and then removes LINK and PATH.
+// SIGINT or SIGTERM, and then removes LINK and PATH. A LINK or PATH that another emulator serves is
+// refused and left alone; one left behind by an emulator that is gone is taken over.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -76,7 +77,8 @@ std::optional<Settings> parseCommandLine(const QCoreApplication& app, QString& e
                                     "PATH");
     const QCommandLineOption log("log", "Append every exchange and register change to FILE.",
                                  "FILE");
-    const QCommandLineOption frame("frame", "Send the JPEG in FILE as every frame.", "FILE");
+    const QCommandLineOption frame(
+        "frame", "Send the JPEG in FILE (at most 65000 bytes) as every frame.", "FILE");
     const QCommandLineOption capture("capture-time", "Busy time after a capture (default 50).",
                                      "MS", "50");
     const QCommandLineOption delay("port-delay", "Time per port access (default 0; 1 models ISA).",

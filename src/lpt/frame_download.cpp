@@ -11,6 +11,12 @@ DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store, DownloadP
     link.setStatusByte(0);
     while (store.count() < kDownloadLimit && (link.statusByte() & kReadyBit) == 0) {
         const std::uint8_t byte = link.read1byteLPTport();
+        if (link.lost()) {
+            // Not a byte of the module's: the fault (or the closed window) ends the frame here.
+            result.cancelled = link.portAccessStopped();
+            result.linkFault = !result.cancelled;
+            break;
+        }
         store.store(byte);
         if (tracing) {
             received.push_back(byte);
@@ -21,8 +27,9 @@ DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store, DownloadP
             break;
         }
     }
-    result.stoppedByReadyFlag = (link.statusByte() & kReadyBit) != 0;
+    result.stoppedByReadyFlag = !result.linkFault && (link.statusByte() & kReadyBit) != 0;
     link.recordFromModule(received);
+    link.traceFault();
     return result;
 }
 

@@ -27,6 +27,9 @@ struct DownloadResult {
     std::uint32_t bytesStored = 0;
     bool stoppedByReadyFlag = false;
     bool cancelled = false;
+    // A port access failed: the frame ended there. Only the bytes read whole before the fault
+    // are stored; the link holds the fault for the operator.
+    bool linkFault = false;
 };
 
 // Runs the loop: status byte to 0 first, so the first byte is read whatever the module shows.

@@ -13,7 +13,11 @@ SpiLink::SpiLink(PortIo& port, protocol::ExchangeTrace* trace) : port_(port), tr
 
 bool SpiLink::startPortAccess() {
     stopped_ = false;
-    return port_.InitializeWinIo();
+    fault_.reset();
+    // A port that could not be had at start is asked for again when the first operation begins
+    // (a simulator started after the window).
+    needsRecovery_ = !port_.InitializeWinIo();
+    return !needsRecovery_;
 }
 
 void SpiLink::enterStartState() {
@@ -55,7 +59,9 @@ std::uint8_t SpiLink::read1byteLPTport() {
     std::uint8_t received = 0;
     for (int i = 0; i < kBitsPerByte; ++i) {
         writeData(patterns_.setup);
-        statusByte_ = readStatusRegister();
+        if (const auto status = readStatusRegister()) {
+            statusByte_ = *status;
+        }
         writeData(patterns_.sample);
         received = static_cast<std::uint8_t>((received << 1) | ((statusByte_ & kMisoBit) ? 1 : 0));
     }
@@ -68,22 +74,39 @@ void SpiLink::read2bytesLPTport(std::uint8_t& firstByte, std::uint8_t& secondByt
     secondByte = read1byteLPTport();
 }
 
-std::uint8_t SpiLink::readStatus() {
-    statusByte_ = readStatusRegister();
-    return static_cast<std::uint8_t>(statusByte_);
+std::optional<std::uint8_t> SpiLink::pollStatus() {
+    if (needsRecovery_) {
+        return std::nullopt;
+    }
+    const auto status = readStatusRegister();
+    if (status) {
+        statusByte_ = *status;
+    }
+    return status;
 }
 
 void SpiLink::send(std::span<const std::uint8_t> bytes) {
-    if (trace_ != nullptr) {
-        trace_->record(protocol::Direction::ToModule, bytes);
-    }
+    // Only the bytes that went out whole are traced.
+    std::size_t sent = 0;
     for (std::uint8_t b : bytes) {
         wrtLPTport(b);
+        if (lost()) {
+            break;
+        }
+        ++sent;
     }
+    if (trace_ != nullptr && sent > 0) {
+        trace_->record(protocol::Direction::ToModule, bytes.first(sent));
+    }
+    traceFault();
 }
 
 std::optional<std::uint8_t> SpiLink::readOne() {
     const std::uint8_t reply = read1byteLPTport();
+    if (lost()) {
+        traceFault();
+        return std::nullopt;
+    }
     recordFromModule(std::span(&reply, 1));
     return reply;
 }
@@ -91,8 +114,46 @@ std::optional<std::uint8_t> SpiLink::readOne() {
 std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::readTwo() {
     std::uint8_t reply[2];
     read2bytesLPTport(reply[0], reply[1]);
+    if (lost()) {
+        traceFault();
+        return std::nullopt;
+    }
     recordFromModule(reply);
     return std::pair{reply[0], reply[1]};
+}
+
+void SpiLink::beginOperation() {
+    fault_.reset();
+    faultTold_ = false;
+    faultTraced_ = false;
+    if (!needsRecovery_ || stopped_) {
+        return;
+    }
+    if (port_.recover()) {
+        needsRecovery_ = false;
+    } else {
+        // Every access of this operation is skipped; the operator hears why once.
+        fault_ = portName() + ": " + port_.failureReason();
+    }
+}
+
+std::optional<std::string> SpiLink::takeFault() {
+    if (!fault_ || faultTold_) {
+        return std::nullopt;
+    }
+    faultTold_ = true;
+    return fault_;
+}
+
+void SpiLink::traceFault() {
+    if (trace_ != nullptr && fault_ && !faultTraced_) {
+        faultTraced_ = true;
+        trace_->recordFault(*fault_);
+    }
+}
+
+std::string SpiLink::portName() const {
+    return portBase_ == kLpt1Base ? "LPT1" : "LPT2";
 }
 
 void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
@@ -102,13 +163,27 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 }
 
 void SpiLink::writeData(std::uint8_t value) {
-    port_.SetPortVal(portBase_, value, kOnePortByte);
+    if (accessAllowed() && !port_.SetPortVal(portBase_, value, kOnePortByte)) {
+        breakOff(port_.accessFault());
+    }
 }
 
-std::uint8_t SpiLink::readStatusRegister() {
+std::optional<std::uint8_t> SpiLink::readStatusRegister() {
+    if (!accessAllowed()) {
+        return std::nullopt;
+    }
     std::uint32_t value = 0;
-    port_.GetPortVal(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value, kOnePortByte);
+    if (!port_.GetPortVal(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value,
+                          kOnePortByte)) {
+        breakOff(port_.accessFault());
+        return std::nullopt;
+    }
     return static_cast<std::uint8_t>(value);  // the status register is 8 bits wide
+}
+
+void SpiLink::breakOff(const std::string& reason) {
+    fault_ = portName() + ": " + reason;
+    needsRecovery_ = true;
 }
 
 }  // namespace lpt

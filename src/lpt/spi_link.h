@@ -1,6 +1,11 @@
 // SPI master bit-banged on a PC parallel port: the link state (port, the three patterns of the
 // mode in force, the last status byte) and the byte transfers every module operation rests on.
 // Nothing here waits, yields or touches the window.
+//
+// A port access that fails (no port, a connection to a simulator gone) ends the operation in
+// progress: every later access of it is skipped, a read that met the fault gives no byte, and the
+// fault is kept, naming the port and the reason, until the operator has been told. The next
+// operation begins by asking the port back once.
 #pragma once
 
 #include <cstdint>
@@ -44,17 +49,35 @@ class SpiLink final : public protocol::ModuleLink {
     // Two frames in, each ending with the idle pattern.
     void read2bytesLPTport(std::uint8_t& firstByte, std::uint8_t& secondByte);
 
-    // One status read, no data-register write; the result is kept as the status byte.
-    std::uint8_t readStatus();
+    // The status poll: one status read, no data-register write; the result is kept as the status
+    // byte. nullopt while the port is lost (no access is made then: the poll does not reconnect,
+    // the operator's next operation does) or when this read fails.
+    std::optional<std::uint8_t> pollStatus();
+    // One status read for a bench that knows its port works: the status byte after it.
+    std::uint8_t readStatus() {
+        pollStatus();
+        return static_cast<std::uint8_t>(statusByte_);
+    }
 
     // protocol::ModuleLink: every byte is a frame of its own; a reply is clocked in at once.
     void send(std::span<const std::uint8_t> bytes) override;
     std::optional<std::uint8_t> readOne() override;
     std::optional<std::pair<std::uint8_t, std::uint8_t>> readTwo() override;
+    void beginOperation() override;
+    std::optional<std::string> takeFault() override;
+
+    // True once an access of the operation in progress has failed, or port access has been
+    // stopped: the bytes "read" since are none of the module's.
+    bool lost() const { return fault_.has_value() || stopped_; }
 
     // Reports bytes that came in outside readOne/readTwo (a frame download) to the trace.
     void recordFromModule(std::span<const std::uint8_t> bytes);
+    // Puts the fault of the operation in progress into the trace, once, after its real bytes.
+    void traceFault();
     bool tracing() const { return trace_ != nullptr; }
+
+    // The port's name for the operator: "LPT1" or "LPT2".
+    std::string portName() const;
 
     std::uint16_t portBase() const { return portBase_; }
     const SpiModePatterns& patterns() const { return patterns_; }
@@ -65,7 +88,10 @@ class SpiLink final : public protocol::ModuleLink {
 
   private:
     void writeData(std::uint8_t value);
-    std::uint8_t readStatusRegister();
+    std::optional<std::uint8_t> readStatusRegister();
+    bool accessAllowed() const { return !stopped_ && !fault_; }
+    // An access failed: the operation ends here, and the next one asks the port back first.
+    void breakOff(const std::string& reason);
 
     PortIo& port_;
     protocol::ExchangeTrace* trace_;
@@ -73,6 +99,12 @@ class SpiLink final : public protocol::ModuleLink {
     SpiModePatterns patterns_ = kModePatterns[0];
     std::uint32_t statusByte_ = 0;
     bool stopped_ = false;
+    // The fault of the operation in progress, whether the operator and the trace have it yet,
+    // and whether the port must be asked back before the next operation.
+    std::optional<std::string> fault_;
+    bool faultTold_ = false;
+    bool faultTraced_ = false;
+    bool needsRecovery_ = false;
 };
 
 }  // namespace lpt

@@ -8,7 +8,10 @@
 
 namespace protocol {
 
-std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> bytes) {
+namespace {
+
+// Local time of day with microseconds.
+std::string timeStamp() {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
@@ -19,7 +22,13 @@ std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> b
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%06lld", local.tm_hour, local.tm_min,
                   local.tm_sec, static_cast<long long>(micros));
-    std::string line = stamp;
+    return stamp;
+}
+
+}  // namespace
+
+std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> bytes) {
+    std::string line = timeStamp();
     line += direction == Direction::ToModule ? " ->" : " <-";
     for (std::uint8_t b : bytes) {
         char hex[4];
@@ -36,6 +45,15 @@ std::unique_ptr<TraceFile> TraceFile::open(const std::string& path, std::string&
         return nullptr;
     }
     return std::unique_ptr<TraceFile>(new TraceFile(std::move(out)));
+}
+
+std::string formatTraceFault(std::string_view what) {
+    return timeStamp() + " !! " + std::string(what);
+}
+
+void TraceFile::recordFault(std::string_view what) {
+    out_ << formatTraceFault(what) << '\n';
+    out_.flush();
 }
 
 void TraceFile::record(Direction direction, std::span<const std::uint8_t> bytes) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace protocol {
 
@@ -16,10 +17,14 @@ class ExchangeTrace {
   public:
     virtual ~ExchangeTrace() = default;
     virtual void record(Direction direction, std::span<const std::uint8_t> bytes) = 0;
+    // A link fault that ended an exchange: the trace shows where the real bytes stopped.
+    virtual void recordFault(std::string_view /*what*/) {}
 };
 
 // "HH:MM:SS.uuuuuu -> 37 01 60": local time of day, direction, bytes in hex.
 std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> bytes);
+// "HH:MM:SS.uuuuuu !! what": a fault, after the last bytes that really crossed the link.
+std::string formatTraceFault(std::string_view what);
 
 // Appends one line per exchange to a file, flushed at once so a crash or a kill keeps it.
 class TraceFile final : public ExchangeTrace {
@@ -28,6 +33,7 @@ class TraceFile final : public ExchangeTrace {
     static std::unique_ptr<TraceFile> open(const std::string& path, std::string& error);
 
     void record(Direction direction, std::span<const std::uint8_t> bytes) override;
+    void recordFault(std::string_view what) override;
 
   private:
     explicit TraceFile(std::ofstream out) : out_(std::move(out)) {}

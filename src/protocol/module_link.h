@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <utility>
 
 namespace protocol {
@@ -21,6 +22,20 @@ class ModuleLink {
 
     // Called right after request byte 7 or 8: high byte, then low byte, as the module sent them.
     virtual std::optional<std::pair<std::uint8_t, std::uint8_t>> readTwo() = 0;
+
+    // Called before a request byte goes out. A link whose line may still carry bytes the module
+    // sends by itself (a frame) waits until they have ended, so that no frame byte is taken for
+    // the reply and no reply is stored in the frame. False when the line did not come free in
+    // time: the query is not made.
+    virtual bool prepareQuery() { return true; }
+
+    // An operation of the operator's begins (a button, a read-back): a fault met by an earlier one
+    // is forgotten, and a link that broke tries once to come back.
+    virtual void beginOperation() {}
+
+    // The fault that ended an exchange since the operation began, naming the link and the
+    // reason. Given once, so the operator hears of it once; nullopt when there is none (left).
+    virtual std::optional<std::string> takeFault() { return std::nullopt; }
 };
 
 }  // namespace protocol

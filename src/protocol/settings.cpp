@@ -200,12 +200,18 @@ void CameraSettings::sendCommand(std::uint8_t command) {
 }
 
 std::optional<std::uint8_t> CameraSettings::readOne(Register r) {
+    if (!link_.prepareQuery()) {
+        return std::nullopt;
+    }
     const std::uint8_t request = requestByte(r);
     link_.send(std::span(&request, 1));
     return link_.readOne();
 }
 
 std::optional<std::pair<std::uint8_t, std::uint8_t>> CameraSettings::readTwo(Register r) {
+    if (!link_.prepareQuery()) {
+        return std::nullopt;
+    }
     const std::uint8_t request = requestByte(r);
     link_.send(std::span(&request, 1));
     return link_.readTwo();
@@ -239,7 +245,9 @@ void CameraSettings::waitBetweenReads() {
 }
 
 void CameraSettings::tellNoAnswer() {
-    view_.tellOperator(kNoAnswerTitle, kNoAnswerText);
+    // A reply that never came because the link failed says why; the fault is then told.
+    const auto fault = link_.takeFault();
+    view_.tellOperator(kNoAnswerTitle, fault ? kNoAnswerText + "\n" + *fault : kNoAnswerText);
 }
 
 }  // namespace protocol

@@ -30,7 +30,7 @@ CaptureCycle::CaptureCycle(CycleWindow& window, const FrameStore& store, protoco
     : window_(window), store_(store), clock_(clock) {}
 
 bool CaptureCycle::wantsStep() const {
-    return !stepRunning_ && window_.cycleTicked() && store_.count() > 0;
+    return !stepRunning_ && window_.cycleTicked() && store_.count() > 0 && window_.cycleMayStep();
 }
 
 void CaptureCycle::onTick() {
@@ -43,7 +43,10 @@ void CaptureCycle::step() {
     StepGuard guard(window_, stepRunning_);
     window_.viewFrame();
     window_.clearFrame();
-    window_.captureFrame();
+    if (!window_.captureFrame()) {
+        // The operator has been told; with the buffer cleared the cycle stops here.
+        return;
+    }
     clock_.waitYielding(kCaptureToRead);
     window_.readFrame();
 }

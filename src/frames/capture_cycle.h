@@ -15,20 +15,25 @@ class CycleWindow {
   public:
     virtual ~CycleWindow() = default;
     virtual bool cycleTicked() const = 0;
+    // False while an exchange with the module runs (a reset's wait lets ticks in): a step must
+    // not put its commands inside it.
+    virtual bool cycleMayStep() const = 0;
     virtual void setPollingEnabled(bool enabled) = 0;
-    virtual void viewFrame() = 0;     // "Просмотреть кадр"
-    virtual void clearFrame() = 0;    // "Очистить буфер"
-    virtual void captureFrame() = 0;  // "Сформировать кадр"
-    virtual void readFrame() = 0;     // "Считать кадр"
+    virtual void viewFrame() = 0;   // "Просмотреть кадр"
+    virtual void clearFrame() = 0;  // "Очистить буфер"
+    // "Сформировать кадр"; false when the link failed, and the step reads nothing after it.
+    virtual bool captureFrame() = 0;
+    virtual void readFrame() = 0;  // "Считать кадр"
 };
 
 class CaptureCycle {
   public:
     CaptureCycle(CycleWindow& window, const FrameStore& store, protocol::Clock& clock);
 
-    // The test at the end of a timer tick: "Цикл" ticked, the buffer not empty, and no step
-    // already running (an operator action during a step's waits can switch the timer on and let
-    // ticks in; a step inside a step would clear the frame the outer one is reading).
+    // The test at the end of a timer tick: "Цикл" ticked, the buffer not empty, no exchange with
+    // the module under way, and no step already running (an operator action during a step's waits
+    // can switch the timer on and let ticks in; a step inside a step would clear the frame the
+    // outer one is reading).
     bool wantsStep() const;
 
     // Runs one step when the test passes. The timer is off for the whole step and on again at

@@ -11,8 +11,11 @@ constexpr std::uint8_t kSpeedRequest = protocol::requestByte(protocol::Register:
 }  // namespace
 
 LineSpeed::ModuleSpeed LineSpeed::readModuleSpeed() {
-    link_.send(std::span(&kSpeedRequest, 1));
     ModuleSpeed speed;
+    if (!link_.prepareQuery()) {
+        return speed;
+    }
+    link_.send(std::span(&kSpeedRequest, 1));
     if (const auto reply = link_.readOne()) {
         speed.answered = true;
         speed.code = *reply;

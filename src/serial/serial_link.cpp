@@ -1,6 +1,7 @@
 #include "serial/serial_link.h"
 
 #include "protocol/encodings.h"
+#include "serial/frame_end.h"
 #include "serial/line_settings.h"
 
 namespace serial {
@@ -15,6 +16,7 @@ SerialLink::SerialLink(SerialControl& control, protocol::Clock& clock,
 
 void SerialLink::send(std::span<const std::uint8_t> bytes) {
     if (!control_.isOpen()) {
+        noteClosedPort();
         return;
     }
     control_.output(bytes);
@@ -39,27 +41,66 @@ void SerialLink::writeRegister(protocol::Register reg, std::uint16_t value) {
     }
 }
 
+bool SerialLink::prepareQuery() {
+    if (!control_.isOpen()) {
+        noteClosedPort();
+        return false;
+    }
+    return lineWatch_ == nullptr || lineWatch_->waitUntilQuiet();
+}
+
+void SerialLink::noteClosedPort() {
+    if (!fault_) {
+        fault_ = "COM" + std::to_string(control_.commPort()) + " (" +
+                 control_.deviceOf(control_.commPort()) + ") is not open";
+    }
+}
+
+std::uint32_t SerialLink::baud() const {
+    return baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
+}
+
 protocol::Clock::Duration SerialLink::replyTimeLimit() const {
-    const std::uint32_t baud =
-        baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
     const auto margin = std::chrono::duration_cast<protocol::Clock::Duration>(
         std::chrono::seconds(kReplyMarginCharacters * kLineBitsPerCharacter));
-    return kModuleReplyTime + margin / baud;
+    return kModuleReplyTime + margin / baud();
 }
 
 std::optional<std::vector<std::uint8_t>> SerialLink::awaitReply(std::size_t length) {
     const auto deadline = clock_.now() + replyTimeLimit();
     while (control_.inBufferCount() < length) {
-        if (!control_.isOpen() || clock_.now() >= deadline) {
+        if (!control_.isOpen()) {
+            noteClosedPort();
+            return std::nullopt;
+        }
+        if (clock_.now() >= deadline) {
+            // Part of a reply, or none: what came and what still comes is no frame's.
+            dropUntilQuiet();
             return std::nullopt;
         }
         clock_.waitYielding(kReplyPollInterval);
     }
     std::vector<std::uint8_t> taken = control_.input();
-    if (trace_ != nullptr) {
-        trace_->record(protocol::Direction::FromModule, taken);
-    }
+    recordFromModule(taken);
+    dropUntilQuiet();
     return taken;
+}
+
+void SerialLink::dropUntilQuiet() {
+    const auto idle = FrameEnd::idleTimeFor(baud());
+    const auto deadline = clock_.now() + replyTimeLimit();
+    auto lastArrival = clock_.now();
+    while (control_.isOpen()) {
+        const std::vector<std::uint8_t> dropped = control_.input();
+        const auto now = clock_.now();
+        if (!dropped.empty()) {
+            recordFromModule(dropped);
+            lastArrival = now;
+        } else if (now - lastArrival >= idle || now >= deadline) {
+            return;
+        }
+        clock_.waitYielding(kReplyPollInterval);
+    }
 }
 
 std::optional<std::uint8_t> SerialLink::readOne() {

@@ -1,7 +1,9 @@
 // The three exchanges of the serial link: a command byte, a register write (register and value
 // bytes in one send) and a query (request byte, then the reply awaited with a time limit while the
 // window goes on processing events). Keeping the reception poll away from a reply is the caller's
-// job: it stops the poll around every query.
+// job: it stops the poll around every query. A query goes out only once a frame on the line has
+// ended, and whatever follows its reply (or its time-out) on the line is dropped: no reply byte is
+// ever stored as a frame byte, nor a frame byte taken for a reply.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,15 @@
 #include "serial/serial_control.h"
 
 namespace serial {
+
+// What a query waits for before its request goes out: the end of bytes the module is sending by
+// itself (a frame).
+class LineWatch {
+  public:
+    virtual ~LineWatch() = default;
+    // False when the line did not go quiet within its limit.
+    virtual bool waitUntilQuiet() = 0;
+};
 
 class SerialLink final : public protocol::ModuleLink {
   public:
@@ -37,6 +48,14 @@ class SerialLink final : public protocol::ModuleLink {
     // within the time limit.
     std::optional<std::pair<std::uint8_t, std::uint8_t>> readTwo() override;
 
+    // Waits for the watched line to be quiet; a closed port is a fault.
+    bool prepareQuery() override;
+    void beginOperation() override { fault_.reset(); }
+    std::optional<std::string> takeFault() override { return std::exchange(fault_, std::nullopt); }
+
+    // Queries wait for this watch before their request goes out.
+    void watchLine(LineWatch& watch) { lineWatch_ = &watch; }
+
     // How long a query waits for its reply at the line speed in force: a second for the module,
     // plus the time of a few characters so the slowest speed gets the same margin as the fastest.
     protocol::Clock::Duration replyTimeLimit() const;
@@ -50,12 +69,21 @@ class SerialLink final : public protocol::ModuleLink {
     static constexpr protocol::Clock::Duration kReplyPollInterval = std::chrono::milliseconds(1);
 
   private:
-    // Waits until `length` bytes wait or the limit runs out; takes all that wait.
+    // Waits until `length` bytes wait or the limit runs out; takes all that wait, then drops what
+    // follows on the line.
     std::optional<std::vector<std::uint8_t>> awaitReply(std::size_t length);
+    // Takes and drops what comes until the line has been quiet for its idle time (within the
+    // reply time limit): the rest of a reply, a reply that came too late.
+    void dropUntilQuiet();
+    // The port is closed: the operation that needed it is told why.
+    void noteClosedPort();
+    std::uint32_t baud() const;
 
     SerialControl& control_;
     protocol::Clock& clock_;
     protocol::ExchangeTrace* trace_;
+    LineWatch* lineWatch_ = nullptr;
+    std::optional<std::string> fault_;
 };
 
 }  // namespace serial

@@ -68,7 +68,10 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
       link_(link),
       session_(control),
       speed_(control, link, clock),
-      reception_(control, link, frames) {
+      arrival_(control, link, frames, clock) {
+    link_.watchLine(arrival_);
+    // A query's wait for the end of a frame stores its bytes: the count follows.
+    arrival_.onBytesStored = [this] { showReceivedCount(); };
     QStringList ports;
     for (int n = 1; n <= kPortCount; ++n) {
         ports << portName(n);
@@ -87,13 +90,17 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
     Combo4->setCurrentText(QString::number(protocol::kResetBaud));
     Combo4->setGeometry(twipRect(2280, 960, 1095, 315));
 
-    connect(addButton("Command13", QStringLiteral("Считать"), twipRect(1800, 1320, 1215, 375)),
-            &QPushButton::clicked, this, [this] { Command13_Click(); });
-    connect(addButton("Command15", QStringLiteral("Записать"), twipRect(3120, 1320, 1215, 375)),
-            &QPushButton::clicked, this, [this] { Command15_Click(); });
+    auto* command13 =
+        addButton("Command13", QStringLiteral("Считать"), twipRect(1800, 1320, 1215, 375));
+    connect(command13, &QPushButton::clicked, this, [this] { Command13_Click(); });
+    auto* command15 =
+        addButton("Command15", QStringLiteral("Записать"), twipRect(3120, 1320, 1215, 375));
+    connect(command15, &QPushButton::clicked, this, [this] { Command15_Click(); });
+    addModuleControl(command13);
+    addModuleControl(command15);
 
     // The camera settings reach the module through the serial link, with the serial line's waits.
-    settingsPanel().attach(link_, clock, protocol::kSerialPolicy);
+    attachLink(link_, protocol::kSerialPolicy);
     applyTabOrder(kTabOrder);
 }
 
@@ -120,6 +127,10 @@ void ComtrakForm::resumeReception() {
 }
 
 void ComtrakForm::Command13_Click() {
+    runExchange([this] { readModuleSpeed(); });
+}
+
+void ComtrakForm::readModuleSpeed() {
     Timer1->stop();
     const serial::LineSpeed::ModuleSpeed speed = speed_.readModuleSpeed();
     if (speed.text) {
@@ -128,14 +139,21 @@ void ComtrakForm::Command13_Click() {
     }
     resumeReception();
     if (!speed.answered) {
-        dialogs_.showWarning(
-            this, kSpeedTitle,
+        QString text =
             QStringLiteral("Модуль не ответил на запрос скорости на %1 (%2).")
-                .arg(portName(session_.portNumber()), QString::fromStdString(control_.settings())));
+                .arg(portName(session_.portNumber()), QString::fromStdString(control_.settings()));
+        if (const auto fault = link_.takeFault()) {
+            text += QStringLiteral("\n") + QString::fromStdString(*fault);
+        }
+        tellOperator(kSpeedTitle, text);
     }
 }
 
 void ComtrakForm::Command15_Click() {
+    runExchange([this] { writeSpeed(); });
+}
+
+void ComtrakForm::writeSpeed() {
     Timer1->stop();
     const QString text = Combo4->currentText();
     const serial::LineSpeed::WriteOutcome outcome = speed_.write(text.toStdString());
@@ -144,15 +162,15 @@ void ComtrakForm::Command15_Click() {
         case serial::LineSpeed::WriteOutcome::Switched:
             break;
         case serial::LineSpeed::WriteOutcome::NotASpeed:
-            dialogs_.showWarning(
-                this, kSpeedTitle,
+            tellOperator(
+                kSpeedTitle,
                 QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
                                "скорость линии прежняя (%2).")
                     .arg(text, QString::fromStdString(control_.settings())));
             break;
         case serial::LineSpeed::WriteOutcome::LineRefused:
-            dialogs_.showWarning(
-                this, kSpeedTitle,
+            tellOperator(
+                kSpeedTitle,
                 QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
                                "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
                                "2400.")
@@ -163,15 +181,20 @@ void ComtrakForm::Command15_Click() {
 }
 
 void ComtrakForm::Command12_Click() {
-    link_.sendCommand(protocol::command::kCapture);
+    runExchange([this] { link_.sendCommand(protocol::command::kCapture); });
 }
 
 void ComtrakForm::Command7_Click() {
-    link_.sendCommand(protocol::command::kFrameRead);
+    runExchange([this] {
+        link_.sendCommand(protocol::command::kFrameRead);
+        if (control_.isOpen()) {
+            arrival_.frameRequested();
+        }
+    });
 }
 
 void ComtrakForm::Command3_Click() {
-    speed_.resetModule();
+    runExchange([this] { speed_.resetModule(); });
 }
 
 void ComtrakForm::Timer1_Timer() {
@@ -180,17 +203,17 @@ void ComtrakForm::Timer1_Timer() {
                       QStringLiteral("Ошибка линии %1: %2")
                           .arg(portName(session_.portNumber()), QString::fromStdString(*fault)));
     }
-    const serial::Reception::Batch batch = reception_.poll();
-    const auto now = clock_.now();
+    const serial::Reception::Batch batch = arrival_.poll();
+    // A frame that begins or ends frees or takes the controls that would talk to the module.
+    refreshLinkBusy();
     if (batch.empty()) {
         // Nothing came. Only a line quiet for its idle time means the frame has ended and the
         // capture cycle may step; a shorter gap is a pause inside the frame.
-        if (frameEnd_.lineQuiet(now, currentBaud())) {
+        if (arrival_.lineQuiet()) {
             captureCycle_.onTick();
         }
         return;
     }
-    frameEnd_.bytesArrived(now);
     showReceivedCount();
     if (batch.overflowStarted) {
         warnAfterTick(kReceptionTitle,
@@ -200,23 +223,19 @@ void ComtrakForm::Timer1_Timer() {
     }
 }
 
-std::uint32_t ComtrakForm::currentBaud() const {
-    return serial::baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
-}
-
 void ComtrakForm::reportOpenFailure(const std::optional<serial::OpenFailure>& failure) {
     if (!failure) {
         return;
     }
-    dialogs_.showWarning(
-        this, kPortTitle,
+    tellOperator(
+        kPortTitle,
         QStringLiteral("Не удалось открыть %1 (%2): %3.\n%4")
             .arg(portName(session_.portNumber()), QString::fromStdString(failure->device),
                  QString::fromStdString(failure->reason), openFailureHint(failure->fault)));
 }
 
 void ComtrakForm::warnAfterTick(const QString& title, const QString& text) {
-    QTimer::singleShot(0, this, [this, title, text] { dialogs_.showWarning(this, title, text); });
+    QTimer::singleShot(0, this, [this, title, text] { tellOperator(title, text); });
 }
 
 }  // namespace ui

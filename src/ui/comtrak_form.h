@@ -4,10 +4,9 @@
 // tells the operator about faults.
 #pragma once
 
-#include "serial/frame_end.h"
+#include "serial/frame_arrival.h"
 #include "serial/line_speed.h"
 #include "serial/port_session.h"
-#include "serial/reception.h"
 #include "serial/serial_control.h"
 #include "serial/serial_link.h"
 #include "ui/form1.h"
@@ -50,20 +49,23 @@ class ComtrakForm final : public Form1 {
     static const QString kSpeedTitle;
     static const QString kReceptionTitle;
 
+  protected:
+    bool frameArriving() const override { return arrival_.arriving(); }
+
   private:
     void reportOpenFailure(const std::optional<serial::OpenFailure>& failure);
     // A warning shown once the current handler has returned, so a tick that finds a fault does
     // not stop in a modal box with bytes still arriving.
     void warnAfterTick(const QString& title, const QString& text);
     void resumeReception();
-    std::uint32_t currentBaud() const;
+    void readModuleSpeed();
+    void writeSpeed();
 
     serial::SerialControl& control_;
     serial::SerialLink& link_;
     serial::PortSession session_;
     serial::LineSpeed speed_;
-    serial::Reception reception_;
-    serial::FrameEnd frameEnd_;
+    serial::FrameArrival arrival_;
 
     QComboBox* Combo4;
 };

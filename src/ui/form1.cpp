@@ -37,6 +37,7 @@ const QString Form1::kSaveDialogTitle = QStringLiteral("Введите имя ф
 const QString Form1::kSaveDialogFilter = QStringLiteral("*.jpg (*.jpg)");
 const QString Form1::kTitleLine2 = QStringLiteral("Программа отладки на ПК");
 const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
+const QString Form1::kLinkFaultTitle = QStringLiteral("Связь с модулем");
 
 Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
              OperatorDialogs& dialogs, QWidget* parent, const SettingsLayout& settingsLayout)
@@ -104,9 +105,66 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
         {"Command5", "Выход", twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click},
     };
     for (const FrameButton& b : frameButtons) {
-        connect(addButton(b.name, QString::fromUtf8(b.caption), b.geometry), &QPushButton::clicked,
-                this, [this, handler = b.handler] { (this->*handler)(); });
+        auto* button = addButton(b.name, QString::fromUtf8(b.caption), b.geometry);
+        connect(button, &QPushButton::clicked, this,
+                [this, handler = b.handler] { (this->*handler)(); });
+        // View, save and exit neither talk to the module nor change the frame: they stay usable
+        // while a frame comes in.
+        if (b.handler != &Form1::Command14_Click && b.handler != &Form1::Command6_Click &&
+            b.handler != &Form1::Command5_Click) {
+            addModuleControl(button);
+        }
     }
+}
+
+void Form1::attachLink(protocol::ModuleLink& link, protocol::SettingsPolicy policy) {
+    link_ = &link;
+    settingsPanel_->attach(link, clock_, policy);
+}
+
+void Form1::runExchange(const std::function<void()>& operation) {
+    const bool outermost = exchangeDepth_ == 0;
+    if (outermost && link_ != nullptr) {
+        link_->beginOperation();
+    }
+    ++exchangeDepth_;
+    refreshLinkBusy();
+    operation();
+    --exchangeDepth_;
+    if (!outermost) {
+        return;
+    }
+    refreshLinkBusy();
+    const auto fault = link_ != nullptr ? link_->takeFault() : std::nullopt;
+    lastExchangeFaulted_ = fault.has_value();
+    if (fault) {
+        tellOperator(kLinkFaultTitle,
+                     QStringLiteral("Связь с модулем прервана, операция не выполнена.\n%1")
+                         .arg(QString::fromStdString(*fault)));
+    }
+}
+
+void Form1::refreshLinkBusy() {
+    const bool busy = linkBusy();
+    if (busy == busyShown_) {
+        return;
+    }
+    busyShown_ = busy;
+    if (busy) {
+        focusBeforeBusy_ = focusWidget();
+    }
+    for (QWidget* control : moduleControls_) {
+        control->setEnabled(!busy);
+    }
+    settingsPanel_->setLinkBusy(busy);
+    if (!busy && focusBeforeBusy_ != nullptr && focusBeforeBusy_->isEnabled()) {
+        focusBeforeBusy_->setFocus();
+    }
+}
+
+bool Form1::captureFrame() {
+    Command12_Click();
+    return !lastExchangeFaulted_;
 }
 
 QPushButton* Form1::addButton(const char* name, const QString& caption, QRect geometry) {
@@ -140,6 +198,7 @@ void Form1::addPortGroup(const QString& heading, const QStringList& ports, int s
     Combo1->addItems(ports);
     Combo1->setCurrentIndex(startIndex);
     Combo1->setGeometry(twipRect(2280, 480, 1095, 315));
+    addModuleControl(Combo1);
     connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
 }
 
@@ -220,7 +279,10 @@ void Form1::setPollingEnabled(bool enabled) {
 }
 
 void Form1::tellOperator(const QString& title, const QString& text) {
-    dialogs_.showWarning(this, title, text);
+    // A wait that ends after the window has closed has nobody left to tell.
+    if (!unloaded_) {
+        dialogs_.showWarning(this, title, text);
+    }
 }
 
 void Form1::Command5_Click() {

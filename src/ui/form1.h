@@ -2,9 +2,11 @@
 // the exit button, with their handlers. Each program's window adds its link controls on top.
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <span>
+#include <vector>
 
 #include "frames/capture_cycle.h"
 #include "frames/frame_store.h"
@@ -65,10 +67,15 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     static const QString kSaveDialogFilter;
     static const QString kSaveFailedTitle;
     static const QString kTitleLine2;
+    static const QString kLinkFaultTitle;
 
     static constexpr int kTimer1IntervalMs = 1;
 
     SettingsPanel& settingsPanel() { return *settingsPanel_; }
+
+    // An exchange with the module is under way (or, over serial, a frame is arriving): the
+    // controls that would start another one are disabled until it ends.
+    bool linkBusy() const { return exchangeDepth_ > 0 || frameArriving(); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -80,10 +87,29 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
 
     // frames::CycleWindow: the cycle presses the window's own buttons.
     bool cycleTicked() const override;
+    bool cycleMayStep() const override { return !linkBusy(); }
     void viewFrame() override { Command14_Click(); }
     void clearFrame() override { Command8_Click(); }
-    void captureFrame() override { Command12_Click(); }
+    bool captureFrame() override;
     void readFrame() override { Command7_Click(); }
+
+    // The link every exchange of the window goes through; the settings controls write to it from
+    // now on, with the program's waits and indicator.
+    void attachLink(protocol::ModuleLink& link, protocol::SettingsPolicy policy);
+
+    // Runs `operation` as one operation of the operator's with the module: the link forgets the
+    // fault of an earlier one (and a broken link tries once to come back), the controls that
+    // would start another exchange are disabled meanwhile, and a link fault met on the way is
+    // told once at the end. A call from inside a running operation (a reset that switches the
+    // mode, a read-back that moves a slider) is part of that operation.
+    void runExchange(const std::function<void()>& operation) override;
+    // Whether a frame is arriving by itself (the serial link); such a frame keeps the link busy.
+    virtual bool frameArriving() const { return false; }
+    // Shows the busy state when it has changed (an exchange began or ended, a frame began or
+    // ended).
+    void refreshLinkBusy();
+    // A control that talks to the module or changes the frame store: disabled while busy.
+    void addModuleControl(QWidget* control) { moduleControls_.push_back(control); }
 
     void showBusy() override {}
     void showReady() override {}
@@ -115,6 +141,13 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
   private:
     bool unloaded_ = false;
     std::function<void()> exitAction_;
+    protocol::ModuleLink* link_ = nullptr;
+    int exchangeDepth_ = 0;
+    bool lastExchangeFaulted_ = false;
+    bool busyShown_ = false;
+    std::vector<QWidget*> moduleControls_;
+    // The control that had the keyboard focus when the controls were disabled gets it back.
+    QPointer<QWidget> focusBeforeBusy_;
 };
 
 }  // namespace ui

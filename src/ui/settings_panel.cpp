@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <algorithm>
 
 #include "protocol/encodings.h"
 #include "ui/fonts.h"
@@ -125,7 +126,7 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     Text6 = named(new QLineEdit(window), "Text6", QRect(2880, arbitraryTop, 735, 285));
     Command4 = button(window, "Command4", QStringLiteral("Записать"),
                       QRect(3720, arbitraryTop, 1215, 375));
-    Command4->setEnabled(false);
+    disabledByRule_[Command4] = true;
     Check3 = named(new QCheckBox(QStringLiteral("Тестовый режим"), window), "Check3",
                    layout.testModeBox);
 
@@ -144,6 +145,12 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     connect(command9, &QPushButton::clicked, this, [this] { Command9_Click(); });
     connect(command10, &QPushButton::clicked, this, [this] { Command10_Click(); });
     connect(command1, &QPushButton::clicked, this, [this] { Command1_Click(); });
+
+    talking_ = {Combo2,      Combo3,    command9, sliders_[0], sliders_[1], sliders_[2],
+                sliders_[3], command10, Combo5,   command1,    Command4,    Check3};
+    for (QWidget* control : talking_) {
+        applyEnabled(control);
+    }
 }
 
 SettingsPanel::~SettingsPanel() = default;
@@ -153,19 +160,37 @@ void SettingsPanel::attach(protocol::ModuleLink& link, protocol::Clock& clock,
     settings_ = std::make_unique<protocol::CameraSettings>(link, clock, *this, policy);
 }
 
+void SettingsPanel::setLinkBusy(bool busy) {
+    linkBusy_ = busy;
+    for (QWidget* control : talking_) {
+        applyEnabled(control);
+    }
+}
+
+void SettingsPanel::applyEnabled(QWidget* control) {
+    const bool talks = std::find(talking_.begin(), talking_.end(), control) != talking_.end();
+    control->setEnabled(!disabledByRule_.value(control, false) && !(talks && linkBusy_));
+}
+
 // ---- Handlers: nothing goes to the module until a link is attached.
+
+void SettingsPanel::exchange(void (protocol::CameraSettings::*operation)()) {
+    if (settings_) {
+        host_.runExchange([this, operation] { (settings_.get()->*operation)(); });
+    }
+}
 
 void SettingsPanel::sliderChanged(int index) {
     if (settings_) {
-        settings_->sliderChanged(static_cast<protocol::LevelSlider>(index),
-                                 sliders_[static_cast<std::size_t>(index)]->value());
+        host_.runExchange([this, index] {
+            settings_->sliderChanged(static_cast<protocol::LevelSlider>(index),
+                                     sliders_[static_cast<std::size_t>(index)]->value());
+        });
     }
 }
 
 void SettingsPanel::Combo2_Click() {
-    if (settings_) {
-        settings_->compressionOrColourPicked();
-    }
+    exchange(&protocol::CameraSettings::compressionOrColourPicked);
 }
 
 void SettingsPanel::Combo3_Click() {
@@ -173,9 +198,7 @@ void SettingsPanel::Combo3_Click() {
 }
 
 void SettingsPanel::Combo5_Click() {
-    if (settings_) {
-        settings_->standardSizePicked();
-    }
+    exchange(&protocol::CameraSettings::standardSizePicked);
 }
 
 void SettingsPanel::Check2_Click() {
@@ -186,38 +209,28 @@ void SettingsPanel::Check2_Click() {
 
 void SettingsPanel::Check3_Click() {
     if (settings_) {
-        settings_->testModeToggled(Check3->isChecked());
+        host_.runExchange([this] { settings_->testModeToggled(Check3->isChecked()); });
     }
 }
 
 void SettingsPanel::Command4_Click() {
-    if (settings_) {
-        settings_->writeArbitrarySize();
-    }
+    exchange(&protocol::CameraSettings::writeArbitrarySize);
 }
 
 void SettingsPanel::Command9_Click() {
-    if (settings_) {
-        settings_->readCompression();
-    }
+    exchange(&protocol::CameraSettings::readCompression);
 }
 
 void SettingsPanel::Command10_Click() {
-    if (settings_) {
-        settings_->readLevels();
-    }
+    exchange(&protocol::CameraSettings::readLevels);
 }
 
 void SettingsPanel::Command1_Click() {
-    if (settings_) {
-        settings_->readFrameSize();
-    }
+    exchange(&protocol::CameraSettings::readFrameSize);
 }
 
 void SettingsPanel::Command2_Click() {
-    if (settings_) {
-        settings_->readSpiMode();
-    }
+    exchange(&protocol::CameraSettings::readSpiMode);
 }
 
 // ---- The settings' view of the controls.
@@ -264,7 +277,9 @@ void SettingsPanel::setArbitrarySizeTicked(bool ticked) {
 }
 
 void SettingsPanel::setControlEnabled(protocol::SettingsControl control, bool enabled) {
-    controlFor(control)->setEnabled(enabled);
+    QWidget* widget = controlFor(control);
+    disabledByRule_[widget] = !enabled;
+    applyEnabled(widget);
 }
 
 QWidget* SettingsPanel::controlFor(protocol::SettingsControl control) const {

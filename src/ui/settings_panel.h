@@ -3,11 +3,14 @@
 // protocol::CameraSettings; this class only binds events and holds control state.
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QRect>
 #include <QString>
 #include <array>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "protocol/clock.h"
 #include "protocol/module_link.h"
@@ -32,6 +35,8 @@ class SettingsHost {
     virtual void showReady() = 0;
     virtual void selectSpiMode(int mode) = 0;
     virtual void tellOperator(const QString& title, const QString& text) = 0;
+    // Runs a handler that talks to the module as one operation with the link.
+    virtual void runExchange(const std::function<void()>& operation) = 0;
 };
 
 // Where the frame-size rows and the test-mode box sit; the two windows differ only there.
@@ -52,6 +57,10 @@ class SettingsPanel final : public QObject, public protocol::SettingsView {
     // From here on every control change writes to the module through `link`.
     void attach(protocol::ModuleLink& link, protocol::Clock& clock,
                 protocol::SettingsPolicy policy);
+
+    // While the link is busy the controls that would write or read the module are disabled;
+    // the settings' own enabled-state rules hold beneath that and come back when it ends.
+    void setLinkBusy(bool busy);
 
     // The handlers, by the controls' names.
     void Slider1_Change() { sliderChanged(0); }
@@ -92,6 +101,9 @@ class SettingsPanel final : public QObject, public protocol::SettingsView {
   private:
     void sliderChanged(int index);
     QWidget* controlFor(protocol::SettingsControl control) const;
+    // Runs a settings operation on the link, once one is attached.
+    void exchange(void (protocol::CameraSettings::*operation)());
+    void applyEnabled(QWidget* control);
 
     SettingsHost& host_;
     std::unique_ptr<protocol::CameraSettings> settings_;
@@ -105,6 +117,10 @@ class SettingsPanel final : public QObject, public protocol::SettingsView {
     QLineEdit* Text5;
     QLineEdit* Text6;
     QPushButton* Command4;
+    // The controls that talk to the module, and those a settings rule has disabled.
+    std::vector<QWidget*> talking_;
+    QHash<QWidget*, bool> disabledByRule_;
+    bool linkBusy_ = false;
 };
 
 }  // namespace ui

@@ -106,9 +106,14 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
         modeButtons_[mode] = button;
     }
     modeButtons_[0]->setChecked(true);
-    connect(addButton("Command2", QStringLiteral("Считать"), twipRect(3120, 1320, 1215, 375)),
-            &QPushButton::clicked, this, [this] { settingsPanel().Command2_Click(); });
-    settingsPanel().attach(link_, clock, protocol::kParallelPortPolicy);
+    auto* command2 =
+        addButton("Command2", QStringLiteral("Считать"), twipRect(3120, 1320, 1215, 375));
+    connect(command2, &QPushButton::clicked, this, [this] { settingsPanel().Command2_Click(); });
+    addModuleControl(command2);
+    for (QRadioButton* button : modeButtons_) {
+        addModuleControl(button);
+    }
+    attachLink(link_, protocol::kParallelPortPolicy);
     applyTabOrder(kTabOrder);
     // A mode button's handler runs when the selection changes, by a click or from code.
     for (std::size_t mode = 0; mode < modeButtons_.size(); ++mode) {
@@ -122,9 +127,12 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
 
 void SpiForm::Form_Load() {
     if (!link_.startPortAccess()) {
-        // Standard error gets the reason the message box has no room for.
-        std::fprintf(stderr, "SPI: port access failed: %s\n", link_.failureReason().c_str());
-        dialogs_.showStop(this, kStartFailedTitle, kStartFailedText);
+        // The box keeps its words and adds why, so a program started from a menu says it too.
+        const std::string reason = link_.failureReason();
+        std::fprintf(stderr, "SPI: port access failed: %s\n", reason.c_str());
+        dialogs_.showStop(
+            this, kStartFailedTitle,
+            kStartFailedText + QStringLiteral("\n\n") + QString::fromStdString(reason));
     }
     frames_.resetCount();
     link_.enterStartState();
@@ -141,15 +149,17 @@ void SpiForm::sendCommand(std::uint8_t command) {
 }
 
 void SpiForm::Command12_Click() {
-    sendCommand(protocol::command::kCapture);
+    runExchange([this] { sendCommand(protocol::command::kCapture); });
 }
 
 void SpiForm::Command7_Click() {
     if (downloading_) {
         return;
     }
-    sendCommand(protocol::command::kFrameRead);
-    readFrameLPTport();
+    runExchange([this] {
+        sendCommand(protocol::command::kFrameRead);
+        readFrameLPTport();
+    });
 }
 
 void SpiForm::readFrameLPTport() {
@@ -164,22 +174,29 @@ void SpiForm::readFrameLPTport() {
     }
     showReceivedCount();
     Timer1->start();
-    indicator_.showReady();
+    // A frame cut short by the link is no frame the module called ready.
+    result.linkFault ? indicator_.showNoLink() : indicator_.showReady();
 }
 
 void SpiForm::Command3_Click() {
-    sendCommand(protocol::command::kReset);
-    // Selecting from code runs Option1_Click when the selection changes...
-    modeButtons_[0]->setChecked(true);
-    // ...and the direct call tells the module mode 0 once more, now in mode 0.
-    Option1_Click();
+    runExchange([this] {
+        sendCommand(protocol::command::kReset);
+        // Selecting from code runs Option1_Click when the selection changes...
+        modeButtons_[0]->setChecked(true);
+        // ...and the direct call tells the module mode 0 once more, now in mode 0.
+        Option1_Click();
+    });
 }
 
 void SpiForm::Timer1_Timer() {
     if (link_.portAccessStopped()) {
         return;
     }
-    indicator_.showReadyFlag((link_.readStatus() & lpt::kReadyBit) != 0);
+    if (const auto status = link_.pollStatus()) {
+        indicator_.showReadyFlag((*status & lpt::kReadyBit) != 0);
+    } else {
+        indicator_.showNoLink();
+    }
     captureCycle_.onTick();
 }
 
@@ -192,7 +209,7 @@ void SpiForm::selectSpiMode(int mode) {
 }
 
 void SpiForm::switchMode(int mode) {
-    link_.switchMode(mode);
+    runExchange([this, mode] { link_.switchMode(mode); });
 }
 
 }  // namespace ui

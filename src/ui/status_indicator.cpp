@@ -7,6 +7,7 @@ namespace ui {
 
 const QString StatusIndicator::kBusyCaption = QStringLiteral("BUSY");
 const QString StatusIndicator::kReadyCaption = QStringLiteral("READY");
+const QString StatusIndicator::kNoLinkCaption = QStringLiteral("НЕТ СВЯЗИ");
 
 StatusIndicator::StatusIndicator(QLabel* label) : label_(label) {
     label_->setAutoFillBackground(true);
@@ -18,6 +19,10 @@ void StatusIndicator::showBusy() {
 
 void StatusIndicator::showReady() {
     show(State::Ready, kReadyColour, kReadyCaption);
+}
+
+void StatusIndicator::showNoLink() {
+    show(State::NoLink, kNoLinkColour, kNoLinkCaption);
 }
 
 void StatusIndicator::show(State state, std::uint32_t colour, const QString& caption) {

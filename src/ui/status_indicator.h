@@ -17,10 +17,12 @@ constexpr QColor fromWindowsColour(std::uint32_t bgr) {
 
 class StatusIndicator {
   public:
-    static constexpr std::uint32_t kBusyColour = 255;     // red
-    static constexpr std::uint32_t kReadyColour = 65280;  // green
+    static constexpr std::uint32_t kBusyColour = 255;      // red
+    static constexpr std::uint32_t kReadyColour = 65280;   // green
+    static constexpr std::uint32_t kNoLinkColour = 65535;  // yellow
     static const QString kBusyCaption;
     static const QString kReadyCaption;
+    static const QString kNoLinkCaption;
 
     explicit StatusIndicator(QLabel* label);
 
@@ -29,9 +31,12 @@ class StatusIndicator {
     void showBusy();
     void showReady();
     void showReadyFlag(bool ready) { ready ? showReady() : showBusy(); }
+    // The port gave no status (no port access, the connection to a simulator gone): neither
+    // "BUSY" nor "READY" would be the module's word.
+    void showNoLink();
 
   private:
-    enum class State { Empty, Busy, Ready };
+    enum class State { Empty, Busy, Ready, NoLink };
     void show(State state, std::uint32_t colour, const QString& caption);
 
     QLabel* label_;

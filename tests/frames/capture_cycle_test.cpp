@@ -16,6 +16,7 @@ class FakeWindow final : public frames::CycleWindow {
   public:
     explicit FakeWindow(frames::FrameStore& store) : store_(store) {}
     bool cycleTicked() const override { return ticked; }
+    bool cycleMayStep() const override { return !linkBusy; }
     void setPollingEnabled(bool enabled) override {
         timerOn = enabled;
         calls.push_back(enabled ? "timer on" : "timer off");
@@ -30,7 +31,10 @@ class FakeWindow final : public frames::CycleWindow {
         store_.clear();
         calls.push_back("clear");
     }
-    void captureFrame() override { calls.push_back("capture"); }
+    bool captureFrame() override {
+        calls.push_back("capture");
+        return !captureFails;
+    }
     void readFrame() override {
         calls.push_back("read");
         store_.storeAll(nextFrame);
@@ -42,6 +46,8 @@ class FakeWindow final : public frames::CycleWindow {
     bool ticked = true;
     bool timerOn = true;
     bool failRead = false;
+    bool linkBusy = false;
+    bool captureFails = false;
     std::vector<std::uint8_t> nextFrame{1, 2, 3};
     std::function<void()> duringView;
     std::vector<std::string> calls;
@@ -121,4 +127,17 @@ TEST_F(Cycle, UntickingDuringAStepStopsAtTheNextTest) {
     window.calls.clear();
     cycle.onTick();
     EXPECT_TRUE(window.calls.empty());
+}
+
+TEST_F(Cycle, NoStepWhileTheLinkIsBusyAndNoReadAfterAFailedCapture) {
+    store.store(1);
+    window.linkBusy = true;  // a reset's wait lets ticks in
+    cycle.onTick();
+    EXPECT_TRUE(window.calls.empty());
+
+    window.linkBusy = false;
+    window.captureFails = true;
+    cycle.onTick();
+    EXPECT_THAT(window.calls, ElementsAre("timer off", "view 1", "clear", "capture", "timer on"));
+    EXPECT_EQ(store.count(), 0u);  // so the cycle stops until a frame is read by hand
 }

@@ -250,19 +250,24 @@ TEST_F(ComtrakWindow, APortThatDoesNotOpenIsNamedAndAnotherCanBeChosen) {
     EXPECT_TRUE(text.contains("dialout"));
     EXPECT_TRUE(timerRunning());
 
-    // Sends and polls on the closed port do nothing.
+    // Sends and polls on the closed port do nothing, and each operation says why, once.
     click("Command12");
     click("Command7");
     form.Timer1_Timer();
     click("Command13");
     EXPECT_TRUE(control.outputs().empty());
+    ASSERT_EQ(dialogs.warnings.size(), 4u);
+    for (std::size_t i = 1; i < 4; ++i) {
+        EXPECT_TRUE(dialogs.warnings[i].text.contains("COM2 (/dev/scripted2) is not open"))
+            << dialogs.warnings[i].text.toStdString();
+    }
 
     control.failingPorts[4] = {serial::OpenFault::NotFound, "/dev/ttyS3", "No such file"};
     pickPort(3);
-    ASSERT_EQ(dialogs.warnings.size(), 3u);  // the unanswered speed read, then COM4
-    EXPECT_TRUE(dialogs.warnings[2].text.contains("COM4"));
+    ASSERT_EQ(dialogs.warnings.size(), 5u);
+    EXPECT_TRUE(dialogs.warnings[4].text.contains("COM4"));
     pickPort(0);
-    EXPECT_EQ(dialogs.warnings.size(), 3u);
+    EXPECT_EQ(dialogs.warnings.size(), 5u);
     EXPECT_TRUE(control.isOpen());
     click("Command12");
     EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{64}}));
@@ -320,7 +325,10 @@ TEST_F(ComtrakWindow, AFullBufferDropsTheRestAndSaysSoOnceAfterTheTick) {
     QCoreApplication::processEvents();
     EXPECT_EQ(dialogs.warnings.size(), 1u);
 
-    // After a clear the next overflow is a new frame's, and is reported again.
+    // After a clear (once the frame has ended) the next overflow is a new frame's, and is
+    // reported again.
+    clock.waitBlocking(std::chrono::milliseconds(100));
+    form.Timer1_Timer();
     click("Command8");
     control.arrive(Bytes(100, 0x22));
     form.Timer1_Timer();
@@ -376,8 +384,9 @@ TEST_F(ComtrakWindow, CycleStepsOnlyOnceTheLineHasBeenQuietForItsIdleTime) {
     EXPECT_EQ(frames.count(), 0u);
     EXPECT_TRUE(timerRunning());
 
-    // The read brought nothing: the cycle stops by itself, "Цикл" still ticked...
-    quietTicks(form, clock, 500);
+    // The read brought nothing within the reply time: the cycle stops by itself, "Цикл" still
+    // ticked...
+    quietTicks(form, clock, 1100);
     EXPECT_EQ(control.outputs().size(), 2u);
     // ...and a manual read that brings bytes starts it again.
     control.module = [this](const Bytes& sent) {

@@ -36,7 +36,10 @@ TEST_F(SpiWindow, FailedStartShowsTheStopBoxAndGoesOn) {
     form.Form_Load();
     ASSERT_EQ(dialogs.stops.size(), 1u);
     EXPECT_EQ(dialogs.stops[0].title, "VBDumpPort32");
-    EXPECT_EQ(dialogs.stops[0].text, "Whoops ! There is a problem with InitializeWinIo.");
+    // The box's words, then why and what to do.
+    EXPECT_EQ(dialogs.stops[0].text,
+              "Whoops ! There is a problem with InitializeWinIo.\n\n"
+              "/dev/parport0: Permission denied (add the user to group lp)");
     EXPECT_EQ(frames.count(), 0u);
     EXPECT_THAT(port.accesses(), ElementsAre(PortAccess{PortAccess::Kind::Write, 0x378, 250}));
 

@@ -1,0 +1,65 @@
+#include "serial/frame_arrival.h"
+
+#include "protocol/encodings.h"
+#include "serial/line_settings.h"
+
+namespace serial {
+
+namespace {
+// A frame never holds more bytes than the store; at 10 bits a byte that bounds how long one takes.
+constexpr std::int64_t kLongestFrameBits = std::int64_t{frames::FrameStore::kCapacity} * 10;
+constexpr auto kQuietPollInterval = std::chrono::milliseconds(1);
+}  // namespace
+
+FrameArrival::FrameArrival(SerialControl& control, SerialLink& link, frames::FrameStore& frames,
+                           protocol::Clock& clock)
+    : control_(control), link_(link), clock_(clock), reception_(control, link, frames) {}
+
+void FrameArrival::frameRequested() {
+    awaitedUntil_ = clock_.now() + link_.replyTimeLimit();
+}
+
+Reception::Batch FrameArrival::poll() {
+    const Reception::Batch batch = reception_.poll();
+    if (!batch.empty()) {
+        frameEnd_.bytesArrived(clock_.now());
+        awaitedUntil_.reset();  // the frame has begun: from now on the line's quiet ends it
+    }
+    return batch;
+}
+
+bool FrameArrival::arriving() const {
+    const auto now = clock_.now();
+    if (awaitedUntil_ && now < *awaitedUntil_) {
+        return true;
+    }
+    return !frameEnd_.lineQuiet(now, baud());
+}
+
+bool FrameArrival::lineQuiet() const {
+    return frameEnd_.lineQuiet(clock_.now(), baud());
+}
+
+bool FrameArrival::waitUntilQuiet() {
+    const auto longest = std::chrono::duration_cast<protocol::Clock::Duration>(
+        std::chrono::seconds(kLongestFrameBits) / std::max<std::uint32_t>(baud(), 1));
+    const auto deadline = clock_.now() + link_.replyTimeLimit() + longest;
+    while (true) {
+        if (!poll().empty() && onBytesStored) {
+            onBytesStored();
+        }
+        if (!arriving()) {
+            return true;
+        }
+        if (!control_.isOpen() || clock_.now() >= deadline) {
+            return false;
+        }
+        clock_.waitYielding(kQuietPollInterval);
+    }
+}
+
+std::uint32_t FrameArrival::baud() const {
+    return baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
+}
+
+}  // namespace serial

@@ -202,3 +202,30 @@ TEST(SpiLinkTrace, OneRecordPerExchange) {
     // A register write through the link is one frame per byte: 3 x 17 writes.
     EXPECT_EQ(port.writtenValues().size(), 3u * 17 + 17 + 2 * 17 + 1);
 }
+
+TEST(SpiLinkFault, TraceHoldsTheBytesThatWentOutThenTheFaultAndReadsGiveNothing) {
+    struct Recorder : protocol::ExchangeTrace {
+        std::vector<std::string> lines;
+        void record(protocol::Direction, std::span<const std::uint8_t> b) override {
+            lines.push_back(std::to_string(b.size()) + " bytes");
+        }
+        void recordFault(std::string_view what) override { lines.emplace_back(what); }
+    } recorder;
+    RecordingPort port;
+    SpiLink link(port, &recorder);
+    port.failFrom(17 + 5, "gone");  // inside the second byte
+    const std::uint8_t write[] = {55, 1, 96};
+    link.send(write);
+    EXPECT_EQ(link.readOne(), std::nullopt);
+    EXPECT_EQ(recorder.lines, (std::vector<std::string>{"1 bytes", "LPT1: gone"}));
+    EXPECT_EQ(port.failedAccesses(), 1u);
+    EXPECT_EQ(link.takeFault(), "LPT1: gone");
+    EXPECT_EQ(link.takeFault(), std::nullopt);  // told once
+
+    link.beginOperation();  // the port comes back: the next operation goes out whole
+    link.choosePort(1);
+    link.send(write);
+    EXPECT_EQ(port.recoverCalls(), 1);
+    EXPECT_EQ(port.accesses().size(), 17u + 5 + 3 * 17);
+    EXPECT_EQ(link.takeFault(), std::nullopt);
+}

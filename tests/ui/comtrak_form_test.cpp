@@ -199,6 +199,27 @@ TEST_F(ComtrakWindow, SpeedReadWithoutAnAnswerTellsTheOperatorAndResumesReceptio
     EXPECT_TRUE(dialogs.warnings[0].text.contains("COM2"));
 }
 
+class ComtrakWindowClosedInAQuery : public ComtrakWindow,
+                                    public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ComtrakWindowClosedInAQuery, TellsNobody) {
+    load();
+    form.show();
+    clock.duringWait = [&] {
+        if (form.isVisible()) {
+            form.close();
+        }
+    };
+    click(GetParam());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_TRUE(dialogs.warnings.empty());
+    EXPECT_FALSE(timerRunning());
+}
+
+// The speed read-back and a settings read-back (compression).
+INSTANTIATE_TEST_SUITE_P(ReadBacks, ComtrakWindowClosedInAQuery,
+                         ::testing::Values("Command13", "Command9"));
+
 TEST_F(ComtrakWindow, ResetSendsTheCommandAndReturnsTheLineTo2400WhileReceptionRuns) {
     load();
     speedBox()->setCurrentText("57600");

@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -187,4 +188,94 @@ TEST(StatusIndicatorColours, WindowsColourValues) {
     EXPECT_EQ(ui::fromWindowsColour(255), QColor(255, 0, 0));
     EXPECT_EQ(ui::fromWindowsColour(65280), QColor(0, 255, 0));
     EXPECT_EQ(ui::fromWindowsColour(0xFF0000), QColor(0, 0, 255));
+}
+
+TEST_F(SpiFrameWindow, ClicksDuringADownloadAreNotTakenAndTheControlsSayso) {
+    load();
+    moduleSends(300);
+    clock.stepPerLook = std::chrono::milliseconds(1);
+    // Buttons that talk to the module or clear the store, and the settings controls, are
+    // disabled; viewing, saving and exiting stay usable.
+    const char* refused[] = {"Command10", "Command8", "Command12", "Option2", "Combo2", "Slider2"};
+    const char* usable[] = {"Command14", "Command6", "Command5", "Check1"};
+    int yields = 0;
+    clock.duringYield = [&] {
+        if (yields++ != 0) {
+            return;
+        }
+        for (const char* name : refused) {
+            EXPECT_FALSE(control<QWidget>(name)->isEnabled()) << name;
+        }
+        for (const char* name : usable) {
+            EXPECT_TRUE(control<QWidget>(name)->isEnabled()) << name;
+        }
+        click("Command10");  // the levels read-back: four queries inside the frame
+        click("Command8");
+        click("Option2");
+    };
+    click("Command7");
+
+    ASSERT_GT(yields, 0);
+    EXPECT_EQ(frames.count(), 300u);
+    for (std::size_t i = 0; i < 300; ++i) {
+        ASSERT_EQ(frames.frame()[i], static_cast<std::uint8_t>(i)) << i;
+    }
+    // The frame-read command and the download's own clocking, nothing else.
+    EXPECT_EQ(port.writtenValues().size(), 17u + 300 * 17);
+    for (const char* name : refused) {
+        EXPECT_TRUE(control<QWidget>(name)->isEnabled()) << name;
+    }
+    EXPECT_TRUE(dialogs.warnings.empty());
+}
+
+TEST_F(SpiFrameWindow, ALinkLostMidFrameKeepsTheRealBytesAndSaysSoOnce) {
+    load();
+    moduleSends(300);
+    // The command byte is 17 writes, each byte 17 writes and 8 reads: the port goes away inside
+    // the 101st byte.
+    port.failFrom(17 + 100 * 25 + 9,
+                  "port socket /tmp/cam.sock: the simulator closed the connection");
+    click("Command7");
+
+    EXPECT_EQ(frames.count(), 100u);
+    EXPECT_EQ(frames.frame()[99], 99);
+    EXPECT_EQ(frames.frame()[100], 0);  // nothing made up behind them
+    EXPECT_EQ(control<QLineEdit>("Text4")->text(), "100");
+    EXPECT_EQ(port.failedAccesses(), 1u);  // no access after the one that failed
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+    EXPECT_EQ(dialogs.warnings[0].title, "Связь с модулем");
+    EXPECT_TRUE(dialogs.warnings[0].text.contains(
+        "LPT1: port socket /tmp/cam.sock: the simulator closed the connection"));
+    EXPECT_EQ(indicator()->text(), "НЕТ СВЯЗИ");
+    EXPECT_TRUE(timer()->isActive());
+    // The poll makes no access on a lost port and does not call the module ready.
+    const std::size_t accesses = port.accesses().size();
+    form.Timer1_Timer();
+    EXPECT_EQ(port.accesses().size(), accesses);
+    EXPECT_EQ(indicator()->text(), "НЕТ СВЯЗИ");
+
+    // The next operation asks the port back first; once it is back, the operation goes out.
+    click("Command12");
+    EXPECT_EQ(port.recoverCalls(), 1);
+    EXPECT_EQ(port.accesses().size(), accesses + 17);
+    EXPECT_EQ(dialogs.warnings.size(), 1u);
+}
+
+TEST_F(SpiFrameWindow, APortThatDoesNotComeBackIsToldPerOperationWithoutAnAccess) {
+    load();
+    port.failFrom(0, "no parallel port device");
+    click("Command12");
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+    port.setRecoverResult(false, "cannot reconnect to port socket /tmp/cam.sock: No such file");
+    const std::size_t failed = port.failedAccesses();
+    click("Command7");
+    click("Command9");  // a read-back ends as "no answer", with the reason
+    EXPECT_EQ(port.failedAccesses(), failed);
+    EXPECT_TRUE(port.accesses().empty());
+    EXPECT_EQ(frames.count(), 0u);
+    ASSERT_EQ(dialogs.warnings.size(), 3u);
+    EXPECT_TRUE(dialogs.warnings[1].text.contains("cannot reconnect"));
+    EXPECT_EQ(dialogs.warnings[2].title, "Модуль не ответил");
+    EXPECT_TRUE(dialogs.warnings[2].text.contains("LPT1: cannot reconnect"));
+    EXPECT_EQ(control<QComboBox>("Combo2")->currentText(), "2");
 }

@@ -1,0 +1,204 @@
+#include "support/scripted_pty_peer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <utility>
+
+#include "emulator/pty_line_speed.h"
+#include "protocol/registers.h"
+
+namespace testing_support {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+constexpr int kBitsPerByte = 10;  // start, eight data bits, stop
+// The frame is paced by looking this often; idle, the stop request is seen at least this often.
+constexpr int kSendingPollMs = 1;
+constexpr int kIdlePollMs = 5;
+// The PC's side must have stayed empty this long before a hang-up, so bytes the system has only
+// just moved towards it are counted too; past the limit the line hangs up anyway.
+constexpr auto kDrainedFor = std::chrono::milliseconds(10);
+constexpr auto kDrainLimit = std::chrono::seconds(2);
+
+void closeFd(int& fd) {
+    if (fd >= 0) {
+        ::close(fd);
+        fd = -1;
+    }
+}
+}  // namespace
+
+ScriptedPtyPeer::ScriptedPtyPeer(std::uint32_t baud) : baud_(baud) {
+    char name[256] = {};
+    if (openpty(&masterFd_, &slaveFd_, name, nullptr, nullptr) != 0) {
+        throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
+    }
+    slavePath_ = name;
+    fcntl(masterFd_, F_SETFL, fcntl(masterFd_, F_GETFL) | O_NONBLOCK);
+    if (!emulator::makeRawLine(slaveFd_, baud)) {
+        closeFd(masterFd_);
+        closeFd(slaveFd_);
+        throw std::runtime_error("cannot make " + slavePath_ + " a raw line");
+    }
+    thread_ = std::thread([this] { serve(); });
+}
+
+ScriptedPtyPeer::~ScriptedPtyPeer() {
+    stop_ = true;
+    thread_.join();
+    closeFd(masterFd_);
+    closeFd(slaveFd_);
+}
+
+void ScriptedPtyPeer::answer(std::uint8_t request, Bytes reply) {
+    const std::lock_guard lock(mutex_);
+    replies_[request] = std::move(reply);
+}
+
+void ScriptedPtyPeer::sendOnFrameRead(Bytes frame) {
+    const std::lock_guard lock(mutex_);
+    frame_ = std::move(frame);
+}
+
+void ScriptedPtyPeer::hangUpAfterFrameBytes(std::size_t count) {
+    const std::lock_guard lock(mutex_);
+    hangUpAfter_ = count;
+}
+
+std::vector<ScriptedPtyPeer::Heard> ScriptedPtyPeer::heard() const {
+    const std::lock_guard lock(mutex_);
+    return heard_;
+}
+
+std::size_t ScriptedPtyPeer::frameBytesSent() const {
+    const std::lock_guard lock(mutex_);
+    return frameSent_;
+}
+
+bool ScriptedPtyPeer::hungUp() const {
+    const std::lock_guard lock(mutex_);
+    return hungUp_;
+}
+
+void ScriptedPtyPeer::serve() {
+    while (!stop_) {
+        bool sending = false;
+        {
+            const std::lock_guard lock(mutex_);
+            if (hungUp_) {
+                break;
+            }
+            sending = frameStart_.has_value();
+        }
+        pollfd p{masterFd_, POLLIN, 0};
+        const int ready = poll(&p, 1, sending ? kSendingPollMs : kIdlePollMs);
+        const std::lock_guard lock(mutex_);
+        if (ready > 0 && (p.revents & POLLIN) != 0) {
+            std::uint8_t buffer[256];
+            const ssize_t n = ::read(masterFd_, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i) {
+                take(buffer[i]);
+            }
+        }
+        sendFrameDue();
+    }
+}
+
+void ScriptedPtyPeer::take(std::uint8_t byte) {
+    heard_.push_back({byte, frameSent_});
+    if (byte == protocol::command::kFrameRead) {
+        if (!frameStart_ && !frame_.empty()) {
+            frameStart_ = Clock::now();
+            frameSent_ = 0;
+        }
+        return;
+    }
+    const auto reply = replies_.find(byte);
+    if (reply == replies_.end()) {
+        return;
+    }
+    if (frameStart_) {
+        // The module finishes the frame before it answers.
+        heldReplies_.insert(heldReplies_.end(), reply->second.begin(), reply->second.end());
+    } else {
+        writeAll(reply->second);
+    }
+}
+
+void ScriptedPtyPeer::sendFrameDue() {
+    if (!frameStart_) {
+        return;
+    }
+    const std::size_t limit = std::min(frame_.size(), hangUpAfter_.value_or(frame_.size()));
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - *frameStart_);
+    const auto dueByTime =
+        static_cast<std::size_t>(elapsed.count() * baud_ / kBitsPerByte / std::int64_t{1'000'000});
+    const std::size_t due = std::min(limit, dueByTime);
+    if (due > frameSent_) {
+        const ssize_t n = ::write(masterFd_, frame_.data() + frameSent_, due - frameSent_);
+        if (n > 0) {
+            frameSent_ += static_cast<std::size_t>(n);
+        }
+    }
+    if (frameSent_ < limit) {
+        return;
+    }
+    if (hangUpAfter_ && frameSent_ == *hangUpAfter_) {
+        hangUpOnceTaken();
+        return;
+    }
+    frameStart_.reset();
+    writeAll(std::exchange(heldReplies_, {}));
+}
+
+void ScriptedPtyPeer::writeAll(const Bytes& bytes) {
+    // A line nobody reads takes no more: what does not fit within the limit is lost.
+    const auto limit = Clock::now() + kDrainLimit;
+    std::size_t written = 0;
+    while (written < bytes.size() && !stop_ && Clock::now() < limit) {
+        const ssize_t n = ::write(masterFd_, bytes.data() + written, bytes.size() - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        } else if (errno == EAGAIN || errno == EINTR) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else {
+            return;
+        }
+    }
+}
+
+bool ScriptedPtyPeer::systemQueueEmpty() const {
+    int waiting = 0;
+    return ioctl(slaveFd_, FIONREAD, &waiting) == 0 && waiting == 0;
+}
+
+void ScriptedPtyPeer::hangUpOnceTaken() {
+    const auto now = Clock::now();
+    if (!limitReachedAt_) {
+        limitReachedAt_ = now;
+    }
+    if (!systemQueueEmpty()) {
+        drainedSince_.reset();
+    } else if (!drainedSince_) {
+        drainedSince_ = now;
+    }
+    if ((drainedSince_ && now - *drainedSince_ >= kDrainedFor) ||
+        now - *limitReachedAt_ >= kDrainLimit) {
+        // Closing the master hangs the line up for every holder of the slave side.
+        closeFd(masterFd_);
+        closeFd(slaveFd_);
+        frameStart_.reset();
+        hungUp_ = true;
+    }
+}
+
+}  // namespace testing_support

@@ -70,6 +70,13 @@ class ComtrakLineFault : public ::testing::Test {
             << frames.count() << " of " << count;
         ASSERT_TRUE(QTest::qWaitFor([&] { return !form.linkBusy(); }, 2000));
     }
+    std::string warningTitles() const {
+        std::string titles;
+        for (const auto& shown : dialogs.warnings) {
+            titles += "[" + shown.title.toStdString() + "] ";
+        }
+        return titles;
+    }
     void expectStoreHolds(const Bytes& expected) {
         EXPECT_EQ(frames.count(), expected.size());
         EXPECT_TRUE(std::ranges::equal(frames.frame(), expected));
@@ -171,4 +178,22 @@ TEST_F(ComtrakLineFault, AWindowClosedWhileAQueryAwaitsItsReplyTellsNobody) {
     EXPECT_EQ(bytesHeard(), Bytes{1});
     QTest::qWait(50);  // a warning put off until the handler returned would be shown by now
     EXPECT_TRUE(dialogs.warnings.empty());
+}
+
+// Disabled until the window tells a hang-up met by a query's wait for the frame end once: today
+// it shows "Модуль не ответил" and then the line fault.
+TEST_F(ComtrakLineFault, DISABLED_AHangUpWhileAQueryWaitsForTheFrameEndIsToldOnce) {
+    const Bytes frame = frameOf(12000);
+    constexpr std::size_t kBeforeHangUp = 6000;
+    peer->answer(0, {0x0B});
+    peer->sendOnFrameRead(frame);
+    peer->hangUpAfterFrameBytes(kBeforeHangUp);
+    click("Command7");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frames.count() > 0; }, 2000));
+
+    form.settingsPanel().Command9_Click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.linkBusy(); }, 2000));
+    QTest::qWait(100);  // a warning put off until the handler returned would be shown by now
+    expectStoreHolds(Bytes(frame.begin(), frame.begin() + kBeforeHangUp));
+    EXPECT_EQ(dialogs.warnings.size(), 1u) << warningTitles();
 }

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <string>
 #include <vector>
 
 namespace frames {
@@ -16,25 +18,81 @@ namespace {
 constexpr char kViewFolderTemplate[] = "/camera-frame-XXXXXX";
 constexpr char kViewFileName[] = "/tmp000";
 
-// Writes all of `bytes` to `fd`, through short writes and signals; then closes it.
-std::optional<std::string> writeAllAndClose(int fd, std::span<const std::uint8_t> bytes) {
+// Writes all of `bytes` to `fd` with `write`, through short writes and signals. nullopt when all
+// went out, else the reason.
+std::optional<std::string> writeAll(int fd, std::span<const std::uint8_t> bytes, WriteCall write) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int saved = errno;
-            ::close(fd);
-            return std::string(std::strerror(saved));
+            return std::string(std::strerror(errno));
+        }
+        if (n == 0) {
+            // A file that takes nothing and reports no error has no room left.
+            return std::string(std::strerror(ENOSPC));
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::close(fd) != 0) {
-        return std::string(std::strerror(errno));
-    }
     return std::nullopt;
+}
+
+// Writes all of `bytes` to `fd`, then closes it whatever happened.
+std::optional<std::string> writeAllAndClose(int fd, std::span<const std::uint8_t> bytes) {
+    auto failure = writeAll(fd, bytes, ::write);
+    if (::close(fd) != 0 && !failure) {
+        failure = std::string(std::strerror(errno));
+    }
+    return failure;
+}
+
+// The file a path names once every symbolic link at its end is followed; a link's relative
+// target counts from the link's own folder. A link whose target does not exist yet gives that
+// target, so saving through it creates the file there.
+std::optional<std::string> followLinks(std::string path, std::string& error) {
+    // The kernel's own limit on links in a row; a loop ends here too.
+    constexpr int kMaxLinks = 40;
+    for (int hops = 0; hops <= kMaxLinks; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+            return path;
+        }
+        std::vector<char> target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0) {
+            error = std::strerror(errno);
+            return std::nullopt;
+        }
+        if (static_cast<std::size_t>(n) == target.size()) {
+            continue;  // the link changed under us and grew: read it again
+        }
+        std::string next(target.data(), static_cast<std::size_t>(n));
+        if (next.empty() || next.front() != '/') {
+            const auto slash = path.rfind('/');
+            next = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1)) + next;
+        }
+        path = std::move(next);
+    }
+    error = std::strerror(ELOOP);
+    return std::nullopt;
+}
+
+// The mode of a file made with 0666: what the umask leaves of it. Read from /proc so the umask
+// never changes, even for a moment, under other threads; set and put back where /proc has no
+// such line.
+mode_t newFileMode() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            return static_cast<mode_t>(0666 & ~std::stoul(line.substr(6), nullptr, 8));
+        }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return 0666 & ~mask;
 }
 
 bool isPrivateFolder(const char* path) {
@@ -46,12 +104,59 @@ bool isPrivateFolder(const char* path) {
 }  // namespace
 
 std::optional<std::string> writeFrameFile(const std::string& path,
-                                          std::span<const std::uint8_t> bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+                                          std::span<const std::uint8_t> bytes, WriteCall write) {
+    std::string error;
+    const std::optional<std::string> target = followLinks(path, error);
+    if (!target) {
+        return error;
+    }
+    // rename() would put a file in place of an empty folder; a folder is never a frame file.
+    struct stat st {};
+    if (::stat(target->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        return std::string(std::strerror(EISDIR));
+    }
+
+    // The new file lives in the target's folder, so the rename is within one file system and
+    // replaces the target in one step: a reader sees the old file or the new one, never a mix.
+    const auto slash = target->rfind('/');
+    std::string pattern =
+        (slash == std::string::npos ? std::string() : target->substr(0, slash + 1)) +
+        ".frame-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) {
         return std::string(std::strerror(errno));
     }
-    return writeAllAndClose(fd, bytes);
+    const std::string temporary(name.data());
+
+    auto failure = writeAll(fd, bytes, write != nullptr ? write : ::write);
+    // mkstemp makes the file readable by its owner only; a saved frame gets the usual mode.
+    if (!failure && ::fchmod(fd, newFileMode()) != 0) {
+        failure = std::string(std::strerror(errno));
+    }
+    // The bytes are on the disk before the name points at them, so a crash after the rename
+    // cannot leave an empty or partial file under the target's name.
+    if (!failure && ::fsync(fd) != 0) {
+        failure = std::string(std::strerror(errno));
+    }
+    if (::close(fd) != 0 && !failure) {
+        failure = std::string(std::strerror(errno));
+    }
+    if (!failure && ::rename(temporary.c_str(), target->c_str()) != 0) {
+        failure = std::string(std::strerror(errno));
+    }
+    if (failure) {
+        ::unlink(temporary.c_str());
+        return failure;
+    }
+    // Make the rename itself lasting; a folder that cannot be synced still holds the new file.
+    const std::string folder = slash == std::string::npos ? "." : target->substr(0, slash + 1);
+    if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return std::nullopt;
 }
 
 std::string PrivateFrameFile::baseFolder() {

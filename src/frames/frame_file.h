@@ -1,6 +1,9 @@
 // Frame files: exactly the stored bytes, in order, nothing before or after them.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -9,10 +12,21 @@
 
 namespace frames {
 
-// Creates `path` or empties it, writes `bytes`, closes. nullopt on success, else the system's
-// reason ("Permission denied", "No space left on device", ...).
+// The write(2) call frame files go through. A test passes one that fails or writes short to act
+// out a full disk or a slow device.
+using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
+
+// Replaces the file at `path` with exactly `bytes`, never leaving it half written: the bytes go
+// to a new file with a unique name in the same folder, which is synced and then renamed over
+// `path`. If anything fails, that new file is removed and whatever `path` held stays as it was.
+// A `path` that is a symbolic link (or a chain of them) is replaced where the chain ends; the
+// links stay. The file gets the mode any new file gets (0666 less the umask).
+// nullopt on success, else the system's reason (strerror: "No space left on device", "Is a
+// directory", "Permission denied", ...). `write` is the call used for the bytes; nullptr is
+// write(2).
 std::optional<std::string> writeFrameFile(const std::string& path,
-                                          std::span<const std::uint8_t> bytes);
+                                          std::span<const std::uint8_t> bytes,
+                                          WriteCall write = nullptr);
 
 // The view's temporary copy of the frame. It lives in a folder of its own with a random name,
 // readable by this user only, and the file is created exclusively and never through a link: a

@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <set>
 
 #include "frames/frame_file.h"
 #include "frames/frame_store.h"
@@ -69,12 +74,161 @@ TEST(FrameFile, EveryByteValueSurvivesAndLengthIsExact) {
     EXPECT_EQ(std::filesystem::file_size(path), 0u);
 }
 
-TEST(FrameFile, UnwritableFileGivesTheReason) {
-    QTemporaryDir dir;
-    const auto failure =
-        frames::writeFrameFile(dir.filePath("missing/dir/frame.jpg").toStdString(), {});
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_NE(failure->find("No such file"), std::string::npos) << *failure;
+// A failed save leaves the folder as it was: the old file whole, no temporary file beside it.
+class FrameFileSave : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        writeOld();
+    }
+    void writeOld() {
+        std::ofstream(target(), std::ios::binary) << std::string(old_.begin(), old_.end());
+    }
+    std::string folder() const { return dir_.path().toStdString(); }
+    std::string target() const { return folder() + "/frame.jpg"; }
+    std::set<std::string> names() const {
+        std::set<std::string> all;
+        for (const auto& e : std::filesystem::directory_iterator(folder())) {
+            all.insert(e.path().filename().string());
+        }
+        return all;
+    }
+    void expectOldFileOnly() const {
+        EXPECT_EQ(readFile(target()), old_);
+        EXPECT_EQ(names(), std::set<std::string>{"frame.jpg"});
+    }
+
+    QTemporaryDir dir_;
+    const std::vector<std::uint8_t> old_ = std::vector<std::uint8_t>(3000, 0x11);
+    const std::vector<std::uint8_t> frame_ = std::vector<std::uint8_t>(2500, 0x22);
+};
+
+// Write calls that act out a disk: each one looks at how much the file holds already.
+template <off_t kRoom>
+ssize_t diskFullAt(int fd, const void* data, std::size_t size) {
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at >= kRoom) {
+        errno = ENOSPC;
+        return -1;
+    }
+    return ::write(fd, data, std::min<std::size_t>(size, static_cast<std::size_t>(kRoom - at)));
+}
+ssize_t takesNothing(int, const void*, std::size_t) {
+    return 0;
+}
+ssize_t sevenBytesAndSignals(int fd, const void* data, std::size_t size) {
+    static bool interrupt = false;
+    interrupt = !interrupt;
+    if (interrupt) {
+        errno = EINTR;
+        return -1;
+    }
+    return ::write(fd, data, std::min<std::size_t>(size, 7));
+}
+
+TEST_F(FrameFileSave, AFullDiskKeepsTheOldFileByteForByte) {
+    const struct {
+        const char* name;
+        frames::WriteCall write;
+    } cases[] = {
+        {"full at once", diskFullAt<0>},
+        {"full after part of the frame", diskFullAt<1000>},
+        {"takes nothing, says nothing", takesNothing},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(frames::writeFrameFile(target(), frame_, c.write), std::strerror(ENOSPC));
+        expectOldFileOnly();
+    }
+}
+
+TEST_F(FrameFileSave, ShortAndInterruptedWritesStillWriteEveryByte) {
+    EXPECT_EQ(frames::writeFrameFile(target(), frame_, sevenBytesAndSignals), std::nullopt);
+    EXPECT_EQ(readFile(target()), frame_);
+    EXPECT_EQ(names(), std::set<std::string>{"frame.jpg"});
+}
+
+// Root writes into any folder, so as root the save runs in a child that has become "nobody".
+std::optional<std::string> saveWithoutRoot(const std::string& path) {
+    if (::geteuid() != 0) {
+        return frames::writeFrameFile(path, {});
+    }
+    int pipe[2];
+    if (::pipe(pipe) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipe[0]);
+        std::string result = "setuid failed";
+        if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+            result = frames::writeFrameFile(path, {}).value_or("");
+        }
+        [[maybe_unused]] auto n = ::write(pipe[1], result.data(), result.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string result;
+    char chunk[256];
+    for (ssize_t n; (n = ::read(pipe[0], chunk, sizeof chunk)) > 0;) {
+        result.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(pipe[0]);
+    ::waitpid(child, nullptr, 0);
+    return result.empty() ? std::nullopt : std::optional(result);
+}
+
+TEST_F(FrameFileSave, AnUnusableTargetIsRefusedWithTheReasonAndNothingLeftBehind) {
+    // "locked" is a folder nobody but root may write into; the others are reached by all.
+    ASSERT_EQ(::chmod(folder().c_str(), 0755), 0);
+    std::filesystem::create_directory(folder() + "/locked");
+    ASSERT_EQ(::chmod((folder() + "/locked").c_str(), 0555), 0);
+    std::filesystem::create_directory(folder() + "/a folder");
+    std::filesystem::create_symlink("loop", folder() + "/loop");
+    const auto before = names();
+    const struct {
+        const char* name;
+        int reason;
+    } cases[] = {
+        {"missing/frame.jpg", ENOENT},
+        {"a folder", EISDIR},
+        {"locked/frame.jpg", EACCES},
+        {"loop", ELOOP},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(saveWithoutRoot(folder() + "/" + c.name), std::strerror(c.reason));
+        EXPECT_EQ(names(), before);
+        EXPECT_TRUE(std::filesystem::is_empty(folder() + "/locked"));
+        EXPECT_TRUE(std::filesystem::is_empty(folder() + "/a folder"));
+    }
+    EXPECT_EQ(readFile(target()), old_);
+}
+
+TEST_F(FrameFileSave, ThroughLinksTheFileAtTheEndIsReplacedAndTheLinksStay) {
+    std::filesystem::create_symlink("second-link", folder() + "/first-link");
+    std::filesystem::create_symlink(target(), folder() + "/second-link");
+    std::filesystem::create_symlink("new.jpg", folder() + "/dangling-link");
+
+    ASSERT_EQ(frames::writeFrameFile(folder() + "/first-link", frame_), std::nullopt);
+    EXPECT_EQ(readFile(target()), frame_);
+    ASSERT_EQ(frames::writeFrameFile(folder() + "/dangling-link", old_), std::nullopt);
+    EXPECT_EQ(readFile(folder() + "/new.jpg"), old_);
+
+    for (const char* link : {"first-link", "second-link", "dangling-link"}) {
+        EXPECT_TRUE(std::filesystem::is_symlink(folder() + "/" + link)) << link;
+    }
+    EXPECT_EQ(names().size(), 5u);  // the two files and the three links, nothing else
+}
+
+TEST_F(FrameFileSave, TheNewFileHasTheModeOfAnyNewFile) {
+    const mode_t saved = ::umask(027);
+    const auto failure = frames::writeFrameFile(folder() + "/new.jpg", frame_);
+    ::umask(saved);
+    ASSERT_EQ(failure, std::nullopt);
+    struct stat st {};
+    ASSERT_EQ(::stat((folder() + "/new.jpg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // not the 0600 of a private temporary file
 }
 
 TEST(PrivateFrameFile, PrivateFolderExactBytesAndGoneAfterwards) {

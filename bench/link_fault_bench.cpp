@@ -23,6 +23,7 @@
 #include <functional>
 #include <mutex>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -38,7 +39,7 @@ using testing_support::PortFault;
 using Bytes = std::vector<std::uint8_t>;
 using Milliseconds = std::chrono::duration<double, std::milli>;
 
-constexpr std::size_t kFrameBytes = 400;
+constexpr std::size_t kFrameBytes = 300;
 constexpr std::size_t kPositions = 25;
 constexpr std::chrono::milliseconds kReplyLimit{100};
 constexpr std::chrono::seconds kHangLimit{10};
@@ -151,6 +152,7 @@ struct Tally {
     int noLinkShown = 0;
     int nextWhole = 0;
     int startsFailedInTime = 0;
+    std::vector<std::string> runsWithBytesMadeUp;
 
     void warnings(std::size_t count) {
         fewestWarnings = std::min(fewestWarnings, count);
@@ -190,9 +192,10 @@ void runFault(FaultPortServer& server, PortFault fault, std::size_t after, const
     const std::size_t beforeCut = bytesBeforeCut(fault, after);
     const std::size_t madeUp = bytesMadeUp(window.store.frame(), frame, beforeCut);
     if (madeUp > 0) {
-        std::printf(
-            "  fault after access %zu: %u bytes stored, %zu read before the cut, %zu made up\n",
-            after, window.store.count(), beforeCut, madeUp);
+        tally.runsWithBytesMadeUp.push_back(
+            "  fault after access " + std::to_string(after) + ": " +
+            std::to_string(window.store.count()) + " bytes stored, " + std::to_string(beforeCut) +
+            " read before the cut, " + std::to_string(madeUp) + " made up");
     }
     tally.madeUp += madeUp;
     tally.warnings(window.dialogs.warnings.size());
@@ -227,6 +230,9 @@ void printTally(const char* name, const Tally& t) {
         "%zu..%zu  \"НЕТ СВЯЗИ\" %d/%d  next op whole frame %d/%d\n",
         name, t.downloads, t.faults, t.madeUp, t.hangs, t.fewestWarnings, t.mostWarnings,
         t.noLinkShown, t.downloads, t.nextWhole, t.downloads);
+    for (const std::string& run : t.runsWithBytesMadeUp) {
+        std::printf("%s\n", run.c_str());
+    }
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "protocol/exchange_trace.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -39,12 +42,45 @@ std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> b
 }
 
 std::unique_ptr<TraceFile> TraceFile::open(const std::string& path, std::string& error) {
-    std::ofstream out(path, std::ios::out | std::ios::trunc);
-    if (!out) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;
     }
-    return std::unique_ptr<TraceFile>(new TraceFile(std::move(out)));
+    return std::unique_ptr<TraceFile>(new TraceFile(fd));
+}
+
+TraceFile::~TraceFile() {
+    ::close(fd_);
+}
+
+void TraceFile::onFirstLoss(std::function<void(const std::string& reason)> callback) {
+    onFirstLoss_ = std::move(callback);
+}
+
+void TraceFile::writeLine(std::string line) {
+    if (lineCutShort_) {
+        line.insert(line.begin(), '\n');  // the cut line's end, so this one stands on its own
+    }
+    line += '\n';
+    std::size_t done = 0;
+    while (done < line.size()) {
+        const ssize_t n = ::write(fd_, line.data() + done, line.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        const int reason = n < 0 ? errno : ENOSPC;
+        lineCutShort_ = lineCutShort_ || done > 0;
+        if (++linesLost_ == 1 && onFirstLoss_) {
+            onFirstLoss_(std::strerror(reason));
+        }
+        return;
+    }
+    lineCutShort_ = false;
 }
 
 std::string formatTraceFault(std::string_view what) {
@@ -52,13 +88,11 @@ std::string formatTraceFault(std::string_view what) {
 }
 
 void TraceFile::recordFault(std::string_view what) {
-    out_ << formatTraceFault(what) << '\n';
-    out_.flush();
+    writeLine(formatTraceFault(what));
 }
 
 void TraceFile::record(Direction direction, std::span<const std::uint8_t> bytes) {
-    out_ << formatTraceLine(direction, bytes) << '\n';
-    out_.flush();
+    writeLine(formatTraceLine(direction, bytes));
 }
 
 }  // namespace protocol

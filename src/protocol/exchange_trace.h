@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -26,18 +26,37 @@ std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> b
 // "HH:MM:SS.uuuuuu !! what": a fault, after the last bytes that really crossed the link.
 std::string formatTraceFault(std::string_view what);
 
-// Appends one line per exchange to a file, flushed at once so a crash or a kill keeps it.
+// Appends one line per exchange to a file, each written out at once so a crash or a kill keeps
+// it. A line the file does not take (a full disk, a file size limit, an I/O error) is counted as
+// lost, and the first loss is reported through onFirstLoss. Later lines are still tried, one by
+// one, so once the disk has room again the trace goes on; the lines in between are missing from
+// the file, and a line cut short by the failure is ended by the next one that goes in.
 class TraceFile final : public ExchangeTrace {
   public:
-    // nullptr when the file cannot be opened; `error` then says why.
+    // nullptr when the file cannot be created or emptied; `error` then says why (strerror).
     static std::unique_ptr<TraceFile> open(const std::string& path, std::string& error);
+    ~TraceFile() override;
+    TraceFile(const TraceFile&) = delete;
+    TraceFile& operator=(const TraceFile&) = delete;
 
     void record(Direction direction, std::span<const std::uint8_t> bytes) override;
     void recordFault(std::string_view what) override;
 
+    // `callback` runs once, on the thread that recorded the line, when the first line is lost;
+    // `reason` is the system's (strerror, "No space left on device"). Set it before recording:
+    // a loss before it was set is not told again.
+    void onFirstLoss(std::function<void(const std::string& reason)> callback);
+    // Lines that did not get into the file, whole, so far.
+    std::uint64_t linesLost() const { return linesLost_; }
+
   private:
-    explicit TraceFile(std::ofstream out) : out_(std::move(out)) {}
-    std::ofstream out_;
+    explicit TraceFile(int fd) : fd_(fd) {}
+    void writeLine(std::string line);
+
+    int fd_;
+    std::uint64_t linesLost_ = 0;
+    bool lineCutShort_ = false;  // the last failure left part of a line in the file
+    std::function<void(const std::string&)> onFirstLoss_;
 };
 
 }  // namespace protocol

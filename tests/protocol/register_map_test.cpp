@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <QTemporaryDir>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <vector>
 
 #include "protocol/encodings.h"
 #include "protocol/exchange_trace.h"
@@ -127,4 +135,62 @@ TEST(ExchangeTrace, LineHasTimeDirectionAndHex) {
     const std::string in = formatTraceLine(Direction::FromModule, reply);
     EXPECT_TRUE(isStampedLine(in, " <- 00 F0")) << in;
     EXPECT_FALSE(isStampedLine("12:34:56.1234x5 <- 00 F0", " <- 00 F0"));
+}
+
+namespace {
+std::vector<std::string> linesOf(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+}  // namespace
+
+TEST(TraceFile, LinesAFullDeviceRefusesAreCountedAndTheFirstIsToldOnce) {
+    std::string error;
+    auto trace = TraceFile::open("/dev/full", error);
+    ASSERT_TRUE(trace) << error;
+    std::vector<std::string> told;
+    trace->onFirstLoss([&](const std::string& reason) { told.push_back(reason); });
+    const std::uint8_t bytes[] = {0x40};
+    trace->record(Direction::ToModule, bytes);
+    trace->record(Direction::FromModule, bytes);
+    trace->recordFault("port gone");
+    EXPECT_EQ(told, std::vector<std::string>{std::strerror(ENOSPC)});
+    EXPECT_EQ(trace->linesLost(), 3u);
+}
+
+// A file size limit stands in for a disk that fills up and then gets room again.
+TEST(TraceFile, WritingGoesOnOnceThereIsRoomAgain) {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("trace").toStdString();
+    std::string error;
+    auto trace = TraceFile::open(path, error);
+    ASSERT_TRUE(trace) << error;
+    int told = 0;
+    trace->onFirstLoss([&](const std::string&) { ++told; });
+    const std::uint8_t first[] = {0x01}, second[] = {0x02, 0x02, 0x02}, third[] = {0x03};
+
+    trace->record(Direction::ToModule, first);
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit full = saved;
+    full.rlim_cur = std::filesystem::file_size(path) + 10;  // room for part of the next line
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+    trace->record(Direction::ToModule, second);
+    trace->record(Direction::ToModule, second);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    trace->record(Direction::ToModule, third);
+
+    EXPECT_EQ(told, 1);
+    EXPECT_EQ(trace->linesLost(), 2u);
+    const auto lines = linesOf(path);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(isStampedLine(lines[0], " -> 01")) << lines[0];
+    EXPECT_EQ(lines[1].size(), 10u);  // the cut line stands alone
+    EXPECT_TRUE(isStampedLine(lines[2], " -> 03")) << lines[2];
 }

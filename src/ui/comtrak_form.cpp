@@ -11,6 +11,7 @@
 #include "protocol/registers.h"
 #include "serial/line_settings.h"
 #include "ui/fonts.h"
+#include "ui/list_box.h"
 #include "ui/twips.h"
 
 namespace ui {
@@ -89,6 +90,7 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
     }
     Combo4->setCurrentText(QString::number(protocol::kResetBaud));
     Combo4->setGeometry(twipRect(2280, 960, 1095, 315));
+    makeListBox(Combo4);
 
     auto* command13 =
         addButton("Command13", QStringLiteral("Считать"), twipRect(1800, 1320, 1215, 375));

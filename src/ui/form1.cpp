@@ -17,6 +17,7 @@
 
 #include "frames/frame_file.h"
 #include "ui/fonts.h"
+#include "ui/list_box.h"
 #include "ui/twips.h"
 
 namespace ui {
@@ -199,7 +200,7 @@ void Form1::addPortGroup(const QString& heading, const QStringList& ports, int s
     Combo1->setCurrentIndex(startIndex);
     Combo1->setGeometry(twipRect(2280, 480, 1095, 315));
     addModuleControl(Combo1);
-    connect(Combo1, &QComboBox::activated, this, [this] { Combo1_Click(); });
+    onListPick(Combo1, this, [this] { Combo1_Click(); });
 }
 
 void Form1::applyTabOrder(std::span<const char* const> namesInOrder) {

@@ -11,6 +11,7 @@
 
 #include "protocol/encodings.h"
 #include "ui/fonts.h"
+#include "ui/list_box.h"
 #include "ui/twips.h"
 
 namespace ui {
@@ -132,9 +133,9 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
 
     // Events: a combo box acts only on a pick from its list, a slider on every change of
     // position, a check box on every change of its tick — from the operator or from a read-back.
-    connect(Combo2, &QComboBox::activated, this, [this] { Combo2_Click(); });
-    connect(Combo3, &QComboBox::activated, this, [this] { Combo3_Click(); });
-    connect(Combo5, &QComboBox::activated, this, [this] { Combo5_Click(); });
+    onListPick(Combo2, this, [this] { Combo2_Click(); });
+    onListPick(Combo3, this, [this] { Combo3_Click(); });
+    onListPick(Combo5, this, [this] { Combo5_Click(); });
     for (std::size_t i = 0; i < sliders_.size(); ++i) {
         connect(sliders_[i], &QSlider::valueChanged, this,
                 [this, i] { sliderChanged(static_cast<int>(i)); });

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
@@ -445,6 +446,65 @@ TEST_F(ComtrakWindow, CameraSettingsGoOutOverTheSerialLink) {
     EXPECT_EQ(control_<QComboBox>("Combo3")->currentText(), "Черно-белый");
     EXPECT_TRUE(timerRunning());
     EXPECT_EQ(frames.count(), 0u);
+}
+
+// Typing into a box and pressing Enter is no pick from its list: nothing is sent, no port is
+// chosen, the list gains nothing and the box keeps the typed text.
+TEST_F(ComtrakWindow, TypedTextAndEnterRunNothingAndAddNothing) {
+    load();
+    const struct {
+        const char* box;
+        const char* typed;
+    } cases[] = {{"Combo1", "COM7"},        {"Combo1", "COM1"}, {"Combo2", "5"},
+                 {"Combo3", "Черно-белый"}, {"Combo4", "9600"}, {"Combo4", "300"},
+                 {"Combo5", "160x120"},     {"Combo5", "64x64"}};
+    for (const auto& c : cases) {
+        QComboBox* box = control_<QComboBox>(c.box);
+        const int entries = box->count();
+        box->clearEditText();
+        for (const QChar ch : QString::fromUtf8(c.typed)) {  // keyClicks takes ASCII only
+            QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        }
+        QTest::keyClick(box, Qt::Key_Return);
+        QTest::keyClick(box, Qt::Key_Enter);
+        EXPECT_TRUE(control.events.empty()) << c.box << " " << c.typed;
+        EXPECT_EQ(clock.blockingWaits, 0) << c.box << " " << c.typed;
+        EXPECT_EQ(box->count(), entries) << c.box << " " << c.typed;
+        EXPECT_EQ(box->currentText(), QString::fromUtf8(c.typed)) << c.box;
+    }
+}
+
+// A pick from the list runs the box's handler once: by the Down key on the closed box (from the
+// entry shown at start), by the keyboard in the open list, by the mouse. The speed box runs
+// nothing on a pick.
+TEST_F(ComtrakWindow, APickFromTheListRunsItsHandlerOnce) {
+    load();
+    form.show();
+    QTest::keyClick(control_<QComboBox>("Combo2"), Qt::Key_Down);
+    EXPECT_EQ(control.outputs().size(), 1u);
+    EXPECT_EQ(clock.blockingWaits, 1);
+
+    control.events.clear();
+    QTest::keyClick(speedBox(), Qt::Key_Down);
+    EXPECT_TRUE(control.events.empty());
+
+    QComboBox* sizes = control_<QComboBox>("Combo5");
+    sizes->showPopup();
+    QTest::keyClick(sizes->view(), Qt::Key_Down);
+    QTest::keyClick(sizes->view(), Qt::Key_Return);
+    EXPECT_EQ(sizes->currentText(), "320x240");
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{55, 1, 64}, {56, 0, 240}}));
+
+    control.events.clear();
+    QComboBox* ports = control_<QComboBox>("Combo1");
+    ports->showPopup();
+    QAbstractItemView* list = ports->view();
+    const QPoint com4 = list->visualRect(list->model()->index(3, 0)).center();
+    QTest::mouseMove(list->viewport(), com4);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, com4);
+    ASSERT_EQ(control.events.size(), 3u);
+    EXPECT_EQ(control.events[1].call, Call::CommPort);
+    EXPECT_EQ(control.events[1].port, 4);
 }
 
 TEST_F(ComtrakWindow, ClosingTheWindowClosesThePortAndStopsReception) {

@@ -84,10 +84,16 @@ TEST_F(SpiWindow, PortChoiceOnlyFromTheList) {
     load();
     auto* combo = control<QComboBox>("Combo1");
     EXPECT_EQ(combo->currentText(), "LPT1");
-    combo->setEditText("LPT2");  // typing runs nothing
+    // Typing and Enter choose nothing and add no entry.
+    combo->clearEditText();
+    QTest::keyClicks(combo, "LPT9");
+    QTest::keyClick(combo, Qt::Key_Return);
     EXPECT_EQ(link.portBase(), 888);
-    combo->setCurrentIndex(1);
-    emit combo->activated(1);
+    EXPECT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->currentText(), "LPT9");
+    // Down on the closed box picks the entry after LPT1.
+    QTest::keyClick(combo, Qt::Key_Down);
+    EXPECT_EQ(combo->currentText(), "LPT2");
     EXPECT_EQ(link.portBase(), 632);
     EXPECT_TRUE(port.accesses().empty());
     click("Option2");

@@ -1,0 +1,21 @@
+// Combo boxes whose list is the only way to choose an entry. The operator may type into the box,
+// but typing and Enter run nothing and add no entry; a pick from the list runs the box's handler
+// once: a click or Enter in the open list, Up or Down on the closed box, the mouse wheel.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QComboBox;
+class QObject;
+
+namespace ui {
+
+// Makes `box` such a box: typed text is never inserted into the list and Enter in its text is
+// swallowed. For a box that runs nothing on a pick (it is read by buttons).
+void makeListBox(QComboBox* box);
+
+// makeListBox, and `picked` runs once for every pick from the list while `context` lives.
+void onListPick(QComboBox* box, const QObject* context, std::function<void()> picked);
+
+}  // namespace ui

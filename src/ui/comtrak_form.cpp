@@ -88,7 +88,7 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
     for (const protocol::SpeedCode& row : protocol::kSpeedCodes) {
         Combo4->addItem(QString::number(row.baud));
     }
-    Combo4->setCurrentText(QString::number(protocol::kResetBaud));
+    showInBox(Combo4, QString::number(protocol::kResetBaud));
     Combo4->setGeometry(twipRect(2280, 960, 1095, 315));
     makeListBox(Combo4);
 
@@ -137,7 +137,7 @@ void ComtrakForm::readModuleSpeed() {
     const serial::LineSpeed::ModuleSpeed speed = speed_.readModuleSpeed();
     if (speed.text) {
         // Setting the box's text from code runs no handler.
-        Combo4->setCurrentText(QString::fromStdString(*speed.text));
+        showInBox(Combo4, QString::fromStdString(*speed.text));
     }
     resumeReception();
     if (!speed.answered) {

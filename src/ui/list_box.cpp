@@ -49,4 +49,9 @@ void onListPick(QComboBox* box, const QObject* context, std::function<void()> pi
                      [picked = std::move(picked)] { picked(); });
 }
 
+void showInBox(QComboBox* box, const QString& text) {
+    box->setCurrentIndex(box->findText(text, Qt::MatchExactly));
+    box->setEditText(text);
+}
+
 }  // namespace ui

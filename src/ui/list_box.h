@@ -18,4 +18,9 @@ void makeListBox(QComboBox* box);
 // makeListBox, and `picked` runs once for every pick from the list while `context` lives.
 void onListPick(QComboBox* box, const QObject* context, std::function<void()> picked);
 
+// Shows `text` in the box without running anything. When the text is one of the entries, that
+// entry becomes the current one, so Up and Down move on from the entry shown; otherwise no entry
+// is current and Down picks the first.
+void showInBox(QComboBox* box, const QString& text);
+
 }  // namespace ui

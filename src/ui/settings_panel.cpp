@@ -34,7 +34,7 @@ QComboBox* editableCombo(QWidget* parent, const char* name, const QStringList& e
     auto* combo = named(new QComboBox(parent), name, twips);
     combo->setEditable(true);
     combo->addItems(entries);
-    combo->setCurrentText(initial);
+    showInBox(combo, initial);
     return combo;
 }
 
@@ -254,13 +254,13 @@ std::string SettingsPanel::heightText() const {
 
 // Setting a combo box's text from code is no pick from its list: it writes nothing.
 void SettingsPanel::showCompressionText(const std::string& text) {
-    Combo2->setEditText(fromUtf8(text));
+    showInBox(Combo2, fromUtf8(text));
 }
 void SettingsPanel::showColourText(const std::string& text) {
-    Combo3->setEditText(fromUtf8(text));
+    showInBox(Combo3, fromUtf8(text));
 }
 void SettingsPanel::showFrameSizeText(const std::string& text) {
-    Combo5->setEditText(fromUtf8(text));
+    showInBox(Combo5, fromUtf8(text));
 }
 void SettingsPanel::showWidthText(const std::string& text) {
     Text5->setText(fromUtf8(text));

@@ -446,6 +446,10 @@ TEST_F(ComtrakWindow, CameraSettingsGoOutOverTheSerialLink) {
     EXPECT_EQ(control_<QComboBox>("Combo3")->currentText(), "Черно-белый");
     EXPECT_TRUE(timerRunning());
     EXPECT_EQ(frames.count(), 0u);
+    // The entries shown are the current ones: Down picks the next after them.
+    control.events.clear();
+    QTest::keyClick(control_<QComboBox>("Combo2"), Qt::Key_Down);
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{16, 4 + 8}}));
 }
 
 // Typing into a box and pressing Enter is no pick from its list: nothing is sent, no port is
@@ -480,12 +484,13 @@ TEST_F(ComtrakWindow, TypedTextAndEnterRunNothingAndAddNothing) {
 TEST_F(ComtrakWindow, APickFromTheListRunsItsHandlerOnce) {
     load();
     form.show();
-    QTest::keyClick(control_<QComboBox>("Combo2"), Qt::Key_Down);
-    EXPECT_EQ(control.outputs().size(), 1u);
+    QTest::keyClick(control_<QComboBox>("Combo2"), Qt::Key_Down);  // "2" -> "3"
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{16, 3}}));
     EXPECT_EQ(clock.blockingWaits, 1);
 
     control.events.clear();
     QTest::keyClick(speedBox(), Qt::Key_Down);
+    EXPECT_EQ(speedBox()->currentText(), "4800");
     EXPECT_TRUE(control.events.empty());
 
     QComboBox* sizes = control_<QComboBox>("Combo5");

@@ -46,13 +46,27 @@ bool SerialLink::prepareQuery() {
         noteClosedPort();
         return false;
     }
-    return lineWatch_ == nullptr || lineWatch_->waitUntilQuiet();
+    if (lineWatch_ != nullptr && !lineWatch_->waitUntilQuiet()) {
+        if (!control_.isOpen()) {
+            noteClosedPort();  // the line failed while the frame was still coming
+        }
+        return false;
+    }
+    return true;
 }
 
 void SerialLink::noteClosedPort() {
-    if (!fault_) {
-        fault_ = "COM" + std::to_string(control_.commPort()) + " (" +
-                 control_.deviceOf(control_.commPort()) + ") is not open";
+    if (fault_) {
+        return;
+    }
+    const std::string port = "COM" + std::to_string(control_.commPort()) + " (" +
+                             control_.deviceOf(control_.commPort()) + ")";
+    // A line that failed under the operation closed the port: its fault is the reason, and it is
+    // told here, with the operation, not a second time by the reception.
+    if (const auto lineFault = control_.takeLineFault()) {
+        fault_ = port + ": " + *lineFault;
+    } else {
+        fault_ = port + " is not open";
     }
 }
 

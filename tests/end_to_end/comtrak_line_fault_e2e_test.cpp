@@ -180,9 +180,7 @@ TEST_F(ComtrakLineFault, AWindowClosedWhileAQueryAwaitsItsReplyTellsNobody) {
     EXPECT_TRUE(dialogs.warnings.empty());
 }
 
-// Disabled until the window tells a hang-up met by a query's wait for the frame end once: today
-// it shows "Модуль не ответил" and then the line fault.
-TEST_F(ComtrakLineFault, DISABLED_AHangUpWhileAQueryWaitsForTheFrameEndIsToldOnce) {
+TEST_F(ComtrakLineFault, AHangUpWhileAQueryWaitsForTheFrameEndIsToldOnce) {
     const Bytes frame = frameOf(12000);
     constexpr std::size_t kBeforeHangUp = 6000;
     peer->answer(0, {0x0B});

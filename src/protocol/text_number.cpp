@@ -1,8 +1,9 @@
 #include "protocol/text_number.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdlib>
 #include <string>
+#include <system_error>
 
 namespace protocol {
 
@@ -53,18 +54,31 @@ int takeDigits(BlankSkippingReader& in, std::string& out) {
 
 double numberOfText(std::string_view text) {
     BlankSkippingReader in(text);
-    std::string number;
+    bool negative = false;
     if (in.peek() == '+' || in.peek() == '-') {
-        number += in.peek();
+        negative = in.peek() == '-';
         in.advance();
     }
-    int digits = takeDigits(in, number);
+    // The digits without sign; the decimal mark is always a point, whatever the locale.
+    std::string number;
+    const int integerDigits = takeDigits(in, number);
+    // Where the first digit that is not 0 stands: its power of ten, before the exponent.
+    long magnitude = 0;
+    if (const auto first = number.find_first_not_of('0'); first != std::string::npos) {
+        magnitude = static_cast<long>(number.size() - first);
+    }
+    int fractionDigits = 0;
     if (in.peek() == '.') {
         number += '.';
         in.advance();
-        digits += takeDigits(in, number);
+        const std::size_t fractionStart = number.size();
+        fractionDigits = takeDigits(in, number);
+        if (magnitude == 0) {
+            const auto first = number.find_first_not_of('0', fractionStart);
+            magnitude = first == std::string::npos ? 0 : -static_cast<long>(first - fractionStart);
+        }
     }
-    if (digits == 0) {
+    if (integerDigits + fractionDigits == 0) {
         return 0.0;
     }
     if (in.peek() == 'e' || in.peek() == 'E') {
@@ -74,12 +88,24 @@ double numberOfText(std::string_view text) {
             exponent += in.peek();
             in.advance();
         }
+        const std::size_t exponentStart = exponent.size();
         if (takeDigits(in, exponent) > 0) {
             number += exponent;
+            // Enough of the exponent to tell a number too large from one too small.
+            const std::string_view digits = std::string_view(exponent).substr(exponentStart);
+            const long shift = digits.size() > 6 ? 1'000'000 : std::stol(std::string(digits));
+            magnitude += exponent[1] == '-' ? -shift : shift;
         }
     }
-    const double value = std::strtod(number.c_str(), nullptr);
-    return std::isfinite(value) ? value : std::copysign(kIntegerLimit, value);
+    // std::from_chars reads the C locale's format under every locale (strtod would take the
+    // locale's decimal mark). A number beyond a double is held at the limit, one too small is 0.
+    double value = 0.0;
+    const std::from_chars_result read =
+        std::from_chars(number.data(), number.data() + number.size(), value);
+    if (read.ec == std::errc::result_out_of_range) {
+        value = magnitude > 0 ? kIntegerLimit : 0.0;
+    }
+    return negative ? -value : value;
 }
 
 std::int64_t roundHalfEven(double value) {

@@ -10,7 +10,7 @@ namespace protocol {
 
 // The leading number: optional sign, digits, optional decimal point and digits, optional
 // exponent (e or E, optional sign, digits). Blanks (space, tab, line breaks) are skipped wherever
-// they stand.
+// they stand. The decimal mark is the point under every locale; a comma ends the number.
 double numberOfText(std::string_view text);
 
 // The nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4, -2.5 -> -2). Values

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <string>
+
 #include "protocol/text_number.h"
 
 using protocol::integerOfText;
@@ -40,4 +43,23 @@ TEST(NumberOfText, HugeNumbersStayUsable) {
     EXPECT_EQ(integerOfText("1e300"), 1'000'000'000);
     EXPECT_EQ(integerOfText("-1e999"), -1'000'000'000);
     EXPECT_EQ(integerOfText("99999999999999999999"), 1'000'000'000);
+    EXPECT_EQ(integerOfText("0.0001e400"), 1'000'000'000);
+    EXPECT_DOUBLE_EQ(numberOfText("1e-999"), 0);
+    EXPECT_DOUBLE_EQ(numberOfText("1000e-999"), 0);
+}
+
+// The decimal mark is a point whatever the locale: under ru_RU, whose mark is a comma, a typed
+// 47.5 is still 47.5. The locale is part of the test set-up (scripts/setup.sh makes it), so its
+// absence fails the test rather than letting it pass unseen.
+TEST(NumberOfText, PointIsTheDecimalMarkUnderACommaLocale) {
+    const std::string before = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "ru_RU.UTF-8"), nullptr)
+        << "locale ru_RU.UTF-8 is missing: run scripts/setup.sh";
+    const double pointed = numberOfText("47.5");
+    const double exponent = numberOfText("6.35e1");
+    const double comma = numberOfText("47,5");
+    std::setlocale(LC_ALL, before.c_str());
+    EXPECT_DOUBLE_EQ(pointed, 47.5);
+    EXPECT_DOUBLE_EQ(exponent, 63.5);
+    EXPECT_DOUBLE_EQ(comma, 47);
 }

@@ -11,6 +11,8 @@
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -207,7 +209,7 @@ TEST_F(SpiWindow, UnwritableSaveNamesTheFileAndTheReason) {
     click("Command6");
     ASSERT_EQ(dialogs.stops.size(), 1u);
     EXPECT_TRUE(dialogs.stops[0].text.contains(path)) << dialogs.stops[0].text.toStdString();
-    EXPECT_TRUE(dialogs.stops[0].text.contains("No such file"))
+    EXPECT_TRUE(dialogs.stops[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
         << dialogs.stops[0].text.toStdString();
     EXPECT_EQ(frames.count(), 2u);
 }

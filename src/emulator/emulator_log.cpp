@@ -1,9 +1,7 @@
 #include "emulator/emulator_log.h"
 
 #include <QTime>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace emulator {
 
@@ -50,22 +48,37 @@ const char* logKindName(LogKind kind) {
     return "?";
 }
 
+EmulatorLog::~EmulatorLog() {
+    if (const std::uint64_t lost = recordsLost(); lost > 0) {
+        std::fprintf(stderr, "emulator log %s: %llu records lost\n", path_.c_str(),
+                     static_cast<unsigned long long>(lost));
+    }
+}
+
 bool EmulatorLog::openFile(const std::string& path, std::string& error) {
     std::lock_guard lock(mutex_);
-    file_.open(path, std::ios::out | std::ios::app);
+    file_ = protocol::LineFile::open(path, protocol::LineFile::Mode::Append, error);
     if (!file_) {
-        error = std::strerror(errno);
         return false;
     }
+    path_ = path;
+    file_->onFirstLoss([path](const std::string& reason) {
+        std::fprintf(stderr, "emulator log %s: %s; records are lost until it takes them again\n",
+                     path.c_str(), reason.c_str());
+    });
     return true;
+}
+
+std::uint64_t EmulatorLog::recordsLost() const {
+    std::lock_guard lock(mutex_);
+    return file_ ? file_->linesLost() : 0;
 }
 
 void EmulatorLog::record(LogKind kind, std::vector<std::uint8_t> bytes, std::string text) {
     std::lock_guard lock(mutex_);
     entries_.push_back({kind, std::move(bytes), std::move(text)});
-    if (file_.is_open()) {
-        file_ << formatLine(entries_.back()) << '\n';
-        file_.flush();  // a killed emulator keeps what it saw
+    if (file_) {
+        file_->write(formatLine(entries_.back()));  // written at once: a killed emulator keeps it
     }
     if (entries_.size() > kMemoryLimit) {
         entries_.pop_front();

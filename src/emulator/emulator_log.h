@@ -6,10 +6,12 @@
 
 #include <cstdint>
 #include <deque>
-#include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "protocol/exchange_trace.h"
 
 namespace emulator {
 
@@ -30,8 +32,19 @@ struct LogEntry {
 
 class EmulatorLog {
   public:
-    // Appends every later entry to `path`; false (and `error` set) when it cannot be opened.
+    EmulatorLog() = default;
+    // Says on standard error how many records the file lost, if any.
+    ~EmulatorLog();
+    EmulatorLog(const EmulatorLog&) = delete;
+    EmulatorLog& operator=(const EmulatorLog&) = delete;
+
+    // Appends every later entry to `path`; false (and `error` set) when it cannot be opened. A
+    // record the file does not take (a full disk) is lost to the file only: the first loss is
+    // told on standard error with the file and the reason, later records are still tried, and
+    // the emulator serves on.
     bool openFile(const std::string& path, std::string& error);
+    // Records that did not get into the file, so far.
+    std::uint64_t recordsLost() const;
 
     void record(LogKind kind, std::vector<std::uint8_t> bytes, std::string text);
 
@@ -46,7 +59,8 @@ class EmulatorLog {
   private:
     mutable std::mutex mutex_;
     std::deque<LogEntry> entries_;
-    std::ofstream file_;
+    std::unique_ptr<protocol::LineFile> file_;
+    std::string path_;
 };
 
 const char* logKindName(LogKind kind);

@@ -41,24 +41,25 @@ std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> b
     return line;
 }
 
-std::unique_ptr<TraceFile> TraceFile::open(const std::string& path, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
+std::unique_ptr<LineFile> LineFile::open(const std::string& path, Mode mode, std::string& error) {
+    const int how = mode == Mode::Replace ? O_TRUNC : 0;
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | how, 0666);
     if (fd < 0) {
         error = std::strerror(errno);
         return nullptr;
     }
-    return std::unique_ptr<TraceFile>(new TraceFile(fd));
+    return std::unique_ptr<LineFile>(new LineFile(fd));
 }
 
-TraceFile::~TraceFile() {
+LineFile::~LineFile() {
     ::close(fd_);
 }
 
-void TraceFile::onFirstLoss(std::function<void(const std::string& reason)> callback) {
+void LineFile::onFirstLoss(std::function<void(const std::string& reason)> callback) {
     onFirstLoss_ = std::move(callback);
 }
 
-void TraceFile::writeLine(std::string line) {
+void LineFile::write(std::string line) {
     if (lineCutShort_) {
         line.insert(line.begin(), '\n');  // the cut line's end, so this one stands on its own
     }
@@ -83,16 +84,21 @@ void TraceFile::writeLine(std::string line) {
     lineCutShort_ = false;
 }
 
+std::unique_ptr<TraceFile> TraceFile::open(const std::string& path, std::string& error) {
+    auto file = LineFile::open(path, LineFile::Mode::Replace, error);
+    return file ? std::unique_ptr<TraceFile>(new TraceFile(std::move(file))) : nullptr;
+}
+
 std::string formatTraceFault(std::string_view what) {
     return timeStamp() + " !! " + std::string(what);
 }
 
 void TraceFile::recordFault(std::string_view what) {
-    writeLine(formatTraceFault(what));
+    file_->write(formatTraceFault(what));
 }
 
 void TraceFile::record(Direction direction, std::span<const std::uint8_t> bytes) {
-    writeLine(formatTraceLine(direction, bytes));
+    file_->write(formatTraceLine(direction, bytes));
 }
 
 }  // namespace protocol

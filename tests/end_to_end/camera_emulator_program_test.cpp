@@ -12,9 +12,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <cstring>
 
 #include "lpt/socket_port.h"
 #include "lpt/spi_link.h"
@@ -197,4 +200,23 @@ TEST(CameraEmulatorProgram, ASecondEmulatorOnAServedPathIsRefusedAndTheFirstServ
     EXPECT_EQ(roundTripOverSocket(socket, 44), 44);
     EXPECT_EQ(roundTripOverSerial(link, 45), 45);
     endWith(first, SIGTERM);
+}
+
+TEST(CameraEmulatorProgram, ALogThatLosesRecordsIsToldOnceAndCountedAndServingGoesOn) {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("camera.sock");
+    QProcess emulator;
+    ASSERT_NO_FATAL_FAILURE(
+        startEmulator(emulator, {"--port-io-socket=" + socket, "--log=/dev/full"}, {socket}));
+    EXPECT_EQ(roundTripOverSocket(socket, 50), 50);
+    EXPECT_EQ(roundTripOverSocket(socket, 51), 51);
+    endWith(emulator, SIGINT);
+
+    const QStringList lines =
+        QString::fromLocal8Bit(emulator.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[0].contains("/dev/full") && lines[0].contains(std::strerror(ENOSPC)))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].contains(QRegularExpression(" [1-9][0-9]* records lost$")))
+        << lines[1].toStdString();
 }

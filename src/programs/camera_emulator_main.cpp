@@ -9,12 +9,19 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string>
+#include <variant>
+#include <vector>
 
 #include "emulator/camera_module.h"
 #include "emulator/emulated_port.h"
@@ -26,51 +33,99 @@
 
 namespace {
 
+// Exit statuses: 2 for a command line that cannot be used (and nothing is served), 1 for a failure
+// while starting or serving, 0 after Ctrl-C, SIGTERM, --help and --version.
+constexpr int kUsageError = 2;
+constexpr int kRuntimeError = 1;
+
+// Paths are kept as the bytes the system gave, whatever their encoding: a name that is not valid
+// UTF-8 reaches open() and bind() unchanged.
 struct Settings {
-    QString serialLink;
-    QString portSocket;
-    QString logFile;
+    std::string serialLink;
+    std::string portSocket;
+    std::string logFile;
     std::optional<std::vector<std::uint8_t>> fixedFrame;
     std::chrono::milliseconds captureTime{50};
     std::chrono::microseconds portDelay{0};
 };
 
+// What went wrong and how the program ends for it.
+struct Failure {
+    std::string message;
+    int status;
+};
+
 // The JPEG of --frame=FILE: it has to start with the start-of-image marker and fit a frame, or the
 // PC would be sent something no module sends.
-std::optional<std::vector<std::uint8_t>> readFrameFile(const QString& path, QString& error) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = "--frame " + path + ": cannot read it: " + file.errorString();
+std::optional<std::vector<std::uint8_t>> readFrameFile(const std::string& path,
+                                                       std::string& error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        error = "--frame " + path + ": cannot read it: " + std::strerror(errno);
         return std::nullopt;
     }
-    // One byte past the limit is enough to know a file is too large, whatever size() says.
-    const QByteArray bytes = file.read(emulator::kMaxFrameBytes + 1);
-    if (bytes.size() > static_cast<qsizetype>(emulator::kMaxFrameBytes)) {
-        error = QString("--frame %1: %2 bytes, more than the %3 a frame may have")
-                    .arg(path)
-                    .arg(std::max<qint64>(file.size(), bytes.size()))
-                    .arg(emulator::kMaxFrameBytes);
+    // One byte past the limit is enough to know a file is too large, whatever its size says.
+    std::vector<std::uint8_t> bytes(emulator::kMaxFrameBytes + 1);
+    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (file.bad()) {
+        error = "--frame " + path + ": cannot read it: " + std::strerror(errno);
         return std::nullopt;
     }
-    if (!bytes.startsWith("\xFF\xD8")) {
+    bytes.resize(static_cast<std::size_t>(file.gcount()));
+    if (bytes.size() > emulator::kMaxFrameBytes) {
+        std::error_code ignored;
+        const auto size =
+            std::max<std::uintmax_t>(std::filesystem::file_size(path, ignored), bytes.size());
+        error = "--frame " + path + ": " + std::to_string(size) + " bytes, more than the " +
+                std::to_string(emulator::kMaxFrameBytes) + " a frame may have";
+        return std::nullopt;
+    }
+    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
         error = "--frame " + path + ": not a JPEG (it does not start with the marker FF D8)";
         return std::nullopt;
     }
-    return std::vector<std::uint8_t>(bytes.begin(), bytes.end());
+    return bytes;
 }
 
-int fail(const QString& message) {
-    std::fprintf(stderr, "camera-emulator: %s\n", qPrintable(message));
-    return 1;
+int fail(const std::string& message, int status) {
+    std::fprintf(stderr, "camera-emulator: %s\n", message.c_str());
+    return status;
 }
 
-std::optional<Settings> parseCommandLine(const QCoreApplication& app, QString& error) {
+// The last value of each option that takes one, as the bytes the command line gave. A QString
+// cannot carry a path that is not valid UTF-8 (such bytes become U+FFFD), so paths are taken from
+// the arguments themselves once the parser has accepted the command line, by the parser's own
+// rules: "--name=VALUE" or "--name VALUE", and nothing after "--" is an option.
+std::map<std::string, std::string> rawValues(const std::vector<std::string>& arguments,
+                                             const QList<QCommandLineOption>& options) {
+    std::map<std::string, std::string> values;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (argument == "--") {
+            break;
+        }
+        for (const QCommandLineOption& option : options) {
+            const std::string name = "--" + option.names().front().toStdString();
+            if (argument.rfind(name + "=", 0) == 0) {
+                values[name.substr(2)] = argument.substr(name.size() + 1);
+            } else if (argument == name && i + 1 < arguments.size()) {
+                values[name.substr(2)] = arguments[++i];
+            }
+        }
+    }
+    return values;
+}
+
+// Checks the whole command line before anything is opened or served. --help and --version print
+// and end the program here.
+std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
+                                                 const std::vector<std::string>& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Emulates the JPEG camera module: its serial port on a pseudo-terminal and its SPI slave "
         "behind a parallel port served over a Unix socket.");
-    parser.addHelpOption();
-    parser.addVersionOption();
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption serial("serial", "Make a pseudo-terminal, link it at LINK, serve it.",
                                     "LINK");
     const QCommandLineOption socket("port-io-socket", "Serve port I/O on a Unix socket at PATH.",
@@ -84,31 +139,43 @@ std::optional<Settings> parseCommandLine(const QCoreApplication& app, QString& e
     const QCommandLineOption delay("port-delay", "Time per port access (default 0; 1 models ISA).",
                                    "US", "0");
     parser.addOptions({serial, socket, log, frame, capture, delay});
-    parser.process(app);
+    if (!parser.parse(app.arguments())) {
+        return Failure{parser.errorText().toStdString(), kUsageError};
+    }
+    if (parser.isSet(help)) {
+        parser.showHelp(0);
+    }
+    if (parser.isSet(version)) {
+        parser.showVersion();
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return Failure{"unexpected argument " + parser.positionalArguments().front().toStdString(),
+                       kUsageError};
+    }
 
+    auto paths = rawValues(arguments, {serial, socket, log, frame, capture, delay});
     Settings settings;
-    settings.serialLink = parser.value(serial);
-    settings.portSocket = parser.value(socket);
-    settings.logFile = parser.value(log);
-    if (settings.serialLink.isEmpty() && settings.portSocket.isEmpty()) {
-        error = "nothing to serve: give --serial=LINK and/or --port-io-socket=PATH";
-        return std::nullopt;
+    settings.serialLink = paths["serial"];
+    settings.portSocket = paths["port-io-socket"];
+    settings.logFile = paths["log"];
+    if (settings.serialLink.empty() && settings.portSocket.empty()) {
+        return Failure{"nothing to serve: give --serial=LINK and/or --port-io-socket=PATH",
+                       kUsageError};
     }
     bool ok = false;
     settings.captureTime = std::chrono::milliseconds(parser.value(capture).toUInt(&ok));
     if (!ok) {
-        error = "--capture-time takes milliseconds";
-        return std::nullopt;
+        return Failure{"--capture-time takes milliseconds", kUsageError};
     }
     settings.portDelay = std::chrono::microseconds(parser.value(delay).toUInt(&ok));
     if (!ok) {
-        error = "--port-delay takes microseconds";
-        return std::nullopt;
+        return Failure{"--port-delay takes microseconds", kUsageError};
     }
     if (parser.isSet(frame)) {
-        settings.fixedFrame = readFrameFile(parser.value(frame), error);
+        std::string error;
+        settings.fixedFrame = readFrameFile(paths["frame"], error);
         if (!settings.fixedFrame) {
-            return std::nullopt;
+            return Failure{error, kRuntimeError};
         }
     }
     return settings;
@@ -117,15 +184,17 @@ std::optional<Settings> parseCommandLine(const QCoreApplication& app, QString& e
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The arguments as bytes, before QCoreApplication takes any of its own out.
+    const std::vector<std::string> arguments(argv, argv + argc);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("camera-emulator");
     QCoreApplication::setApplicationVersion(PROJECT_VERSION);
 
-    QString error;
-    const std::optional<Settings> settings = parseCommandLine(app, error);
-    if (!settings) {
-        return fail(error);
+    const auto parsed = parseCommandLine(app, arguments);
+    if (const auto* failure = std::get_if<Failure>(&parsed)) {
+        return fail(failure->message, failure->status);
     }
+    const Settings& settings = std::get<Settings>(parsed);
 
     // The signals that end the emulator are taken by sigwait below; blocked before any thread
     // starts, so no serving thread is interrupted by them.
@@ -137,12 +206,12 @@ int main(int argc, char** argv) {
 
     emulator::EmulatorLog log;
     std::string why;
-    if (!settings->logFile.isEmpty() && !log.openFile(settings->logFile.toStdString(), why)) {
-        return fail("cannot open " + settings->logFile + ": " + QString::fromStdString(why));
+    if (!settings.logFile.empty() && !log.openFile(settings.logFile, why)) {
+        return fail("cannot open " + settings.logFile + ": " + why, kRuntimeError);
     }
     emulator::CameraModule::Options moduleOptions;
-    moduleOptions.captureTime = settings->captureTime;
-    moduleOptions.fixedFrame = settings->fixedFrame;
+    moduleOptions.captureTime = settings.captureTime;
+    moduleOptions.fixedFrame = settings.fixedFrame;
 
     // Each link has a module of its own: a frame read over one never drains bytes queued for the
     // other.
@@ -150,24 +219,24 @@ int main(int argc, char** argv) {
     emulator::CameraModule spiModule(log, moduleOptions);
     emulator::SpiSlave slave(spiModule);
     emulator::EmulatedPort::Options portOptions;
-    portOptions.accessDelay = settings->portDelay;
+    portOptions.accessDelay = settings.portDelay;
     emulator::EmulatedPort port(slave, portOptions);
 
     emulator::SerialPeer peer(serialModule, log);
     emulator::PortSocketServer server(port, log);
-    if (!settings->serialLink.isEmpty()) {
-        const auto device = peer.start(settings->serialLink.toStdString(), why);
+    if (!settings.serialLink.empty()) {
+        const auto device = peer.start(settings.serialLink, why);
         if (!device) {
-            return fail("serial: " + QString::fromStdString(why));
+            return fail("serial: " + why, kRuntimeError);
         }
-        std::printf("serial port: %s -> %s\n", qPrintable(settings->serialLink), device->c_str());
+        std::printf("serial port: %s -> %s\n", settings.serialLink.c_str(), device->c_str());
     }
-    if (!settings->portSocket.isEmpty()) {
-        if (!server.start(settings->portSocket.toStdString(), why)) {
+    if (!settings.portSocket.empty()) {
+        if (!server.start(settings.portSocket, why)) {
             peer.stop();
-            return fail("port I/O: " + QString::fromStdString(why));
+            return fail("port I/O: " + why, kRuntimeError);
         }
-        std::printf("port I/O socket: %s\n", qPrintable(settings->portSocket));
+        std::printf("port I/O socket: %s\n", settings.portSocket.c_str());
     }
     std::fflush(stdout);
 

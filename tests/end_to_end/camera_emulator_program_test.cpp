@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include "lpt/socket_port.h"
 #include "lpt/spi_link.h"
@@ -202,6 +204,14 @@ TEST(CameraEmulatorProgram, ASecondEmulatorOnAServedPathIsRefusedAndTheFirstServ
     endWith(first, SIGTERM);
 }
 
+namespace {
+// Whether a file (or a link, or a socket) has exactly the name `bytes`.
+bool existsAsBytes(const QByteArray& bytes) {
+    struct stat st {};
+    return ::lstat(bytes.constData(), &st) == 0;
+}
+}  // namespace
+
 TEST(CameraEmulatorProgram, ALogThatLosesRecordsIsToldOnceAndCountedAndServingGoesOn) {
     QTemporaryDir dir;
     const QString socket = dir.filePath("camera.sock");
@@ -219,4 +229,54 @@ TEST(CameraEmulatorProgram, ALogThatLosesRecordsIsToldOnceAndCountedAndServingGo
         << lines[0].toStdString();
     EXPECT_TRUE(lines[1].contains(QRegularExpression(" [1-9][0-9]* records lost$")))
         << lines[1].toStdString();
+}
+
+// A QString turns the byte FF into U+FFFD, so the names are made by a shell, which passes bytes.
+TEST(CameraEmulatorProgram, PathsThatAreNoUtf8AreUsedByteForByte) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    const QByteArray link = folder + "/link\xff", socket = folder + "/sock\xff",
+                     log = folder + "/log\xff", frame = folder + "/frame\xff.jpg";
+    std::ofstream(frame.toStdString(), std::ios::binary) << "\xFF\xD8\xFF\xD9";
+    ASSERT_TRUE(existsAsBytes(frame));
+
+    QProcess emulator;
+    const QString script = QStringLiteral(
+        "ff=$(printf '\\377'); exec \"$0\" \"--serial=$1/link$ff\" \"--port-io-socket=$1/sock$ff\" "
+        "\"--log=$1/log$ff\" --frame \"$1/frame$ff.jpg\"");
+    emulator.start("/bin/sh", {"-c", script, QStringLiteral(CAMERA_EMULATOR_PROGRAM), dir.path()});
+    ASSERT_TRUE(emulator.waitForStarted(5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return existsAsBytes(link) && existsAsBytes(socket); }, 5000))
+        << emulator.readAllStandardError().toStdString();
+    EXPECT_TRUE(existsAsBytes(log));
+    endWith(emulator, SIGTERM);
+    EXPECT_FALSE(existsAsBytes(link));
+    EXPECT_FALSE(existsAsBytes(socket));
+}
+
+TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeTheCheck) {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("camera.sock");
+    const QString served = "--port-io-socket=" + socket;
+    const struct {
+        QStringList arguments;
+        int status;
+    } cases[] = {
+        {{"--help"}, 0},
+        {{"--version"}, 0},
+        {{served, "--no-such-option"}, 2},
+        {{served, "extra"}, 2},
+        {{served, "--capture-time=soon"}, 2},
+        {{}, 2},  // nothing to serve
+        {{served, "--log=" + dir.filePath("missing/camera.log")}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.join(' ').toStdString());
+        QProcess emulator;
+        emulator.start(QStringLiteral(CAMERA_EMULATOR_PROGRAM), c.arguments);
+        ASSERT_TRUE(emulator.waitForFinished(5000));
+        EXPECT_EQ(emulator.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(emulator.exitCode(), c.status);
+        EXPECT_FALSE(exists(socket));
+    }
 }

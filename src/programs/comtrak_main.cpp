@@ -85,6 +85,8 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
     QApplication app(argc, argv);
+    // The save dialog and the message boxes speak the window's language.
+    ui::installRussianQtTexts(kProgramName);
     Options options = parseOptions(app);
 
     const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);

@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
     QApplication app(argc, argv);
+    // The save dialog and the message boxes speak the window's language.
+    ui::installRussianQtTexts(kProgramName);
     const Options options = parseOptions(app);
 
     const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);

@@ -1,6 +1,9 @@
 #include "ui/program_start.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <cstdio>
 
 #include "ui/display_check.h"
@@ -37,6 +40,23 @@ TraceChoice openTrace(const char* program, const QString& path) {
         choice.failed = true;
     }
     return choice;
+}
+
+QTranslator* installRussianQtTexts(const char* program) {
+    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+    auto* translator = new QTranslator(QCoreApplication::instance());
+    // qtbase holds the texts of the widgets' standard dialogs and buttons.
+    if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), folder)) {
+        std::fprintf(stderr,
+                     "%s: Qt's Russian texts (qtbase_ru.qm) are not in %s; the standard dialogs "
+                     "speak English (Debian: install qt6-translations-l10n)\n",
+                     program, qPrintable(folder));
+        delete translator;
+        return nullptr;
+    }
+    QCoreApplication::installTranslator(translator);
+    return translator;
 }
 
 }  // namespace ui

@@ -1,5 +1,6 @@
 // What both programs do before their window exists: answer --help and --version without a
-// display, say in one line when there is no display, and open the exchange trace.
+// display, say in one line when there is no display, open the exchange trace, and make Qt's
+// standard dialogs speak the window's language.
 #pragma once
 
 #include <QString>
@@ -10,6 +11,7 @@
 #include "protocol/exchange_trace.h"
 
 class QCoreApplication;
+class QTranslator;
 
 namespace ui {
 
@@ -24,5 +26,11 @@ struct TraceChoice {
     bool failed = false;                         // asked for, and cannot be written (said why)
 };
 TraceChoice openTrace(const char* program, const QString& path);
+
+// Installs Qt's own Russian texts (the save dialog's "Перейти к:", "Сохранить", "Отмена", the
+// message boxes' buttons), whatever the system's locale. Returns the translator, owned by the
+// application; without the translations (Debian: qt6-translations-l10n) one line on standard
+// error says so, the dialogs stay in English and the result is null.
+QTranslator* installRussianQtTexts(const char* program);
 
 }  // namespace ui

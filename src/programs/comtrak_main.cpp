@@ -28,45 +28,50 @@ struct Options {
     QString tracePath;
 };
 
-// Reads the command line; exits for --help, --version and a bad option.
-Options parseOptions(const QCoreApplication& app) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Drives the JPEG camera module over an RS-232 line."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    std::vector<QCommandLineOption> portOptions;
-    for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
-        portOptions.emplace_back(
-            QStringLiteral("com%1").arg(n),
-            QStringLiteral("Device of COM%1 (default /dev/ttyS%2).").arg(n).arg(n - 1),
-            QStringLiteral("DEV"));
-        parser.addOption(portOptions.back());
-    }
-    const QCommandLineOption emulator(
-        QStringLiteral("emulator"),
-        QStringLiteral(
-            "Put an emulated camera module in this process on COM%1 (a pseudo-terminal).")
-            .arg(kEmulatedPortNumber));
-    const QCommandLineOption trace(
-        QStringLiteral("trace"),
-        QStringLiteral("Write one line per exchange with the module to FILE."),
-        QStringLiteral("FILE"));
-    parser.addOption(emulator);
-    parser.addOption(trace);
-    parser.process(app);
-
-    Options options;
-    for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
-        const QCommandLineOption& option = portOptions[static_cast<std::size_t>(n - 1)];
-        if (parser.isSet(option)) {
-            options.ports.assign(n, parser.value(option).toStdString());
+// The program's options on `parser`, and what they come to once it has read the command line.
+class CommandLine {
+  public:
+    explicit CommandLine(QCommandLineParser& parser)
+        : parser_(parser),
+          emulator_(QStringLiteral("emulator"),
+                    QStringLiteral("Put an emulated camera module in this process on COM%1 (a "
+                                   "pseudo-terminal).")
+                        .arg(kEmulatedPortNumber)),
+          trace_(QStringLiteral("trace"),
+                 QStringLiteral("Write one line per exchange with the module to FILE."),
+                 QStringLiteral("FILE")) {
+        parser.setApplicationDescription(
+            QStringLiteral("Drives the JPEG camera module over an RS-232 line."));
+        for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
+            portOptions_.emplace_back(
+                QStringLiteral("com%1").arg(n),
+                QStringLiteral("Device of COM%1 (default /dev/ttyS%2).").arg(n).arg(n - 1),
+                QStringLiteral("DEV"));
+            parser.addOption(portOptions_.back());
         }
+        parser.addOption(emulator_);
+        parser.addOption(trace_);
     }
-    options.emulator = parser.isSet(emulator);
-    options.tracePath = parser.value(trace);
-    return options;
-}
+
+    Options options() const {
+        Options options;
+        for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
+            const QCommandLineOption& option = portOptions_[static_cast<std::size_t>(n - 1)];
+            if (parser_.isSet(option)) {
+                options.ports.assign(n, parser_.value(option).toStdString());
+            }
+        }
+        options.emulator = parser_.isSet(emulator_);
+        options.tracePath = parser_.value(trace_);
+        return options;
+    }
+
+  private:
+    QCommandLineParser& parser_;
+    std::vector<QCommandLineOption> portOptions_;
+    QCommandLineOption emulator_;
+    QCommandLineOption trace_;
+};
 
 // The emulated module with its serial port on a pseudo-terminal, alive as long as the window.
 struct EmulatedModuleOnPty {
@@ -80,18 +85,19 @@ struct EmulatedModuleOnPty {
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    if (const auto exitCode = ui::answerWithoutWindow(
-            kProgramName, argc, argv, [](QCoreApplication& app) { parseOptions(app); })) {
+    QCommandLineParser parser;
+    const CommandLine commandLine(parser);
+    if (const auto exitCode = ui::answerBeforeWindow(kProgramName, parser, argc, argv)) {
         return *exitCode;
     }
     QApplication app(argc, argv);
     // The save dialog and the message boxes speak the window's language.
     ui::installRussianQtTexts(kProgramName);
-    Options options = parseOptions(app);
+    Options options = commandLine.options();
 
     const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);
     if (trace.failed) {
-        return 2;
+        return ui::kExitFailure;
     }
 
     std::unique_ptr<EmulatedModuleOnPty> emulated;
@@ -102,7 +108,7 @@ int main(int argc, char** argv) {
         if (!device) {
             std::fprintf(stderr, "%s: cannot start the emulated module: %s\n", kProgramName,
                          error.c_str());
-            return 2;
+            return ui::kExitFailure;
         }
         options.ports.assign(kEmulatedPortNumber, *device);
         std::fprintf(stderr, "%s: emulated module on COM%d (%s)\n", kProgramName,

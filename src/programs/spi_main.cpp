@@ -1,7 +1,6 @@
 // SPI: drives the camera module over SPI bit-banged on a PC parallel port.
 #include <QApplication>
 #include <QCommandLineParser>
-#include <cstdio>
 #include <memory>
 
 #include "emulator/in_process_module.h"
@@ -20,79 +19,79 @@ constexpr char kProgramName[] = "SPI";
 
 constexpr char kEmulatorChoice[] = "emulator";
 
-struct Options {
-    QString portIo = QStringLiteral("auto");
-    QString tracePath;
-};
-
-// Reads the command line; exits for --help, --version and a bad option.
-Options parseOptions(const QCoreApplication& app) {
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Drives the JPEG camera module over SPI on a PC parallel port."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption portIo(
-        QStringLiteral("port-io"),
-        QStringLiteral("Port access: auto, ppdev, direct, emulator, unix:PATH (default auto: ppdev "
-                       "when a /dev/parport* device exists)."),
-        QStringLiteral("backend"), QStringLiteral("auto"));
-    const QCommandLineOption trace(
-        QStringLiteral("trace"),
-        QStringLiteral("Write one line per exchange with the module to FILE."),
-        QStringLiteral("FILE"));
-    const QCommandLineOption emulator(
-        QStringLiteral("emulator"),
-        QStringLiteral(
-            "Drive an emulated camera module in this process (same as --port-io=emulator)."));
-    parser.addOption(portIo);
-    parser.addOption(emulator);
-    parser.addOption(trace);
-    parser.process(app);
-    const QString chosen =
-        parser.isSet(emulator) ? QString::fromLatin1(kEmulatorChoice) : parser.value(portIo);
-    return {chosen, parser.value(trace)};
-}
+// The back-ends --port-io takes, for the text that refuses another.
+const QStringList kPortIoChoices = {QStringLiteral("auto"), QStringLiteral("ppdev"),
+                                    QStringLiteral("direct"), QString::fromLatin1(kEmulatorChoice),
+                                    QStringLiteral("unix:PATH")};
 
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    if (const auto exitCode = ui::answerWithoutWindow(
-            kProgramName, argc, argv, [](QCoreApplication& app) { parseOptions(app); })) {
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Drives the JPEG camera module over SPI on a PC parallel port."));
+    const QCommandLineOption portIo(
+        QStringLiteral("port-io"),
+        QStringLiteral("Port access: auto, ppdev, direct, emulator, unix:PATH (default auto: ppdev "
+                       "when a /dev/parport* device exists)."),
+        QStringLiteral("backend"), QStringLiteral("auto"));
+    const QCommandLineOption emulator(
+        QStringLiteral("emulator"),
+        QStringLiteral(
+            "Drive an emulated camera module in this process (same as --port-io=emulator)."));
+    const QCommandLineOption trace(
+        QStringLiteral("trace"),
+        QStringLiteral("Write one line per exchange with the module to FILE."),
+        QStringLiteral("FILE"));
+    parser.addOptions({portIo, emulator, trace});
+
+    // The back-end is chosen with the command line, so a wrong --port-io is a usage error told
+    // before the display is looked for. Choosing opens nothing yet.
+    bool emulated = false;
+    lpt::PortIoChoice choice;
+    const auto checkPortIo = [&]() -> QString {
+        const QString value = parser.value(portIo);
+        emulated = parser.isSet(emulator) || value == QLatin1String(kEmulatorChoice);
+        if (emulated) {
+            return {};
+        }
+        choice = lpt::makePortIo(value.toStdString());
+        if (choice.port) {
+            return {};
+        }
+        // "unix:" without a path: the back-end's own words say what is missing.
+        if (value.startsWith(QStringLiteral("unix:"))) {
+            return QString::fromStdString(choice.error);
+        }
+        return ui::notAChoice(portIo.names().front(), value, kPortIoChoices);
+    };
+    if (const auto exitCode =
+            ui::answerBeforeWindow(kProgramName, parser, argc, argv, checkPortIo)) {
         return *exitCode;
     }
     QApplication app(argc, argv);
     // The save dialog and the message boxes speak the window's language.
     ui::installRussianQtTexts(kProgramName);
-    const Options options = parseOptions(app);
 
-    const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);
-    if (trace.failed) {
-        return 2;
+    const ui::TraceChoice traceFile = ui::openTrace(kProgramName, parser.value(trace));
+    if (traceFile.failed) {
+        return ui::kExitFailure;
     }
 
     // The emulated module lives as long as the window that drives it.
     std::unique_ptr<emulator::InProcessSpiModule> emulatedModule;
-    lpt::PortIo* port = nullptr;
-    lpt::PortIoChoice choice;
-    if (options.portIo == QLatin1String(kEmulatorChoice)) {
+    lpt::PortIo* port = choice.port.get();
+    if (emulated) {
         emulatedModule = std::make_unique<emulator::InProcessSpiModule>();
         port = &emulatedModule->port;
-    } else {
-        choice = lpt::makePortIo(options.portIo.toStdString());
-        if (!choice.port) {
-            std::fprintf(stderr, "%s: --port-io=%s: %s\n", kProgramName, qPrintable(options.portIo),
-                         choice.error.c_str());
-            return 2;
-        }
-        port = choice.port.get();
     }
 
     // The program-wide state: one frame store, one link, alive for the whole run.
     frames::FrameStore frameStore;
-    lpt::SpiLink link(*port, trace.trace.get());
+    lpt::SpiLink link(*port, traceFile.trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::SpiForm window(link, frameStore, ui::realClock(), dialogs);
     window.Form_Load();

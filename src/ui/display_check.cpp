@@ -1,7 +1,6 @@
 #include "ui/display_check.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <string_view>
 
 namespace ui {
@@ -22,17 +21,6 @@ bool displayAvailable() {
         }
     }
     return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
-}
-
-bool onlyAsksForText(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view arg(argv[i]);
-        if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-v" ||
-            arg == "--help-all") {
-            return true;
-        }
-    }
-    return false;
 }
 
 }  // namespace ui

@@ -8,7 +8,4 @@ namespace ui {
 // or DISPLAY or WAYLAND_DISPLAY is set.
 bool displayAvailable();
 
-// True when the command line only asks for --help or --version, which need no window.
-bool onlyAsksForText(int argc, char** argv);
-
 }  // namespace ui

@@ -1,5 +1,6 @@
 #include "ui/program_start.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -10,21 +11,71 @@
 
 namespace ui {
 
-std::optional<int> answerWithoutWindow(const char* program, int argc, char** argv,
-                                       const std::function<void(QCoreApplication&)>& parseOptions) {
-    if (onlyAsksForText(argc, argv)) {
-        QCoreApplication textOnly(argc, argv);
-        parseOptions(textOnly);
-        return 0;
+std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParser& parser,
+                                          const QStringList& arguments,
+                                          const std::function<QString()>& checkValues) {
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QString name = QString::fromUtf8(program);
+    const auto usageError = [&name](const QString& why) {
+        return EarlyExit{
+            kExitUsage,
+            QStringLiteral("%1: %2\nTry '%1 --help' for the options.\n").arg(name, why)};
+    };
+    if (!parser.parse(arguments)) {
+        return usageError(parser.errorText());
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        // The usage line names the program as the user knows it. Qt names the running binary,
+        // or, before there is an application object, a placeholder.
+        const QString qtName = QCoreApplication::instance() != nullptr
+                                   ? QCoreApplication::arguments().constFirst()
+                                   : QStringLiteral("<executable_name>");
+        QString text = parser.helpText();
+        text.replace(QStringLiteral("Usage: ") + qtName, QStringLiteral("Usage: ") + name);
+        return EarlyExit{kExitAnswered, text};
+    }
+    if (parser.isSet(version)) {
+        return EarlyExit{kExitAnswered, QStringLiteral("%1 %2\n").arg(
+                                            name, QCoreApplication::applicationVersion())};
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        return usageError(
+            QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().front()));
+    }
+    if (checkValues) {
+        if (const QString why = checkValues(); !why.isEmpty()) {
+            return usageError(why);
+        }
     }
     if (!displayAvailable()) {
-        std::fprintf(stderr,
-                     "%s: no display to show the window on (DISPLAY is not set); run it in a "
-                     "desktop session, under xvfb-run, or with QT_QPA_PLATFORM=offscreen\n",
-                     program);
-        return 1;
+        return EarlyExit{
+            kExitFailure,
+            QStringLiteral(
+                "%1: no display to show the window on (DISPLAY is not set); run it in a "
+                "desktop session, under xvfb-run -a, or with QT_QPA_PLATFORM=offscreen\n")
+                .arg(name)};
     }
     return std::nullopt;
+}
+
+std::optional<int> answerBeforeWindow(const char* program, QCommandLineParser& parser, int argc,
+                                      char** argv, const std::function<QString()>& checkValues) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const auto early = checkCommandLine(program, parser, arguments, checkValues);
+    if (!early) {
+        return std::nullopt;
+    }
+    std::fputs(early->text.toLocal8Bit().constData(),
+               early->status == kExitAnswered ? stdout : stderr);
+    return early->status;
+}
+
+QString notAChoice(const QString& option, const QString& value, const QStringList& choices) {
+    return QStringLiteral("--%1=%2 is not one of %3").arg(option, value, choices.join(", "));
 }
 
 TraceChoice openTrace(const char* program, const QString& path) {

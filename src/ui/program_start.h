@@ -1,25 +1,51 @@
-// What both programs do before their window exists: answer --help and --version without a
-// display, say in one line when there is no display, open the exchange trace, and make Qt's
-// standard dialogs speak the window's language.
+// What both programs do before their window exists: read the whole command line (answering
+// --help and --version, refusing a wrong one) before looking for a display, say in one line when
+// there is no display, open the exchange trace, and make Qt's standard dialogs speak the window's
+// language.
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include "protocol/exchange_trace.h"
 
-class QCoreApplication;
+class QCommandLineParser;
+
 class QTranslator;
 
 namespace ui {
 
-// For --help and --version: runs `parseOptions` (which prints and exits) under a plain
-// QCoreApplication and returns 0. Without a display: one line on standard error and 1. Else
-// nullopt: the window can be shown.
-std::optional<int> answerWithoutWindow(const char* program, int argc, char** argv,
-                                       const std::function<void(QCoreApplication&)>& parseOptions);
+// Exit statuses, the same in every program.
+inline constexpr int kExitAnswered = 0;  // --help or --version answered
+inline constexpr int kExitFailure = 1;   // no display; a file, device or port that cannot be had
+inline constexpr int kExitUsage = 2;     // the command line is wrong
+
+// How a start ends before the window opens.
+struct EarlyExit {
+    int status;
+    QString text;  // for standard output when answered, else for standard error; ends in '\n'
+};
+
+// Reads `arguments` (the program's name first) with `parser`, which holds the program's own
+// options; --help and --version are added here. The whole command line is checked before the
+// display: an unknown option, an option without its value, an argument that is no option, or a
+// value `checkValues` refuses (it returns why; an empty text when all is well) is a usage error.
+// nullopt: the window may open, and `parser` holds the values.
+std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParser& parser,
+                                          const QStringList& arguments,
+                                          const std::function<QString()>& checkValues = {});
+
+// checkCommandLine on the process's own arguments; prints what it has to say and returns the
+// exit status, or nullopt when the window may open.
+std::optional<int> answerBeforeWindow(const char* program, QCommandLineParser& parser, int argc,
+                                      char** argv,
+                                      const std::function<QString()>& checkValues = {});
+
+// The usage error for an option whose value is none of `choices`, all of them named.
+QString notAChoice(const QString& option, const QString& value, const QStringList& choices);
 
 struct TraceChoice {
     std::unique_ptr<protocol::TraceFile> trace;  // null when no trace was asked for

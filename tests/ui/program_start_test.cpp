@@ -1,12 +1,85 @@
-// What both programs do at start before their window: Qt's standard dialogs in Russian.
+// What both programs do at start before their window: the command line read whole before the
+// display is looked for, with one exit status per kind of ending, and Qt's standard dialogs in
+// Russian.
 #include <gtest/gtest.h>
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QTranslator>
+#include <iterator>
+#include <optional>
+#include <vector>
 
 #include "ui/program_start.h"
 
 namespace {
+
+// Runs with no display at all, so a check that comes after the display's would not be reached.
+class CommandLineWithoutDisplay : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        for (const char* name : kDisplayVariables) {
+            saved_.push_back(qgetenv(name));
+            qunsetenv(name);
+        }
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    void TearDown() override {
+        for (std::size_t i = 0; i < std::size(kDisplayVariables); ++i) {
+            qputenv(kDisplayVariables[i], saved_[i]);
+        }
+    }
+
+    std::optional<ui::EarlyExit> check(const QStringList& options) {
+        QCommandLineParser parser;
+        parser.addOption(QCommandLineOption(QStringLiteral("trace"), QStringLiteral("trace"),
+                                            QStringLiteral("FILE")));
+        const auto refuseBad = [&parser] {
+            return parser.value(QStringLiteral("trace")) == QStringLiteral("bad")
+                       ? QStringLiteral("--trace=bad is refused")
+                       : QString();
+        };
+        return ui::checkCommandLine("prog", parser, QStringList{QStringLiteral("prog")} + options,
+                                    refuseBad);
+    }
+
+    static constexpr const char* kDisplayVariables[] = {"QT_QPA_PLATFORM", "DISPLAY",
+                                                        "WAYLAND_DISPLAY"};
+    std::vector<QByteArray> saved_;
+};
+
+TEST_F(CommandLineWithoutDisplay, UsageIsCheckedFirstAndEachEndingHasItsStatus) {
+    const struct {
+        QStringList arguments;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--bogus"}, ui::kExitUsage, "prog: Unknown option 'bogus'."},
+        {{"extra"}, ui::kExitUsage, "prog: unexpected argument 'extra'"},
+        {{"--trace=t", "extra"}, ui::kExitUsage, "unexpected argument 'extra'"},
+        {{"--trace"}, ui::kExitUsage, "Missing value after '--trace'"},
+        {{"--trace=bad"}, ui::kExitUsage, "prog: --trace=bad is refused"},
+        {{"--help"}, ui::kExitAnswered, "Usage: prog [options]"},
+        {{"--version"}, ui::kExitAnswered, "prog "},
+        {{"--trace=t"}, ui::kExitFailure, "prog: no display"},
+    };
+    for (const auto& c : cases) {
+        const auto early = check(c.arguments);
+        ASSERT_TRUE(early.has_value()) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(early->status, c.status) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(early->text.contains(QString::fromUtf8(c.says))) << early->text.toStdString();
+        if (c.status == ui::kExitUsage) {
+            EXPECT_TRUE(early->text.endsWith("\nTry 'prog --help' for the options.\n"));
+        }
+    }
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    EXPECT_FALSE(check({"--trace=t"}).has_value());  // a display, a good command line: the window
+}
+
+TEST(PortIoChoice, TheRefusalNamesTheValueAndEveryChoiceOnce) {
+    EXPECT_EQ(ui::notAChoice("port-io", "lpt", {"auto", "emulator", "unix:PATH"}),
+              "--port-io=lpt is not one of auto, emulator, unix:PATH");
+}
 
 // The texts come from Qt's own translations (Debian: qt6-translations-l10n), whatever the
 // system's locale; without them the test fails.

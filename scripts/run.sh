@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts a program's window on an emulated camera module:
-#   scripts/run.sh            the SPI program
-#   scripts/run.sh comtrak    the comtrak program
-# Further arguments go to the program.
+#   scripts/run.sh                  the SPI program
+#   scripts/run.sh comtrak          the comtrak program
+#   scripts/run.sh comtrak --help   the program's options (no display needed)
+# Further arguments go to the program. Only the programs are built, not the tests.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 program=SPI
@@ -10,10 +11,42 @@ if [[ "${1:-}" == "comtrak" || "${1:-}" == "SPI" ]]; then
     program=$1
     shift
 fi
-"$top/scripts/setup.sh"
-"$top/scripts/build.sh" build
-if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
-    echo "No display to show the window on (DISPLAY is not set): run this in a desktop session, or as 'xvfb-run -a scripts/run.sh'." >&2
+binary="$top/build/src/programs/$program"
+
+# Builds what the window needs: the two programs and the emulator, nothing else.
+build() {
+    "$top/scripts/setup.sh"
+    cmake -S "$top" -B "$top/build" > /dev/null
+    cmake --build "$top/build" -j"$(nproc)" --target "$@"
+}
+
+# --help and --version need no display, and no build when the program is there already.
+for argument in "$@"; do
+    case "$argument" in
+        -h | --help | --help-all | -v | --version)
+            [[ -x "$binary" ]] || build "$program"
+            exec "$binary" "$@"
+            ;;
+    esac
+done
+
+# The same test the programs make: a platform that needs no display, or a display.
+display_available() {
+    case "${QT_QPA_PLATFORM:-}" in
+        "" | xcb* | wayland*) ;;
+        *) return 0 ;;
+    esac
+    [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]
+}
+if ! display_available; then
+    echo "No display to show the window on (DISPLAY is not set). Run this in a desktop session, or on a virtual display:" >&2
+    printf '  xvfb-run -a %s %s' "$0" "$program" >&2
+    if (($# > 0)); then
+        printf ' %q' "$@" >&2
+    fi
+    echo >&2
     exit 1
 fi
-exec "$top/build/src/programs/$program" --emulator "$@"
+
+build SPI comtrak camera-emulator
+exec "$binary" --emulator "$@"

@@ -11,17 +11,24 @@ namespace {
 
 using protocol::Register;
 
-// What the registers hold after power-up and after the reset command. The programs only rely on
-// SPI mode 0 and 2400 baud; the rest are the middle of each control's range, a 320x240 frame and
-// compression level 3 in colour.
+// What the registers hold after power-up and after the reset command: the values the windows
+// show when they start (frame size 352x288, compression 2 in colour, brightness step 6, R, G, B
+// step 31, SPI mode 0, 2400 baud), so a read-back on a fresh module agrees with the window and the
+// first frame has the size the window shows.
 struct PowerUpValue {
     Register reg;
     std::uint16_t value;
 };
 constexpr PowerUpValue kPowerUpValues[] = {
-    {Register::Compression, 3},  {Register::Speed, 2},        {Register::SpiMode, 0},
-    {Register::Brightness, 120}, {Register::Red, 128},        {Register::Green, 128},
-    {Register::Blue, 128},       {Register::FrameWidth, 320}, {Register::FrameHeight, 240},
+    {Register::Compression, protocol::encodeCompression(2, protocol::ColourMode::Colour)},
+    {Register::Speed, 2},
+    {Register::SpiMode, 0},
+    {Register::Brightness, protocol::encodeBrightness(6)},
+    {Register::Red, protocol::encodeColourLevel(31)},
+    {Register::Green, protocol::encodeColourLevel(31)},
+    {Register::Blue, protocol::encodeColourLevel(31)},
+    {Register::FrameWidth, 352},
+    {Register::FrameHeight, 288},
 };
 static_assert(protocol::baudForSpeedCode(2) == protocol::kResetBaud);
 

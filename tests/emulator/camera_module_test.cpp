@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include "emulator_test_support.h"
+#include "protocol/encodings.h"
 #include "protocol/registers.h"
 
 namespace emulator {
@@ -35,15 +37,15 @@ TEST(CameraModuleLog, TheFileHoldsOneLinePerExchangeWithItsBytes) {
     std::string error;
     ASSERT_TRUE(log.openFile(path.toStdString(), error)) << error;
     CameraModule module(log);
-    feed(module, {19, 60, 3, 0x99});
+    feed(module, {19, 100, 3, 0x99});
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3);
-    EXPECT_TRUE(lines[0].endsWith("write 13 3C : register 19: 120 -> 60"))
+    EXPECT_TRUE(lines[0].endsWith("write 13 64 : register 19: 60 -> 100"))
         << lines[0].toStdString();
-    EXPECT_TRUE(lines[1].endsWith("request 03 3C : register 19")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith("request 03 64 : register 19")) << lines[1].toStdString();
     EXPECT_TRUE(lines[2].contains("ignored 99")) << lines[2].toStdString();
 }
 
@@ -76,9 +78,45 @@ TEST(CameraModuleCommands, ResetRestoresModeAndSpeedAndDropsWhatWasQueued) {
     EXPECT_EQ(module.spiMode(), 0);
     EXPECT_EQ(module.lineBaud(), 2400u);
     EXPECT_FALSE(module.testMode());
-    EXPECT_EQ(module.registerValue(Register::Brightness), 120);
+    EXPECT_EQ(module.registerValue(Register::Brightness), protocol::encodeBrightness(6));
     EXPECT_TRUE(module.ready()) << "no frame left to send, no capture running";
     EXPECT_TRUE(drain(module).empty());
+}
+
+// A fresh module and a reset one answer every read-back with what the windows show at start, and
+// the first frame has the size shown there.
+TEST(CameraModuleCommands, StartsAndResetsToTheSettingsTheWindowsShowAtStart) {
+    const std::pair<Register, std::vector<std::uint8_t>> shown[] = {
+        {Register::Compression, {protocol::encodeCompression(2, protocol::ColourMode::Colour)}},
+        {Register::Speed, {2}},
+        {Register::SpiMode, {0}},
+        {Register::Brightness, {protocol::encodeBrightness(6)}},
+        {Register::Red, {protocol::encodeColourLevel(31)}},
+        {Register::Green, {protocol::encodeColourLevel(31)}},
+        {Register::Blue, {protocol::encodeColourLevel(31)}},
+        {Register::FrameWidth, {352 >> 8, 352 & 0xFF}},
+        {Register::FrameHeight, {288 >> 8, 288 & 0xFF}},
+    };
+    EmulatorLog log;
+    testing::ManualClock clock;
+    CameraModule module(log, testing::optionsWith(clock));
+    for (const char* when : {"fresh", "after reset"}) {
+        SCOPED_TRACE(when);
+        for (const auto& [reg, reply] : shown) {
+            module.receive(protocol::requestByte(reg));
+            EXPECT_EQ(drain(module), reply) << int(protocol::registerNumber(reg));
+        }
+        EXPECT_EQ(module.spiMode(), 0);
+        EXPECT_EQ(module.lineBaud(), 2400u);
+        feed(module, {protocol::command::kFrameRead});
+        const std::vector<std::uint8_t> frame = drain(module);
+        EXPECT_EQ(QImage::fromData(frame.data(), static_cast<int>(frame.size())).size(),
+                  QSize(352, 288));
+
+        // Every register away from its start value, then the reset.
+        feed(module, {16, 13, 17, 4, 18, 3, 19, 200, 20, 8, 21, 8, 22, 8, 55, 0, 160, 56, 0, 120});
+        feed(module, {protocol::command::kReset});
+    }
 }
 
 TEST(CameraModuleCommands, ValuesWithoutAMeaningAreHeldButChangeNoPort) {

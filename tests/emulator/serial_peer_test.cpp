@@ -16,6 +16,7 @@
 #include "emulator/serial_peer.h"
 #include "emulator/uart_line.h"
 #include "emulator_test_support.h"
+#include "protocol/encodings.h"
 #include "protocol/registers.h"
 
 namespace emulator {
@@ -124,14 +125,14 @@ class SerialBench : public ::testing::Test {
 };
 
 TEST_F(SerialBench, RegisterWritesAndQueriesRoundTrip) {
-    pc->send({protocol::registerNumber(Register::Brightness), 60});
-    pc->send({protocol::registerNumber(Register::FrameHeight), 1, 32});
+    pc->send({protocol::registerNumber(Register::Brightness), 100});
+    pc->send({protocol::registerNumber(Register::FrameHeight), 0, 240});
     pc->send({protocol::requestByte(Register::Brightness)});
-    EXPECT_EQ(pc->receive(1), (std::vector<std::uint8_t>{60}));
+    EXPECT_EQ(pc->receive(1), (std::vector<std::uint8_t>{100}));
     pc->send({protocol::requestByte(Register::FrameHeight)});
-    EXPECT_EQ(pc->receive(2), (std::vector<std::uint8_t>{1, 32}));
-    EXPECT_EQ(module.registerValue(Register::FrameHeight), 288);
-    EXPECT_EQ(testing::entriesWithBytes(log, LogKind::RegisterWrite, {19, 60}).size(), 1u);
+    EXPECT_EQ(pc->receive(2), (std::vector<std::uint8_t>{0, 240}));
+    EXPECT_EQ(module.registerValue(Register::FrameHeight), 240);
+    EXPECT_EQ(testing::entriesWithBytes(log, LogKind::RegisterWrite, {19, 100}).size(), 1u);
     // Nothing more than the replies came back.
     EXPECT_TRUE(pc->receive(1, 100ms).empty());
 }
@@ -160,24 +161,25 @@ TEST_F(SerialBench, AFrameArrivesCompleteAndNoSoonerThanItsLineTime) {
 
 TEST_F(SerialBench, APcAtAnotherSpeedIsMisheardAndMishears) {
     pc->setBaud(9600);
-    pc->send({protocol::registerNumber(Register::Brightness), 60});
+    pc->send({protocol::registerNumber(Register::Brightness), 100});
     ASSERT_TRUE(eventually([&] {
         for (const LogEntry& e : log.entriesOf(LogKind::Line)) {
-            if (e.bytes == std::vector<std::uint8_t>{19, 60}) {
+            if (e.bytes == std::vector<std::uint8_t>{19, 100}) {
                 return true;
             }
         }
         return false;
     }));
-    EXPECT_NE(module.registerValue(Register::Brightness), 60);
+    EXPECT_NE(module.registerValue(Register::Brightness), 100);
 
     // The other way: the module answers at 2400 to a PC listening at 9600.
     module.receive(protocol::requestByte(Register::Red));
-    const std::vector<std::uint8_t> heard = pc->receive(1, 500ms);
-    const std::uint8_t reply[] = {128};
+    const std::uint8_t reply[] = {protocol::encodeColourLevel(31)};
+    const std::vector<std::uint8_t> misheard = receiveAtOtherSpeed(reply, 2400, 9600);
+    const std::vector<std::uint8_t> heard = pc->receive(misheard.size(), 500ms);
     EXPECT_FALSE(heard.empty());
-    EXPECT_NE(heard, (std::vector<std::uint8_t>{128}));
-    EXPECT_EQ(heard, receiveAtOtherSpeed(reply, 2400, 9600));
+    EXPECT_NE(heard, (std::vector<std::uint8_t>{reply[0]}));
+    EXPECT_EQ(heard, misheard);
 }
 
 TEST_F(SerialBench, ResetReturnsTheModuleTo2400) {
@@ -198,7 +200,7 @@ TEST_F(SerialBench, ThePcMayCloseAndReopenThePortAndTheLinkGoesWithTheEmulator) 
     pc.reset();
     pc = std::make_unique<PcSerialPort>(link);
     pc->send({protocol::requestByte(Register::Green)});
-    EXPECT_EQ(pc->receive(1), (std::vector<std::uint8_t>{128}));
+    EXPECT_EQ(pc->receive(1), (std::vector<std::uint8_t>{protocol::encodeColourLevel(31)}));
 
     peer.stop();
     struct stat st {};

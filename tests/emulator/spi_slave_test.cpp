@@ -203,12 +203,12 @@ TEST(SpiBadInput, AWriteCutShortIsDroppedAndTheModuleKeepsAnswering) {
     }
     bench.port.SetPortVal(emulator::kFirstPortBase, 0xFA, 1);
 
-    EXPECT_EQ(bench.module.registerValue(Register::Brightness), 120);
+    EXPECT_EQ(bench.module.registerValue(Register::Brightness), protocol::encodeBrightness(6));
     ASSERT_EQ(bench.log.entriesOf(LogKind::Ignored).size(), 1u);
     EXPECT_EQ(bench.log.entriesOf(LogKind::Ignored)[0].bytes, (std::vector<std::uint8_t>{19}));
 
     // The next byte is a first byte again, not the value of the abandoned write.
-    EXPECT_EQ(bench.readBack(Register::Brightness), 120);
+    EXPECT_EQ(bench.readBack(Register::Brightness), protocol::encodeBrightness(6));
 }
 
 TEST(SpiBadInput, UnknownFirstBytesAreLoggedAndIgnored) {

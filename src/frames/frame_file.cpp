@@ -110,10 +110,24 @@ std::optional<std::string> writeFrameFile(const std::string& path,
     if (!target) {
         return error;
     }
-    // rename() would put a file in place of an empty folder; a folder is never a frame file.
+    // Only a regular file is replaced. rename() would put a file in place of an empty folder or of
+    // a device node (/dev/null, a terminal), so a character device is written in place, as any
+    // program writes to it; a folder, a pipe, a socket or a disk device is refused.
     struct stat st {};
-    if (::stat(target->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        return std::string(std::strerror(EISDIR));
+    if (::stat(target->c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            return std::string(std::strerror(EISDIR));
+        }
+        if (!S_ISCHR(st.st_mode)) {
+            return std::string(std::strerror(EINVAL));
+        }
+        const int device = ::open(target->c_str(), O_WRONLY | O_CLOEXEC);
+        if (device < 0) {
+            return std::string(std::strerror(errno));
+        }
+        auto failure = writeAll(device, bytes, write != nullptr ? write : ::write);
+        ::close(device);
+        return failure;
     }
 
     // The new file lives in the target's folder, so the rename is within one file system and

@@ -20,7 +20,8 @@ using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
 // to a new file with a unique name in the same folder, which is synced and then renamed over
 // `path`. If anything fails, that new file is removed and whatever `path` held stays as it was.
 // A `path` that is a symbolic link (or a chain of them) is replaced where the chain ends; the
-// links stay. The file gets the mode any new file gets (0666 less the umask).
+// links stay. The file gets the mode any new file gets (0666 less the umask). A character device
+// (/dev/null) is written in place, never replaced; a folder, pipe, socket or disk is refused.
 // nullopt on success, else the system's reason (strerror: "No space left on device", "Is a
 // directory", "Permission denied", ...). `write` is the call used for the bytes; nullptr is
 // write(2).

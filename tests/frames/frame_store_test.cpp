@@ -185,6 +185,7 @@ TEST_F(FrameFileSave, AnUnusableTargetIsRefusedWithTheReasonAndNothingLeftBehind
     ASSERT_EQ(::chmod((folder() + "/locked").c_str(), 0555), 0);
     std::filesystem::create_directory(folder() + "/a folder");
     std::filesystem::create_symlink("loop", folder() + "/loop");
+    ASSERT_EQ(::mkfifo((folder() + "/pipe").c_str(), 0666), 0);
     const auto before = names();
     const struct {
         const char* name;
@@ -194,6 +195,7 @@ TEST_F(FrameFileSave, AnUnusableTargetIsRefusedWithTheReasonAndNothingLeftBehind
         {"a folder", EISDIR},
         {"locked/frame.jpg", EACCES},
         {"loop", ELOOP},
+        {"pipe", EINVAL},  // never opened: no reader would ever come
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -203,6 +205,15 @@ TEST_F(FrameFileSave, AnUnusableTargetIsRefusedWithTheReasonAndNothingLeftBehind
         EXPECT_TRUE(std::filesystem::is_empty(folder() + "/a folder"));
     }
     EXPECT_EQ(readFile(target()), old_);
+}
+
+TEST(FrameFile, ADeviceIsWrittenInPlaceAndNeverReplaced) {
+    const std::vector<std::uint8_t> frame(100, 0x33);
+    EXPECT_EQ(frames::writeFrameFile("/dev/null", frame), std::nullopt);
+    EXPECT_EQ(frames::writeFrameFile("/dev/full", frame), std::strerror(ENOSPC));
+    for (const char* device : {"/dev/null", "/dev/full"}) {
+        EXPECT_TRUE(std::filesystem::is_character_file(device)) << device;
+    }
 }
 
 TEST_F(FrameFileSave, ThroughLinksTheFileAtTheEndIsReplacedAndTheLinksStay) {

@@ -123,7 +123,9 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Emulates the JPEG camera module: its serial port on a pseudo-terminal and its SPI slave "
-        "behind a parallel port served over a Unix socket.");
+        "behind a parallel port served over a Unix socket.\n"
+        "Exit status: 0 after Ctrl-C or SIGTERM, 1 when it cannot start serving, 2 for a command "
+        "line it cannot use.");
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     const QCommandLineOption serial("serial", "Make a pseudo-terminal, link it at LINK, serve it.",

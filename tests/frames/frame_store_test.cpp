@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -207,13 +209,29 @@ TEST_F(FrameFileSave, AnUnusableTargetIsRefusedWithTheReasonAndNothingLeftBehind
     EXPECT_EQ(readFile(target()), old_);
 }
 
+// A pseudo-terminal of the test's own stands for any character device: were it replaced, a
+// system device like /dev/null would be too (and devpts refuses the new file, so nothing breaks).
 TEST(FrameFile, ADeviceIsWrittenInPlaceAndNeverReplaced) {
-    const std::vector<std::uint8_t> frame(100, 0x33);
-    EXPECT_EQ(frames::writeFrameFile("/dev/null", frame), std::nullopt);
-    EXPECT_EQ(frames::writeFrameFile("/dev/full", frame), std::strerror(ENOSPC));
-    for (const char* device : {"/dev/null", "/dev/full"}) {
-        EXPECT_TRUE(std::filesystem::is_character_file(device)) << device;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const std::string terminal = ::ptsname(master);
+    const int held = ::open(terminal.c_str(), O_RDWR | O_NOCTTY);  // kept open while it is read
+    ASSERT_GE(held, 0);
+    const std::vector<std::uint8_t> frame(100, 0x33);  // no line end for the terminal to turn
+
+    EXPECT_EQ(frames::writeFrameFile(terminal, frame), std::nullopt);
+    std::vector<std::uint8_t> arrived(frame.size());
+    std::size_t got = 0;
+    for (pollfd p{master, POLLIN, 0}; got < arrived.size() && ::poll(&p, 1, 2000) > 0;) {
+        const ssize_t n = ::read(master, arrived.data() + got, arrived.size() - got);
+        got += n > 0 ? static_cast<std::size_t>(n) : 0;
     }
+    EXPECT_EQ(arrived, frame);
+    EXPECT_TRUE(std::filesystem::is_character_file(terminal));
+    ::close(held);
+    ::close(master);
 }
 
 TEST_F(FrameFileSave, ThroughLinksTheFileAtTheEndIsReplacedAndTheLinksStay) {

@@ -30,4 +30,10 @@ void FrameStore::clear() {
     buffer_->fill(0);
 }
 
+void FrameStore::withdrawTo(std::uint32_t count) {
+    while (count_ > count) {
+        (*buffer_)[--count_] = 0;
+    }
+}
+
 }  // namespace frames

@@ -20,6 +20,10 @@ class FrameStore {
     // Appends as many of `bytes` as fit; returns how many were stored.
     std::size_t storeAll(std::span<const std::uint8_t> bytes);
 
+    // Takes back the bytes stored after the first `count`: they turned out not to be the
+    // module's. Their elements go back to 0.
+    void withdrawTo(std::uint32_t count);
+
     // Count to 0 and every element to 0.
     void clear();
     // Count to 0 only, as at the window's load; the bytes stay until overwritten.

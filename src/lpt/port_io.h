@@ -40,6 +40,17 @@ class PortIo {
     // when it cannot; failureReason() then says why. A back-end without such a step answers
     // true, and its accesses are simply attempted again.
     virtual bool recover() { return true; }
+
+    // Whether the failed access just met shows that answers read since the last
+    // confirmAnswers() may have come out of turn (a byte nobody asked for, taken for an answer,
+    // is seen only at a later read): none of them is to be used.
+    virtual bool answersInDoubt() const { return false; }
+
+    // Confirms the answers read so far, when an operation's reads are done (and now and then in
+    // a long one). A back-end that can learn only later that an answer was out of turn looks
+    // once more: false, with accessFault() saying why and answersInDoubt() true, when it finds
+    // one. Back-ends whose reads are the port's own answers return true at once.
+    virtual bool confirmAnswers() { return true; }
 };
 
 }  // namespace lpt

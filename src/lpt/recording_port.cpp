@@ -45,6 +45,20 @@ void RecordingPort::setRecoverResult(bool ok, std::string reason) {
     recoverReason_ = std::move(reason);
 }
 
+void RecordingPort::doubtAtConfirm(int confirmNumber, std::string reason) {
+    doubtfulConfirm_ = confirmCalls_ + confirmNumber;
+    fault_ = std::move(reason);
+}
+
+bool RecordingPort::confirmAnswers() {
+    if (confirmCalls_++ != doubtfulConfirm_) {
+        return true;
+    }
+    answersInDoubt_ = true;
+    failFrom(0, fault_);
+    return false;
+}
+
 bool RecordingPort::recover() {
     ++recoverCalls_;
     if (!recoverResult_) {

@@ -50,6 +50,10 @@ class RecordingPort final : public PortIo {
     // recover() that answers true ends the injected failure.
     void setRecoverResult(bool ok, std::string reason = {});
     int recoverCalls() const { return recoverCalls_; }
+    // The `confirmNumber`th confirmAnswers() from now on (0: the next one) finds answers out of
+    // turn: it fails with `reason`, puts the answers in doubt, and every access after it fails.
+    void doubtAtConfirm(int confirmNumber, std::string reason);
+    int confirmCalls() const { return confirmCalls_; }
 
     bool InitializeWinIo() override;
     void ShutdownWinIo() override;
@@ -58,6 +62,8 @@ class RecordingPort final : public PortIo {
     std::string failureReason() const override { return reason_; }
     std::string accessFault() const override { return fault_; }
     bool recover() override;
+    bool answersInDoubt() const override { return answersInDoubt_; }
+    bool confirmAnswers() override;
 
   private:
     // True when this access is one the injected failure covers (and counts it).
@@ -79,6 +85,9 @@ class RecordingPort final : public PortIo {
     bool recoverResult_ = true;
     std::string recoverReason_;
     int recoverCalls_ = 0;
+    int confirmCalls_ = 0;
+    int doubtfulConfirm_ = -1;
+    bool answersInDoubt_ = false;
 };
 
 }  // namespace lpt

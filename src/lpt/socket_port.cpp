@@ -1,5 +1,6 @@
 #include "lpt/socket_port.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -183,6 +184,7 @@ bool SocketPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*s
         std::uint8_t more[kStrayBufferSize];
         const ssize_t extra = receiveRetrying(fd_, more, sizeof more, MSG_DONTWAIT);
         breakLink(strayBytes(1 + static_cast<std::size_t>(std::max<ssize_t>(extra, 0))));
+        answersInDoubt_ = true;
         return false;
     }
     breakLink(receiveFailure(received, errno, replyLimit_));
@@ -197,6 +199,26 @@ bool SocketPort::nothingWaiting() {
     }
     breakLink(received > 0 ? strayBytes(static_cast<std::size_t>(received))
                            : receiveFailure(received, errno, replyLimit_));
+    answersInDoubt_ = received > 0;
+    return false;
+}
+
+bool SocketPort::confirmAnswers() {
+    if (fd_ < 0) {
+        return true;  // a broken link has told its fault already
+    }
+    pollfd waiting{fd_, POLLIN, 0};
+    if (::poll(&waiting, 1, static_cast<int>(kSettleTime.count())) <= 0) {
+        return true;
+    }
+    std::uint8_t stray[kStrayBufferSize];
+    const ssize_t received = receiveRetrying(fd_, stray, sizeof stray, MSG_DONTWAIT);
+    if (received <= 0) {
+        // Closed or reset after the last answer: the answers stand, the next access fails.
+        return true;
+    }
+    breakLink(strayBytes(static_cast<std::size_t>(received)));
+    answersInDoubt_ = true;
     return false;
 }
 
@@ -222,6 +244,7 @@ bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
 }
 
 void SocketPort::breakLink(const std::string& what) {
+    answersInDoubt_ = false;
     accessFault_ = "port socket " + socketPath_ + ": " + what;
     brokenNotice_.say(accessFault_ + "; port accesses fail until it is reconnected");
     closeSocket();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -37,6 +38,16 @@ class SocketPort final : public PortIo {
     std::string accessFault() const override;
     // Connected: nothing to do. Otherwise connects once more, with the same limit.
     bool recover() override;
+    // The protocol has no framing: a stray byte that arrives just before an answer is taken for
+    // it, the true answer follows, and the stream may stay one answer behind for a while. Any
+    // byte found out of turn puts every answer since the last confirmation in doubt.
+    bool answersInDoubt() const override { return answersInDoubt_; }
+    // Once every answer owed has come, nothing more is: whatever arrives within a short settling
+    // time shows the stream was out of turn.
+    bool confirmAnswers() override;
+
+    // How long confirmAnswers() waits for a byte that should not come.
+    static constexpr std::chrono::milliseconds kSettleTime{10};
 
   private:
     // Connects; on failure returns false with failureReason_ = `failurePrefix` + path + why.
@@ -52,6 +63,7 @@ class SocketPort final : public PortIo {
     int fd_ = -1;
     std::string failureReason_;
     std::string accessFault_;  // why the link broke; empty while it has not
+    bool answersInDoubt_ = false;
     OneTimeNotice brokenNotice_;
 };
 

@@ -103,7 +103,7 @@ void SpiLink::send(std::span<const std::uint8_t> bytes) {
 
 std::optional<std::uint8_t> SpiLink::readOne() {
     const std::uint8_t reply = read1byteLPTport();
-    if (lost()) {
+    if (!confirmReads()) {
         traceFault();
         return std::nullopt;
     }
@@ -114,7 +114,7 @@ std::optional<std::uint8_t> SpiLink::readOne() {
 std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::readTwo() {
     std::uint8_t reply[2];
     read2bytesLPTport(reply[0], reply[1]);
-    if (lost()) {
+    if (!confirmReads()) {
         traceFault();
         return std::nullopt;
     }
@@ -122,8 +122,21 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::readTwo() {
     return std::pair{reply[0], reply[1]};
 }
 
+bool SpiLink::confirmReads() {
+    if (lost()) {
+        return false;
+    }
+    if (!port_.confirmAnswers()) {
+        breakOff(port_.accessFault());
+        readsInDoubt_ = true;
+        return false;
+    }
+    return true;
+}
+
 void SpiLink::beginOperation() {
     fault_.reset();
+    readsInDoubt_ = false;
     faultTold_ = false;
     faultTraced_ = false;
     if (!needsRecovery_ || stopped_) {
@@ -176,6 +189,7 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
     if (!port_.GetPortVal(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value,
                           kOnePortByte)) {
         breakOff(port_.accessFault());
+        readsInDoubt_ = port_.answersInDoubt();
         return std::nullopt;
     }
     return static_cast<std::uint8_t>(value);  // the status register is 8 bits wide

@@ -69,6 +69,12 @@ class SpiLink final : public protocol::ModuleLink {
     // True once an access of the operation in progress has failed, or port access has been
     // stopped: the bytes "read" since are none of the module's.
     bool lost() const { return fault_.has_value() || stopped_; }
+    // The fault shows that the bytes read since the last confirmReads() may hold answers that
+    // came out of turn: none of them is the module's for sure.
+    bool readsInDoubt() const { return readsInDoubt_; }
+    // After an operation's reads (and now and then in a long one): false, with the fault kept,
+    // when the port finds that answers came out of turn.
+    bool confirmReads();
 
     // Reports bytes that came in outside readOne/readTwo (a frame download) to the trace.
     void recordFromModule(std::span<const std::uint8_t> bytes);
@@ -105,6 +111,7 @@ class SpiLink final : public protocol::ModuleLink {
     bool faultTold_ = false;
     bool faultTraced_ = false;
     bool needsRecovery_ = false;
+    bool readsInDoubt_ = false;
 };
 
 }  // namespace lpt

@@ -123,3 +123,20 @@ TEST_F(Download, StatusByteIsClearedFirstAndACancelStopsAtOnce) {
     EXPECT_EQ(store.count(), 10u);
     EXPECT_EQ(port.readCount(), 80u);
 }
+
+TEST_F(Download, AnswersFoundOutOfTurnTakeBackEveryByteSinceTheLastConfirmation) {
+    ScriptedModule module(port, 3000 * kReadsPerByte - 1);
+    // Confirmed after byte 1024 and 2048; the confirmation after byte 3000, the frame's last,
+    // finds a byte out of turn.
+    port.doubtAtConfirm(2, "port socket s: the simulator sent 1 byte(s) nobody asked for");
+    const auto result = lpt::downloadFrame(link, store, progress);
+    EXPECT_EQ(port.confirmCalls(), 3);
+    EXPECT_TRUE(result.linkFault);
+    EXPECT_FALSE(result.stoppedByReadyFlag);
+    EXPECT_EQ(result.bytesStored, 2048u);
+    EXPECT_EQ(store.count(), 2048u);
+    EXPECT_EQ(store.frame()[2047], static_cast<std::uint8_t>(2048));
+    EXPECT_EQ(store.wholeBuffer()[2048], 0);
+    EXPECT_EQ(link.takeFault(),
+              "LPT1: port socket s: the simulator sent 1 byte(s) nobody asked for");
+}

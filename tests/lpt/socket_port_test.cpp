@@ -213,6 +213,42 @@ TEST_F(SocketPortTest, AStrayByteWaitingBeforeAReadFailsItAndIsNoAnswer) {
     EXPECT_EQ(server.rawBytes().size(), 4u);  // the read was never asked for
 }
 
+TEST_F(SocketPortTest, AStrayByteRacingTheAnswerIsNeverConfirmedAsOne) {
+    // The stray byte follows the write at once; the read may find it waiting, receive it with
+    // the answer, or take it for the answer, and then the true answer shows at the confirmation.
+    // Whichever way the race goes, no answer out of turn is both read and confirmed.
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        FaultPortServer server(socketPath(), FaultPortServer::answers({0x11}),
+                               {.fault = PortFault::ExtraByte, .after = 1});
+        SocketPort port(socketPath(), kShortReplyLimit);
+        ASSERT_TRUE(port.InitializeWinIo());
+        ::testing::internal::CaptureStderr();
+        std::uint32_t value = 0;
+        const bool written = port.SetPortVal(0x378, 0xF8, 1);
+        const bool read = port.GetPortVal(0x379, value, 1);
+        const bool confirmed = port.confirmAnswers();
+        ::testing::internal::GetCapturedStderr();
+        EXPECT_TRUE(written);
+        EXPECT_FALSE(read && confirmed);
+        EXPECT_TRUE(port.answersInDoubt());
+        EXPECT_THAT(port.accessFault(), HasSubstr("nobody asked for"));
+        std::filesystem::remove(socketPath());
+    }
+}
+
+TEST_F(SocketPortTest, ConfirmingAnswersThatCameInTurnChangesNothing) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x11, 0x22}));
+    SocketPort port(socketPath(), kShortReplyLimit);
+    ASSERT_TRUE(port.InitializeWinIo());
+    std::uint32_t value = 0;
+    ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+    EXPECT_TRUE(port.confirmAnswers());
+    ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+    EXPECT_EQ(value, 0x22u);
+    EXPECT_FALSE(port.answersInDoubt());
+}
+
 TEST_F(SocketPortTest, RecoverOnAHealthyLinkKeepsTheConnection) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}));
     SocketPort port(socketPath(), kShortReplyLimit);

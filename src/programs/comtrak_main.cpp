@@ -121,6 +121,9 @@ int main(int argc, char** argv) {
     serial::SerialLink link(control, ui::realClock(), trace.trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::ComtrakForm window(control, link, frameStore, ui::realClock(), dialogs);
+    if (trace.trace) {
+        window.watchTrace(*trace.trace, options.tracePath);
+    }
     window.Form_Load();
     window.show();
     return app.exec();

@@ -94,6 +94,9 @@ int main(int argc, char** argv) {
     lpt::SpiLink link(*port, traceFile.trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::SpiForm window(link, frameStore, ui::realClock(), dialogs);
+    if (traceFile.trace) {
+        window.watchTrace(*traceFile.trace, parser.value(trace));
+    }
     window.Form_Load();
     window.show();
     return app.exec();

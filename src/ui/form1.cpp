@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -13,6 +14,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 
 #include "frames/frame_file.h"
@@ -39,6 +41,7 @@ const QString Form1::kSaveDialogFilter = QStringLiteral("*.jpg (*.jpg)");
 const QString Form1::kTitleLine2 = QStringLiteral("Программа отладки на ПК");
 const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
 const QString Form1::kLinkFaultTitle = QStringLiteral("Связь с модулем");
+const QString Form1::kTraceLossTitle = QStringLiteral("Трасса обмена");
 
 Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
              OperatorDialogs& dialogs, QWidget* parent, const SettingsLayout& settingsLayout)
@@ -236,12 +239,31 @@ void Form1::Command8_Click() {
 void Form1::Command14_Click() {
     std::string error;
     // Each view has its own private copy, so a view started inside another one's waits cannot
-    // touch the first one's file; the copy is deleted when `copy` goes, on every path.
-    auto copy = frames::PrivateFrameFile::write(frames_.frame(), error);
-    if (!copy) {
+    // touch the first one's file. The window holds the copies of the views in progress, so
+    // "Выход" in a view's wait deletes them too; each view drops its own on every path out.
+    auto written = frames::PrivateFrameFile::write(frames_.frame(), error);
+    if (!written) {
+        // The window stays silent about a failed view; standard error hears why, once.
+        if (!viewFailureSaid_) {
+            viewFailureSaid_ = true;
+            std::fprintf(stderr, "%s: cannot write the view's temporary copy: %s\n",
+                         qPrintable(QCoreApplication::applicationName()), error.c_str());
+        }
         return;
     }
+    const frames::PrivateFrameFile* copy = written.get();
+    viewCopies_.push_back(std::move(written));
+    struct DropCopy {
+        std::vector<std::unique_ptr<frames::PrivateFrameFile>>& copies;
+        const frames::PrivateFrameFile* copy;
+        ~DropCopy() {
+            std::erase_if(copies, [this](const auto& held) { return held.get() == copy; });
+        }
+    } dropCopy{viewCopies_, copy};
     clock_.waitYielding(kViewWait);
+    if (viewCopies_.empty()) {
+        return;  // "Выход" came in the wait
+    }
 
     QImageReader reader(QFile::decodeName(copy->path().c_str()));
     reader.setDecideFormatFromContent(true);
@@ -287,6 +309,9 @@ void Form1::tellOperator(const QString& title, const QString& text) {
 }
 
 void Form1::Command5_Click() {
+    // The program ends without unwinding: what would be cleaned up on the way goes now.
+    viewCopies_.clear();
+    reportTraceLoss();
     exitAction_();
 }
 
@@ -294,8 +319,33 @@ void Form1::closeEvent(QCloseEvent* event) {
     if (!unloaded_) {
         unloaded_ = true;
         Form_Unload();
+        reportTraceLoss();
     }
     event->accept();
+}
+
+void Form1::watchTrace(protocol::TraceFile& trace, const QString& path) {
+    trace_ = &trace;
+    tracePath_ = path;
+    // The loss is met inside an exchange; the box comes once that has returned.
+    trace.onFirstLoss([this](const std::string& reason) {
+        QTimer::singleShot(0, this, [this, reason] {
+            tellOperator(kTraceLossTitle,
+                         QStringLiteral("Трасса обмена не записывается в %1: %2.\nПотеряно "
+                                        "обменов: %3. Программа работает дальше; число "
+                                        "потерянных обменов будет выведено при выходе.")
+                             .arg(tracePath_, QString::fromStdString(reason))
+                             .arg(trace_->linesLost()));
+        });
+    });
+}
+
+void Form1::reportTraceLoss() {
+    if (trace_ != nullptr && trace_->linesLost() > 0) {
+        std::fprintf(stderr, "%s: trace %s: %llu exchange line(s) lost\n",
+                     qPrintable(QCoreApplication::applicationName()), qPrintable(tracePath_),
+                     static_cast<unsigned long long>(trace_->linesLost()));
+    }
 }
 
 }  // namespace ui

@@ -5,12 +5,15 @@
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "frames/capture_cycle.h"
+#include "frames/frame_file.h"
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
+#include "protocol/exchange_trace.h"
 #include "ui/operator_dialogs.h"
 #include "ui/settings_panel.h"
 
@@ -62,12 +65,17 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     // Shows the counter in the byte-count box.
     void showReceivedCount();
 
+    // The exchange trace at `path`: its first lost line is told in the window once, and how many
+    // were lost goes to standard error when the window closes or "Выход" ends the program.
+    void watchTrace(protocol::TraceFile& trace, const QString& path);
+
     // Window texts shown to the operator.
     static const QString kSaveDialogTitle;
     static const QString kSaveDialogFilter;
     static const QString kSaveFailedTitle;
     static const QString kTitleLine2;
     static const QString kLinkFaultTitle;
+    static const QString kTraceLossTitle;
 
     static constexpr int kTimer1IntervalMs = 1;
 
@@ -148,6 +156,13 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     std::vector<QWidget*> moduleControls_;
     // The control that had the keyboard focus when the controls were disabled gets it back.
     QPointer<QWidget> focusBeforeBusy_;
+    // The private copies of the views in progress; a failed copy is said once.
+    std::vector<std::unique_ptr<frames::PrivateFrameFile>> viewCopies_;
+    bool viewFailureSaid_ = false;
+    protocol::TraceFile* trace_ = nullptr;
+    QString tracePath_;
+
+    void reportTraceLoss();
 };
 
 }  // namespace ui

@@ -221,3 +221,55 @@ TEST_F(SpiWindow, ExitEndsWithoutTheUnloadHandler) {
     EXPECT_EQ(exits, 1);
     EXPECT_EQ(port.shutdownCalls(), 0);
 }
+
+TEST_F(SpiWindow, AViewThatCannotWriteItsCopyIsSilentInTheWindowAndSaidOnceOnStandardError) {
+    load();
+    holdFrame(jpegBytes(32, 32, Qt::red));
+    qputenv("TMPDIR", tempBase.filePath("missing").toLocal8Bit());
+    ::testing::internal::CaptureStderr();
+    click("Command14");
+    click("Command14");
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find(std::strerror(ENOENT)), std::string::npos) << said;
+    EXPECT_TRUE(dialogs.warnings.empty());
+    EXPECT_TRUE(control<QLabel>("Picture1")->pixmap().isNull());
+}
+
+TEST_F(SpiWindow, ExitDuringAViewLeavesNoTemporaryFolder) {
+    load();
+    holdFrame(jpegBytes(32, 32, Qt::red));
+    const auto entries = [this] {
+        return QDir(tempBase.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size();
+    };
+    qsizetype duringView = -1;
+    qsizetype atExit = -1;
+    form.setExitAction([&] { atExit = entries(); });
+    clock.duringWait = [&] {
+        if (duringView < 0) {
+            duringView = entries();
+            click("Command5");
+        }
+    };
+    click("Command14");
+    EXPECT_EQ(duringView, 1);
+    EXPECT_EQ(atExit, 0);
+}
+
+TEST_F(SpiWindow, ALostTraceLineIsToldOnceAndTheWorkGoesOn) {
+    std::string error;
+    auto trace = protocol::TraceFile::open("/dev/full", error);
+    ASSERT_NE(trace, nullptr) << error;
+    lpt::SpiLink tracedLink(port, trace.get());
+    ui::SpiForm traced(tracedLink, frames, clock, dialogs);
+    traced.watchTrace(*trace, "/dev/full");
+    traced.Form_Load();
+    traced.Command12_Click();
+    traced.Command12_Click();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(dialogs.warnings.size(), 1u);
+    EXPECT_TRUE(dialogs.warnings[0].text.contains("/dev/full"));
+    EXPECT_TRUE(dialogs.warnings[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))));
+    EXPECT_EQ(trace->linesLost(), 2u);
+    EXPECT_EQ(port.writtenValues().size(), 1u + 2 * 17);  // both captures went out
+}

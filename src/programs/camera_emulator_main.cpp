@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +29,7 @@
 #include "emulator/port_socket_server.h"
 #include "emulator/serial_peer.h"
 #include "emulator/spi_slave.h"
+#include "programs/option_bytes.h"
 
 namespace {
 
@@ -92,30 +92,6 @@ int fail(const std::string& message, int status) {
     return status;
 }
 
-// The last value of each option that takes one, as the bytes the command line gave. A QString
-// cannot carry a path that is not valid UTF-8 (such bytes become U+FFFD), so paths are taken from
-// the arguments themselves once the parser has accepted the command line, by the parser's own
-// rules: "--name=VALUE" or "--name VALUE", and nothing after "--" is an option.
-std::map<std::string, std::string> rawValues(const std::vector<std::string>& arguments,
-                                             const QList<QCommandLineOption>& options) {
-    std::map<std::string, std::string> values;
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument == "--") {
-            break;
-        }
-        for (const QCommandLineOption& option : options) {
-            const std::string name = "--" + option.names().front().toStdString();
-            if (argument.rfind(name + "=", 0) == 0) {
-                values[name.substr(2)] = argument.substr(name.size() + 1);
-            } else if (argument == name && i + 1 < arguments.size()) {
-                values[name.substr(2)] = arguments[++i];
-            }
-        }
-    }
-    return values;
-}
-
 // Checks the whole command line before anything is opened or served. --help and --version print
 // and end the program here.
 std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
@@ -155,7 +131,8 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
                        kUsageError};
     }
 
-    auto paths = rawValues(arguments, {serial, socket, log, frame, capture, delay});
+    auto paths = programs::optionValueBytes(
+        arguments, {"serial", "port-io-socket", "log", "frame", "capture-time", "port-delay"});
     Settings settings;
     settings.serialLink = paths["serial"];
     settings.portSocket = paths["port-io-socket"];

@@ -1,6 +1,7 @@
 // comtrak: drives the camera module over an RS-232 line.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <cstdio>
 #include <memory>
 
@@ -8,6 +9,7 @@
 #include "emulator/emulator_log.h"
 #include "emulator/serial_peer.h"
 #include "frames/frame_store.h"
+#include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
 #include "serial/qt_serial_control.h"
 #include "serial/serial_link.h"
@@ -25,7 +27,7 @@ constexpr int kEmulatedPortNumber = 2;
 struct Options {
     serial::PortMap ports;
     bool emulator = false;
-    QString tracePath;
+    std::string tracePath;  // the bytes given
 };
 
 // The program's options on `parser`, and what they come to once it has read the command line.
@@ -53,16 +55,22 @@ class CommandLine {
         parser.addOption(trace_);
     }
 
-    Options options() const {
+    // Paths are taken as the bytes of `arguments`, whatever their encoding.
+    Options options(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> names{"trace"};
+        for (const QCommandLineOption& option : portOptions_) {
+            names.push_back(option.names().front().toStdString());
+        }
+        auto paths = programs::optionValueBytes(arguments, names);
         Options options;
         for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
             const QCommandLineOption& option = portOptions_[static_cast<std::size_t>(n - 1)];
             if (parser_.isSet(option)) {
-                options.ports.assign(n, parser_.value(option).toStdString());
+                options.ports.assign(n, paths[option.names().front().toStdString()]);
             }
         }
         options.emulator = parser_.isSet(emulator_);
-        options.tracePath = parser_.value(trace_);
+        options.tracePath = paths["trace"];
         return options;
     }
 
@@ -83,6 +91,8 @@ struct EmulatedModuleOnPty {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The arguments as bytes, before the application takes any of its own out.
+    const std::vector<std::string> arguments(argv, argv + argc);
     QCoreApplication::setApplicationName(kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     QCommandLineParser parser;
@@ -93,7 +103,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // The save dialog and the message boxes speak the window's language.
     ui::installRussianQtTexts(kProgramName);
-    Options options = commandLine.options();
+    Options options = commandLine.options(arguments);
 
     const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);
     if (trace.failed) {
@@ -122,7 +132,7 @@ int main(int argc, char** argv) {
     ui::QtOperatorDialogs dialogs;
     ui::ComtrakForm window(control, link, frameStore, ui::realClock(), dialogs);
     if (trace.trace) {
-        window.watchTrace(*trace.trace, options.tracePath);
+        window.watchTrace(*trace.trace, QFile::decodeName(options.tracePath.c_str()));
     }
     window.Form_Load();
     window.show();

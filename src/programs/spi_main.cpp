@@ -1,12 +1,14 @@
 // SPI: drives the camera module over SPI bit-banged on a PC parallel port.
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFile>
 #include <memory>
 
 #include "emulator/in_process_module.h"
 #include "frames/frame_store.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
+#include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
 #include "ui/operator_dialogs.h"
 #include "ui/program_start.h"
@@ -27,6 +29,8 @@ const QStringList kPortIoChoices = {QStringLiteral("auto"), QStringLiteral("ppde
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The arguments as bytes, before the application takes any of its own out.
+    const std::vector<std::string> arguments(argv, argv + argc);
     QCoreApplication::setApplicationName(kProgramName);
     QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
 
@@ -76,7 +80,12 @@ int main(int argc, char** argv) {
     // The save dialog and the message boxes speak the window's language.
     ui::installRussianQtTexts(kProgramName);
 
-    const ui::TraceChoice traceFile = ui::openTrace(kProgramName, parser.value(trace));
+    // Paths as the bytes given, whatever their encoding.
+    auto paths = programs::optionValueBytes(arguments, {"port-io", "trace"});
+    if (!emulated && paths.count("port-io") != 0) {
+        choice = lpt::makePortIo(paths["port-io"]);
+    }
+    const ui::TraceChoice traceFile = ui::openTrace(kProgramName, paths["trace"]);
     if (traceFile.failed) {
         return ui::kExitFailure;
     }
@@ -95,7 +104,7 @@ int main(int argc, char** argv) {
     ui::QtOperatorDialogs dialogs;
     ui::SpiForm window(link, frameStore, ui::realClock(), dialogs);
     if (traceFile.trace) {
-        window.watchTrace(*traceFile.trace, parser.value(trace));
+        window.watchTrace(*traceFile.trace, QFile::decodeName(paths["trace"].c_str()));
     }
     window.Form_Load();
     window.show();

@@ -78,15 +78,15 @@ QString notAChoice(const QString& option, const QString& value, const QStringLis
     return QStringLiteral("--%1=%2 is not one of %3").arg(option, value, choices.join(", "));
 }
 
-TraceChoice openTrace(const char* program, const QString& path) {
+TraceChoice openTrace(const char* program, const std::string& path) {
     TraceChoice choice;
-    if (path.isEmpty()) {
+    if (path.empty()) {
         return choice;
     }
     std::string error;
-    choice.trace = protocol::TraceFile::open(path.toStdString(), error);
+    choice.trace = protocol::TraceFile::open(path, error);
     if (!choice.trace) {
-        std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", program, qPrintable(path),
+        std::fprintf(stderr, "%s: cannot write the trace file %s: %s\n", program, path.c_str(),
                      error.c_str());
         choice.failed = true;
     }

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "protocol/exchange_trace.h"
 
@@ -51,7 +52,8 @@ struct TraceChoice {
     std::unique_ptr<protocol::TraceFile> trace;  // null when no trace was asked for
     bool failed = false;                         // asked for, and cannot be written (said why)
 };
-TraceChoice openTrace(const char* program, const QString& path);
+// `path` is the bytes the command line gave; empty when no trace was asked for.
+TraceChoice openTrace(const char* program, const std::string& path);
 
 // Installs Qt's own Russian texts (the save dialog's "Перейти к:", "Сохранить", "Отмена", the
 // message boxes' buttons), whatever the system's locale. Returns the translator, owned by the

@@ -1,0 +1,84 @@
+// SPI and comtrak take the paths of their command line as the bytes given, UTF-8 or not: a trace
+// file, a socket and a serial device whose names hold the byte 0xFF are used as named.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+bool existsAsBytes(const QByteArray& path) {
+    struct stat st {};
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+std::string contentsOf(const QByteArray& path) {
+    std::ifstream in(path.toStdString());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs `command` under /bin/sh with $ff the byte 0xFF and $1 the test's folder.
+void startWithByteNames(QProcess& process, const QString& command, const QString& folder) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    process.setProcessEnvironment(environment);
+    process.start("/bin/sh", {"-c", "ff=$(printf '\\377'); " + command, "sh", folder});
+    ASSERT_TRUE(process.waitForStarted(5000));
+}
+
+}  // namespace
+
+TEST(ProgramPaths, NamesThatAreNoUtf8AreUsedByteForByte) {
+    QTemporaryDir dir;
+    const QByteArray folder = QFile::encodeName(dir.path());
+    QProcess emulator;
+    startWithByteNames(emulator,
+                       QStringLiteral("exec \"%1\" \"--port-io-socket=$1/sock$ff\" "
+                                      "\"--serial=$1/tty$ff\" \"--log=$1/log\"")
+                           .arg(CAMERA_EMULATOR_PROGRAM),
+                       dir.path());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return existsAsBytes(folder + "/sock\xff") && existsAsBytes(folder + "/tty\xff"); },
+        5000));
+
+    QProcess spi;
+    startWithByteNames(spi,
+                       QStringLiteral("exec \"%1\" \"--port-io=unix:$1/sock$ff\" "
+                                      "--trace \"$1/spi-trace$ff\"")
+                           .arg(SPI_PROGRAM),
+                       dir.path());
+    QProcess comtrak;
+    startWithByteNames(
+        comtrak,
+        QStringLiteral("exec \"%1\" \"--com2=$1/tty$ff\" \"--trace=$1/com-trace$ff\"")
+            .arg(COMTRAK_PROGRAM),
+        dir.path());
+
+    // SPI reached the emulator through the socket named with the byte, and both traces are there.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return contentsOf(folder + "/log").find("port I/O client connected") !=
+                   std::string::npos;
+        },
+        5000))
+        << spi.readAllStandardError().toStdString();
+    EXPECT_TRUE(existsAsBytes(folder + "/spi-trace\xff"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return existsAsBytes(folder + "/com-trace\xff"); }, 5000));
+    for (QProcess* program : {&spi, &comtrak}) {
+        program->kill();
+        program->waitForFinished(5000);
+    }
+    ::kill(static_cast<pid_t>(emulator.processId()), SIGTERM);
+    EXPECT_TRUE(emulator.waitForFinished(5000));
+    // The folder's own clean-up cannot name these.
+    ::unlink((folder + "/spi-trace\xff").constData());
+    ::unlink((folder + "/com-trace\xff").constData());
+}

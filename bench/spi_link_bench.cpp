@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "lpt/port_io.h"
 #include "lpt/spi_link.h"
+#include "protocol/port_io.h"
 
 namespace {
 
@@ -18,26 +18,24 @@ constexpr int kWritesPerByte = 17;  // 8 x (setup, sample) + idle
 constexpr int kReadsPerByte = 8;    // one status read per received bit
 
 // Takes every call and does nothing with it, except what keeps the compiler from dropping it.
-class NullPort final : public lpt::PortIo {
+class NullPort final : public protocol::PortIo {
   public:
-    bool InitializeWinIo() override { return true; }
-    void ShutdownWinIo() override {}
-    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override {
+    bool start() override { return true; }
+    void stop() override {}
+    bool writeByte(std::uint16_t address, std::uint8_t value) override {
         benchmark::DoNotOptimize(address);
         benchmark::DoNotOptimize(value);
-        benchmark::DoNotOptimize(size);
         return true;
     }
-    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override {
+    bool readByte(std::uint16_t address, std::uint8_t& value) override {
         benchmark::DoNotOptimize(address);
-        benchmark::DoNotOptimize(size);
         value = status_;
         status_ ^= 0x20;  // alternate the data bit so the assembled byte is not a constant
         return true;
     }
 
   private:
-    std::uint32_t status_ = 0;
+    std::uint8_t status_ = 0;
 };
 
 // Reports the time per port access as "per_access" (Google Benchmark prints it in seconds

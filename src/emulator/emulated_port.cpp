@@ -28,7 +28,7 @@ EmulatedPort::Target EmulatedPort::targetOf(std::uint16_t address) const {
     return Target::None;
 }
 
-bool EmulatedPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
+bool EmulatedPort::writeByte(std::uint16_t address, std::uint8_t value) {
     waitAccessTime();
     if (targetOf(address) == Target::Data) {
         dataLatch_ = static_cast<std::uint8_t>(value);
@@ -37,7 +37,7 @@ bool EmulatedPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*
     return true;
 }
 
-bool EmulatedPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+bool EmulatedPort::readByte(std::uint16_t address, std::uint8_t& value) {
     waitAccessTime();
     switch (targetOf(address)) {
         case Target::Data:

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "emulator/spi_slave.h"
-#include "lpt/port_io.h"
+#include "protocol/port_io.h"
 
 namespace emulator {
 
@@ -19,7 +19,7 @@ inline constexpr std::uint16_t kSecondPortBase = 0x278;
 inline constexpr std::uint16_t kStatusRegisterOffset = 1;
 inline constexpr std::uint16_t kControlRegisterOffset = 2;
 
-class EmulatedPort final : public lpt::PortIo {
+class EmulatedPort final : public protocol::PortIo {
   public:
     struct Options {
         std::vector<std::uint16_t> bases{kFirstPortBase, kSecondPortBase};
@@ -30,13 +30,13 @@ class EmulatedPort final : public lpt::PortIo {
     explicit EmulatedPort(SpiSlave& slave);
     EmulatedPort(SpiSlave& slave, Options options);
 
-    bool InitializeWinIo() override { return true; }
-    void ShutdownWinIo() override {}
+    bool start() override { return true; }
+    void stop() override {}
     // Writes to a port's data register reach the slave; writes anywhere else are ignored.
-    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
+    bool writeByte(std::uint16_t address, std::uint8_t value) override;
     // Status register: the slave's lines. Data register: the last value written (the port reads
     // its own output latch back). Anything else reads as a floating bus, 0xFF.
-    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
+    bool readByte(std::uint16_t address, std::uint8_t& value) override;
 
   private:
     enum class Target { Data, Status, Control, None };

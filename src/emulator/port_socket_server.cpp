@@ -8,24 +8,19 @@
 
 #include <cerrno>
 #include <cstring>
+#include <span>
+
+#include "protocol/port_socket_wire.h"
 
 namespace emulator {
 
 namespace {
 
-constexpr std::uint8_t kWriteTag = 'w';
-constexpr std::uint8_t kReadTag = 'r';
-constexpr std::size_t kWriteLength = 4;
-constexpr std::size_t kReadLength = 3;
-constexpr int kOnePortByte = 1;
+namespace wire = protocol::port_socket;
 constexpr std::size_t kReceiveChunk = 4096;
 
 std::string systemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
-}
-
-std::uint16_t addressOf(const std::vector<std::uint8_t>& message) {
-    return static_cast<std::uint16_t>(message[1] | message[2] << 8);
 }
 
 // Whether a server listens at `address`: a connection accepted or waiting in its queue means one
@@ -44,7 +39,8 @@ bool someoneListens(const sockaddr_un& address) {
 
 }  // namespace
 
-PortSocketServer::PortSocketServer(lpt::PortIo& port, EmulatorLog& log) : port_(port), log_(log) {}
+PortSocketServer::PortSocketServer(protocol::PortIo& port, EmulatorLog& log)
+    : port_(port), log_(log) {}
 
 PortSocketServer::~PortSocketServer() {
     stop();
@@ -93,7 +89,7 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         closeAll();
         return false;
     }
-    port_.InitializeWinIo();
+    port_.start();
     log_.record(LogKind::Line, {}, "serving port I/O at " + path_);
     thread_.start([this] { serve(); });
     return true;
@@ -102,7 +98,7 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
 void PortSocketServer::stop() {
     if (thread_.running()) {
         thread_.stop();
-        port_.ShutdownWinIo();
+        port_.stop();
     }
     closeAll();
 }
@@ -189,9 +185,7 @@ void PortSocketServer::handleMessages(std::vector<std::uint8_t>& pending,
     // them would otherwise hold the thread for seconds.
     while (at < pending.size() && answers.size() < kMaxUnsentAnswers && !thread_.stopping()) {
         const std::uint8_t tag = pending[at];
-        const std::size_t length = tag == kWriteTag  ? kWriteLength
-                                   : tag == kReadTag ? kReadLength
-                                                     : 0;
+        const std::size_t length = wire::messageLength(tag);
         if (length == 0) {
             log_.record(LogKind::Ignored, {tag}, "socket: not a port message");
             ++at;
@@ -200,16 +194,14 @@ void PortSocketServer::handleMessages(std::vector<std::uint8_t>& pending,
         if (pending.size() - at < length) {
             break;  // the rest of the message is still on its way
         }
-        const std::vector<std::uint8_t> message(
-            pending.begin() + static_cast<std::ptrdiff_t>(at),
-            pending.begin() + static_cast<std::ptrdiff_t>(at + length));
+        const std::span<const std::uint8_t> message(pending.data() + at, length);
         at += length;
-        if (tag == kWriteTag) {
-            port_.SetPortVal(addressOf(message), message[3], kOnePortByte);
+        if (tag == wire::kWriteTag) {
+            port_.writeByte(wire::addressOf(message), message[3]);
         } else {
-            std::uint32_t value = 0;
-            port_.GetPortVal(addressOf(message), value, kOnePortByte);
-            answers.push_back(static_cast<std::uint8_t>(value));
+            std::uint8_t value = 0;
+            port_.readByte(wire::addressOf(message), value);
+            answers.push_back(value);
         }
     }
     pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));

@@ -16,7 +16,7 @@
 
 #include "emulator/emulator_log.h"
 #include "emulator/serving_thread.h"
-#include "lpt/port_io.h"
+#include "protocol/port_io.h"
 
 namespace emulator {
 
@@ -25,7 +25,7 @@ class PortSocketServer {
     // Answers held for a client before its requests are left unread.
     static constexpr std::size_t kMaxUnsentAnswers = 64 * 1024;
 
-    PortSocketServer(lpt::PortIo& port, EmulatorLog& log);
+    PortSocketServer(protocol::PortIo& port, EmulatorLog& log);
     ~PortSocketServer();
     PortSocketServer(const PortSocketServer&) = delete;
     PortSocketServer& operator=(const PortSocketServer&) = delete;
@@ -43,7 +43,7 @@ class PortSocketServer {
     void handleMessages(std::vector<std::uint8_t>& pending, std::vector<std::uint8_t>& answers);
     void closeAll();
 
-    lpt::PortIo& port_;
+    protocol::PortIo& port_;
     EmulatorLog& log_;
     int listenFd_ = -1;
     std::string path_;

@@ -83,11 +83,11 @@ DirectIoCalls DirectIoCalls::system() {
 DirectPort::DirectPort(DirectIoCalls calls) : calls_(calls) {}
 
 DirectPort::~DirectPort() {
-    ShutdownWinIo();
+    stop();
 }
 
-bool DirectPort::InitializeWinIo() {
-    ShutdownWinIo();
+bool DirectPort::start() {
+    stop();
     started_ = true;
     failureReason_ = requestPort(kLpt1Base);
     lpt1Granted_ = failureReason_.empty();
@@ -119,7 +119,7 @@ std::string DirectPort::refusal(std::uint16_t address) const {
     return "direct I/O: " + hexAddress(address) + " is no register of LPT1 or LPT2";
 }
 
-void DirectPort::ShutdownWinIo() {
+void DirectPort::stop() {
     started_ = false;
     if (lpt1Granted_) {
         calls_.permit(kLpt1Base, kRegistersPerPort, 0);
@@ -131,7 +131,7 @@ void DirectPort::ShutdownWinIo() {
     }
 }
 
-bool DirectPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
+bool DirectPort::writeByte(std::uint16_t address, std::uint8_t value) {
     if (!granted(address)) {
         accessFault_ = refusal(address);
         return false;
@@ -140,7 +140,7 @@ bool DirectPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*si
     return true;
 }
 
-bool DirectPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+bool DirectPort::readByte(std::uint16_t address, std::uint8_t& value) {
     if (!granted(address)) {
         accessFault_ = refusal(address);
         value = 0;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "lpt/port_io.h"
+#include "protocol/port_io.h"
 
 namespace lpt {
 
@@ -22,7 +22,7 @@ struct DirectIoCalls {
     static DirectIoCalls system();
 };
 
-class DirectPort final : public PortIo {
+class DirectPort final : public protocol::PortIo {
   public:
     explicit DirectPort(DirectIoCalls calls = DirectIoCalls::system());
     ~DirectPort() override;
@@ -30,11 +30,11 @@ class DirectPort final : public PortIo {
     DirectPort& operator=(const DirectPort&) = delete;
 
     // Asks for both ports' registers; succeeds when LPT1's are granted.
-    bool InitializeWinIo() override;
-    void ShutdownWinIo() override;
+    bool start() override;
+    void stop() override;
     // False, without touching the port, for an address outside the granted registers.
-    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
-    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
+    bool writeByte(std::uint16_t address, std::uint8_t value) override;
+    bool readByte(std::uint16_t address, std::uint8_t& value) override;
     std::string failureReason() const override { return failureReason_; }
     std::string accessFault() const override { return accessFault_; }
 

@@ -11,13 +11,13 @@ constexpr std::string_view kSocketPrefix = "unix:";
 
 // Stands in when there is no port to drive: the start fails with the reason, and every access
 // fails with it as its fault.
-class UnavailablePort final : public PortIo {
+class UnavailablePort final : public protocol::PortIo {
   public:
     explicit UnavailablePort(std::string reason) : reason_(std::move(reason)) {}
-    bool InitializeWinIo() override { return false; }
-    void ShutdownWinIo() override {}
-    bool SetPortVal(std::uint16_t, std::uint32_t, int) override { return false; }
-    bool GetPortVal(std::uint16_t, std::uint32_t& value, int) override {
+    bool start() override { return false; }
+    void stop() override {}
+    bool writeByte(std::uint16_t, std::uint8_t) override { return false; }
+    bool readByte(std::uint16_t, std::uint8_t& value) override {
         value = 0;
         return false;
     }

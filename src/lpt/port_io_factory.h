@@ -6,14 +6,14 @@
 #include <string>
 #include <string_view>
 
-#include "lpt/port_io.h"
 #include "lpt/ppdev_port.h"
+#include "protocol/port_io.h"
 
 namespace lpt {
 
 struct PortIoChoice {
-    std::unique_ptr<PortIo> port;  // null when the value is not understood
-    std::string error;             // why, when `port` is null
+    std::unique_ptr<protocol::PortIo> port;  // null when the value is not understood
+    std::string error;                       // why, when `port` is null
 };
 
 // Accepts "auto" (ppdev when a parport device exists, else a back-end that fails to start

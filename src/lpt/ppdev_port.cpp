@@ -105,11 +105,11 @@ PpdevPort::PpdevPort(ParportPaths paths, PpdevCalls calls)
     : paths_(std::move(paths)), calls_(std::move(calls)) {}
 
 PpdevPort::~PpdevPort() {
-    ShutdownWinIo();
+    stop();
 }
 
-bool PpdevPort::InitializeWinIo() {
-    ShutdownWinIo();
+bool PpdevPort::start() {
+    stop();
     started_ = true;
     failureReason_.clear();
     Device* lpt1 = knownDevice(kLpt1Base);
@@ -122,7 +122,7 @@ bool PpdevPort::InitializeWinIo() {
     return failureReason_.empty();
 }
 
-void PpdevPort::ShutdownWinIo() {
+void PpdevPort::stop() {
     for (auto& [path, device] : devices_) {
         closeDevice(device);
     }
@@ -131,7 +131,7 @@ void PpdevPort::ShutdownWinIo() {
     started_ = false;
 }
 
-bool PpdevPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
+bool PpdevPort::writeByte(std::uint16_t address, std::uint8_t value) {
     Device* device = usableDevice(address);
     if (device == nullptr) {
         return false;
@@ -140,7 +140,7 @@ bool PpdevPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*siz
     return deviceIoctl(*device, PPWDATA, &data, "data write");
 }
 
-bool PpdevPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+bool PpdevPort::readByte(std::uint16_t address, std::uint8_t& value) {
     value = 0;
     if (address < kStatusOffset) {
         accessFault_ = "ppdev: no parallel port has its status register at " + hexAddress(address);

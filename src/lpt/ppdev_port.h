@@ -10,7 +10,7 @@
 #include <string>
 
 #include "lpt/one_time_notice.h"
-#include "lpt/port_io.h"
+#include "protocol/port_io.h"
 
 namespace lpt {
 
@@ -43,7 +43,7 @@ struct PpdevCalls {
     static PpdevCalls system();
 };
 
-class PpdevPort final : public PortIo {
+class PpdevPort final : public protocol::PortIo {
   public:
     explicit PpdevPort(ParportPaths paths = {}, PpdevCalls calls = PpdevCalls::system());
     ~PpdevPort() override;
@@ -52,12 +52,12 @@ class PpdevPort final : public PortIo {
 
     // Opens and claims LPT1's device, the port the program starts on. LPT2's device is opened
     // on its first access, so a machine with a single port starts cleanly.
-    bool InitializeWinIo() override;
-    void ShutdownWinIo() override;
+    bool start() override;
+    void stop() override;
     // Only a port's data register can be written and only its status register read; anything
     // else, and any access to a port that could not be had, returns false.
-    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
-    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
+    bool writeByte(std::uint16_t address, std::uint8_t value) override;
+    bool readByte(std::uint16_t address, std::uint8_t& value) override;
     std::string failureReason() const override { return failureReason_; }
     std::string accessFault() const override { return accessFault_; }
 

@@ -10,19 +10,11 @@
 #include <cstring>
 #include <string>
 
+#include "protocol/port_socket_wire.h"
+
 namespace lpt {
 
 namespace {
-
-constexpr std::uint8_t kWriteCommand = 'w';
-constexpr std::uint8_t kReadCommand = 'r';
-
-std::uint8_t lowByte(std::uint16_t address) {
-    return static_cast<std::uint8_t>(address & 0xFF);
-}
-std::uint8_t highByte(std::uint16_t address) {
-    return static_cast<std::uint8_t>(address >> 8);
-}
 
 // Enough for any burst of stray bytes a confused server sends between two reads.
 constexpr std::size_t kStrayBufferSize = 256;
@@ -79,17 +71,17 @@ SocketPort::SocketPort(std::string socketPath, std::chrono::milliseconds replyLi
     : socketPath_(std::move(socketPath)), replyLimit_(replyLimit) {}
 
 SocketPort::~SocketPort() {
-    ShutdownWinIo();
+    stop();
 }
 
-bool SocketPort::InitializeWinIo() {
+bool SocketPort::start() {
     closeSocket();
     accessFault_.clear();
     brokenNotice_.rearm();
     return connectOnce("cannot connect to port socket ");
 }
 
-void SocketPort::ShutdownWinIo() {
+void SocketPort::stop() {
     closeSocket();
 }
 
@@ -160,16 +152,15 @@ void SocketPort::closeSocket() {
     }
 }
 
-bool SocketPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
-    const std::uint8_t message[] = {kWriteCommand, lowByte(address), highByte(address),
-                                    static_cast<std::uint8_t>(value)};
-    return sendAll(message, sizeof message);
+bool SocketPort::writeByte(std::uint16_t address, std::uint8_t value) {
+    const auto message = protocol::port_socket::writeMessage(address, value);
+    return sendAll(message.data(), message.size());
 }
 
-bool SocketPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+bool SocketPort::readByte(std::uint16_t address, std::uint8_t& value) {
     value = 0;
-    const std::uint8_t message[] = {kReadCommand, lowByte(address), highByte(address)};
-    if (fd_ < 0 || !nothingWaiting() || !sendAll(message, sizeof message)) {
+    const auto message = protocol::port_socket::readMessage(address);
+    if (fd_ < 0 || !nothingWaiting() || !sendAll(message.data(), message.size())) {
         return false;
     }
     // Room for a second byte, so that one arriving with the answer is seen, not left to be

@@ -10,11 +10,11 @@
 #include <string>
 
 #include "lpt/one_time_notice.h"
-#include "lpt/port_io.h"
+#include "protocol/port_io.h"
 
 namespace lpt {
 
-class SocketPort final : public PortIo {
+class SocketPort final : public protocol::PortIo {
   public:
     static constexpr std::chrono::milliseconds kDefaultReplyLimit{2000};
 
@@ -27,13 +27,13 @@ class SocketPort final : public PortIo {
     SocketPort& operator=(const SocketPort&) = delete;
 
     // Connects; a server that is not there, or does not accept in time, is a failed start.
-    bool InitializeWinIo() override;
-    void ShutdownWinIo() override;
+    bool start() override;
+    void stop() override;
     // The link breaks at the first access that fails (closed or reset by the server, no answer
     // in time, bytes nobody asked for): one line on stderr, then every access returns false at
     // once, without touching the socket, until the link is started or recovered again.
-    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
-    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
+    bool writeByte(std::uint16_t address, std::uint8_t value) override;
+    bool readByte(std::uint16_t address, std::uint8_t& value) override;
     std::string failureReason() const override { return failureReason_; }
     std::string accessFault() const override;
     // Connected: nothing to do. Otherwise connects once more, with the same limit.

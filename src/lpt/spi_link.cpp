@@ -6,17 +6,17 @@ namespace lpt {
 
 namespace {
 constexpr int kBitsPerByte = 8;
-constexpr int kOnePortByte = 1;  // every access is byte-wide
 }  // namespace
 
-SpiLink::SpiLink(PortIo& port, protocol::ExchangeTrace* trace) : port_(port), trace_(trace) {}
+SpiLink::SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace)
+    : port_(port), trace_(trace) {}
 
 bool SpiLink::startPortAccess() {
     stopped_ = false;
     fault_.reset();
     // A port that could not be had at start is asked for again when the first operation begins
     // (a simulator started after the window).
-    needsRecovery_ = !port_.InitializeWinIo();
+    needsRecovery_ = !port_.start();
     return !needsRecovery_;
 }
 
@@ -31,7 +31,7 @@ void SpiLink::stopPortAccess() {
         return;
     }
     stopped_ = true;
-    port_.ShutdownWinIo();
+    port_.stop();
 }
 
 void SpiLink::choosePort(int listIndex) {
@@ -176,7 +176,7 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 }
 
 void SpiLink::writeData(std::uint8_t value) {
-    if (accessAllowed() && !port_.SetPortVal(portBase_, value, kOnePortByte)) {
+    if (accessAllowed() && !port_.writeByte(portBase_, value)) {
         breakOff(port_.accessFault());
     }
 }
@@ -185,14 +185,13 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
     if (!accessAllowed()) {
         return std::nullopt;
     }
-    std::uint32_t value = 0;
-    if (!port_.GetPortVal(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value,
-                          kOnePortByte)) {
+    std::uint8_t value = 0;
+    if (!port_.readByte(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value)) {
         breakOff(port_.accessFault());
         readsInDoubt_ = port_.answersInDoubt();
         return std::nullopt;
     }
-    return static_cast<std::uint8_t>(value);  // the status register is 8 bits wide
+    return value;
 }
 
 void SpiLink::breakOff(const std::string& reason) {

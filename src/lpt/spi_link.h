@@ -15,16 +15,16 @@
 #include <utility>
 
 #include "lpt/pins.h"
-#include "lpt/port_io.h"
 #include "protocol/exchange_trace.h"
 #include "protocol/module_link.h"
+#include "protocol/port_io.h"
 
 namespace lpt {
 
 class SpiLink final : public protocol::ModuleLink {
   public:
     // `trace` may be null; it gets one record per exchange (a send, a reply).
-    explicit SpiLink(PortIo& port, protocol::ExchangeTrace* trace = nullptr);
+    explicit SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace = nullptr);
 
     // The start: port access first (false when it cannot be had; the caller tells the operator),
     // then the start state, which always follows, whatever port access gave.
@@ -99,7 +99,7 @@ class SpiLink final : public protocol::ModuleLink {
     // An access failed: the operation ends here, and the next one asks the port back first.
     void breakOff(const std::string& reason);
 
-    PortIo& port_;
+    protocol::PortIo& port_;
     protocol::ExchangeTrace* trace_;
     std::uint16_t portBase_ = kLpt1Base;
     SpiModePatterns patterns_ = kModePatterns[0];

@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
 
     // The emulated module lives as long as the window that drives it.
     std::unique_ptr<emulator::InProcessSpiModule> emulatedModule;
-    lpt::PortIo* port = choice.port.get();
+    protocol::PortIo* port = choice.port.get();
     if (emulated) {
         emulatedModule = std::make_unique<emulator::InProcessSpiModule>();
         port = &emulatedModule->port;

@@ -9,11 +9,11 @@
 #include <span>
 #include <vector>
 
-#include "frames/capture_cycle.h"
 #include "frames/frame_file.h"
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
 #include "protocol/exchange_trace.h"
+#include "ui/capture_cycle.h"
 #include "ui/operator_dialogs.h"
 #include "ui/settings_panel.h"
 
@@ -27,7 +27,7 @@ class QTimer;
 
 namespace ui {
 
-class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWindow {
+class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     Q_OBJECT
   public:
     Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
@@ -93,7 +93,7 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     // Also the cycle's timer switch. Once the window has unloaded the timer stays off.
     void setPollingEnabled(bool enabled) override;
 
-    // frames::CycleWindow: the cycle presses the window's own buttons.
+    // CycleWindow: the cycle presses the window's own buttons.
     bool cycleTicked() const override;
     bool cycleMayStep() const override { return !linkBusy(); }
     void viewFrame() override { Command14_Click(); }
@@ -137,7 +137,7 @@ class Form1 : public QWidget, protected SettingsHost, protected frames::CycleWin
     frames::FrameStore& frames_;
     protocol::Clock& clock_;
     OperatorDialogs& dialogs_;
-    frames::CaptureCycle captureCycle_;
+    CaptureCycle captureCycle_;
 
     QLabel* Picture1;
     QLineEdit* Text4;

@@ -13,9 +13,9 @@
 
 #include "emulator/port_socket_server.h"
 #include "emulator_test_support.h"
-#include "lpt/recording_port.h"
 #include "lpt/socket_port.h"
 #include "protocol/registers.h"
+#include "support/recording_port.h"
 
 namespace emulator {
 namespace {
@@ -67,7 +67,7 @@ class SocketBench : public ::testing::Test {
 };
 
 TEST_F(SocketBench, MessagesReachThePortExactlyEvenWhenSplitOrRunTogether) {
-    lpt::RecordingPort port;
+    testing_support::RecordingPort port;
     port.queueStatus({0x11, 0x22, 0x33});
     PortSocketServer server(port, log);
     std::string error;
@@ -83,7 +83,7 @@ TEST_F(SocketBench, MessagesReachThePortExactlyEvenWhenSplitOrRunTogether) {
     client.send({'r', 0x79, 0x03});
     EXPECT_EQ(client.receive(1), (std::vector<std::uint8_t>{0x33}));
 
-    using lpt::PortAccess;
+    using testing_support::PortAccess;
     const std::vector<PortAccess> expected{
         {PortAccess::Kind::Write, 0x378, 0xFA}, {PortAccess::Kind::Read, 0x379, 0x11},
         {PortAccess::Kind::Read, 0x279, 0x22},  {PortAccess::Kind::Write, 0x278, 0xFB},
@@ -133,7 +133,7 @@ TEST_F(SocketBench, ThePcSocketBackEndDrivesTheEmulatedModule) {
 }
 
 TEST_F(SocketBench, ANewClientIsServedAfterTheFirstHangsUpAndStopRemovesThePath) {
-    lpt::RecordingPort port;
+    testing_support::RecordingPort port;
     port.setStatusFallback(0x5A);
     PortSocketServer server(port, log);
     std::string error;
@@ -153,7 +153,7 @@ TEST_F(SocketBench, ANewClientIsServedAfterTheFirstHangsUpAndStopRemovesThePath)
 }
 
 TEST_F(SocketBench, AClientThatPipelinesReadsGetsEveryAnswerInOrderOnceItReads) {
-    lpt::RecordingPort port;
+    testing_support::RecordingPort port;
     port.setResponder(
         [](std::uint16_t, std::size_t read) { return static_cast<std::uint8_t>(read); });
     PortSocketServer server(port, log);
@@ -178,7 +178,7 @@ TEST_F(SocketBench, AClientThatPipelinesReadsGetsEveryAnswerInOrderOnceItReads) 
 }
 
 TEST_F(SocketBench, AStaleSocketIsReplacedALiveOneAndAnyOtherFileAreLeftAlone) {
-    lpt::RecordingPort port;
+    testing_support::RecordingPort port;
     port.setStatusFallback(0x5A);
     // A socket as a killed emulator leaves it: bound, closed, never removed.
     const int stale = socket(AF_UNIX, SOCK_STREAM, 0);

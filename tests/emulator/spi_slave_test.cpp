@@ -17,23 +17,21 @@ using testing::ManualClock;
 
 // Forwards to the emulated port and keeps every status value read, to see the ready flag bit by
 // bit as the PC sees it.
-class StatusSpy final : public lpt::PortIo {
+class StatusSpy final : public protocol::PortIo {
   public:
-    explicit StatusSpy(lpt::PortIo& inner) : inner_(inner) {}
-    bool InitializeWinIo() override { return inner_.InitializeWinIo(); }
-    void ShutdownWinIo() override { inner_.ShutdownWinIo(); }
-    bool SetPortVal(std::uint16_t a, std::uint32_t v, int s) override {
-        return inner_.SetPortVal(a, v, s);
-    }
-    bool GetPortVal(std::uint16_t a, std::uint32_t& v, int s) override {
-        const bool ok = inner_.GetPortVal(a, v, s);
-        statusReads.push_back(static_cast<std::uint8_t>(v));
+    explicit StatusSpy(protocol::PortIo& inner) : inner_(inner) {}
+    bool start() override { return inner_.start(); }
+    void stop() override { inner_.stop(); }
+    bool writeByte(std::uint16_t a, std::uint8_t v) override { return inner_.writeByte(a, v); }
+    bool readByte(std::uint16_t a, std::uint8_t& v) override {
+        const bool ok = inner_.readByte(a, v);
+        statusReads.push_back(v);
         return ok;
     }
     std::vector<std::uint8_t> statusReads;
 
   private:
-    lpt::PortIo& inner_;
+    protocol::PortIo& inner_;
 };
 
 class SpiBench {
@@ -198,10 +196,10 @@ TEST(SpiBadInput, AWriteCutShortIsDroppedAndTheModuleKeepsAnswering) {
     bench.link.send(first);
     // Four bits of the value, then chip select rises.
     for (int bit = 0; bit < 4; ++bit) {
-        bench.port.SetPortVal(emulator::kFirstPortBase, 0xF8 | 0x04, 1);
-        bench.port.SetPortVal(emulator::kFirstPortBase, 0xF9 | 0x04, 1);
+        bench.port.writeByte(emulator::kFirstPortBase, 0xF8 | 0x04);
+        bench.port.writeByte(emulator::kFirstPortBase, 0xF9 | 0x04);
     }
-    bench.port.SetPortVal(emulator::kFirstPortBase, 0xFA, 1);
+    bench.port.writeByte(emulator::kFirstPortBase, 0xFA);
 
     EXPECT_EQ(bench.module.registerValue(Register::Brightness), protocol::encodeBrightness(6));
     ASSERT_EQ(bench.log.entriesOf(LogKind::Ignored).size(), 1u);
@@ -228,9 +226,9 @@ TEST(SpiBadInput, BothPortsReachTheModuleAndOtherAddressesDoNot) {
     EXPECT_EQ(bench.module.registerValue(Register::Red), 12);
 
     // A stray write elsewhere makes no edge on the module's lines.
-    bench.port.SetPortVal(0x3BC, 0xF8, 1);
-    std::uint32_t floating = 0;
-    bench.port.GetPortVal(0x3BD, floating, 1);
+    bench.port.writeByte(0x3BC, 0xF8);
+    std::uint8_t floating = 0;
+    bench.port.readByte(0x3BD, floating);
     EXPECT_EQ(floating, 0xFFu);
     EXPECT_EQ(bench.readBack(Register::Red), 12);
 }

@@ -33,7 +33,7 @@ bool exists(const QString& path) {
 // Writes register 19 over the socket port protocol and reads it back, as SPI --port-io=unix does.
 std::optional<std::uint8_t> roundTripOverSocket(const QString& socket, std::uint8_t value) {
     lpt::SocketPort port(socket.toStdString());
-    if (!port.InitializeWinIo()) {
+    if (!port.start()) {
         ADD_FAILURE() << port.failureReason();
         return std::nullopt;
     }
@@ -44,7 +44,7 @@ std::optional<std::uint8_t> roundTripOverSocket(const QString& socket, std::uint
     const std::uint8_t request = 3;
     spi.send(std::span(&request, 1));
     const std::optional<std::uint8_t> answer = spi.readOne();
-    port.ShutdownWinIo();
+    port.stop();
     return answer;
 }
 

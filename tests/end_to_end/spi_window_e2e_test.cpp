@@ -14,8 +14,8 @@
 #include <iterator>
 
 #include "emulator/in_process_module.h"
-#include "lpt/recording_port.h"
 #include "support/fakes.h"
+#include "support/recording_port.h"
 #include "ui/spi_form.h"
 
 namespace {
@@ -141,7 +141,7 @@ TEST(SpiCycleWithoutModule, KeepsCyclingWhenNothingAnswers) {
         }
         std::vector<std::uint8_t> sent;
     } commands;
-    lpt::RecordingPort port;
+    testing_support::RecordingPort port;
     port.setStatusFallback(0xFF);
     lpt::SpiLink link(port, &commands);
     frames::FrameStore frames;

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "lpt/frame_download.h"
-#include "lpt/recording_port.h"
+#include "support/recording_port.h"
 
-using lpt::RecordingPort;
+using testing_support::RecordingPort;
 
 namespace {
 

@@ -19,8 +19,8 @@
 #include "lpt/direct_port.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/ppdev_port.h"
-#include "lpt/recording_port.h"
 #include "lpt/socket_port.h"
+#include "support/recording_port.h"
 
 namespace lpt {
 namespace {
@@ -30,6 +30,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
+using testing_support::RecordingPort;
 
 std::string hexText(unsigned address) {
     char text[8];
@@ -105,10 +106,10 @@ TEST(PpdevPortStart, MissingDeviceIsAFailedStartNamingIt) {
     tree.listPort("parport3", "888\n");
     PpdevPort port(tree.paths());
 
-    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_FALSE(port.start());
     EXPECT_THAT(port.failureReason(), HasSubstr(tree.device("parport3").string()));
     EXPECT_THAT(port.failureReason(), HasSubstr("no such parallel port"));
-    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_FALSE(port.writeByte(0x378, 0xFA));
     EXPECT_THAT(port.accessFault(), HasSubstr(port.failureReason()));  // never claimed
 }
 
@@ -117,12 +118,12 @@ TEST(PpdevPortStart, DeviceThatCannotBeClaimedIsAFailedStart) {
     tree.addDeviceFile("parport0");
     PpdevPort port(tree.paths());
 
-    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_FALSE(port.start());
     EXPECT_THAT(port.failureReason(),
                 HasSubstr("cannot claim " + tree.device("parport0").string()));
     EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(ENOTTY)));
-    std::uint32_t status = 7;
-    EXPECT_FALSE(port.GetPortVal(0x379, status, 1));
+    std::uint8_t status = 7;
+    EXPECT_FALSE(port.readByte(0x379, status));
     EXPECT_EQ(status, 0u);
 }
 
@@ -203,15 +204,15 @@ class PpdevPortAccess : public ::testing::Test {
 
 TEST_F(PpdevPortAccess, DataWritesAndStatusReadsGoToTheMappedDevice) {
     system_.status = 0xA0;
-    ASSERT_TRUE(port_.InitializeWinIo()) << port_.failureReason();
+    ASSERT_TRUE(port_.start()) << port_.failureReason();
     EXPECT_THAT(system_.opened, ElementsAre("parport0"));  // LPT2 waits for its first use
 
-    std::uint32_t status = 0;
-    EXPECT_TRUE(port_.SetPortVal(0x378, 0xF8, 1));
-    EXPECT_TRUE(port_.GetPortVal(0x379, status, 1));
+    std::uint8_t status = 0;
+    EXPECT_TRUE(port_.writeByte(0x378, 0xF8));
+    EXPECT_TRUE(port_.readByte(0x379, status));
     EXPECT_EQ(status, 0xA0u);
-    EXPECT_TRUE(port_.SetPortVal(0x278, 0xFB, 1));
-    port_.ShutdownWinIo();
+    EXPECT_TRUE(port_.writeByte(0x278, 0xFB));
+    port_.stop();
 
     EXPECT_THAT(system_.ioctls,
                 ElementsAre(Ioctl{"parport0", PPCLAIM, -1}, Ioctl{"parport0", PPWDATA, 0xF8},
@@ -222,28 +223,28 @@ TEST_F(PpdevPortAccess, DataWritesAndStatusReadsGoToTheMappedDevice) {
 }
 
 TEST_F(PpdevPortAccess, OnlyDataWritesAndStatusReadsOfAKnownPortAreServed) {
-    ASSERT_TRUE(port_.InitializeWinIo());
+    ASSERT_TRUE(port_.start());
     const std::size_t afterStart = system_.ioctls.size();
 
-    std::uint32_t value = 0;
-    EXPECT_FALSE(port_.SetPortVal(0x379, 0xF8, 1));  // the status register is read-only
-    EXPECT_FALSE(port_.SetPortVal(0x37A, 0xF8, 1));  // the control register stays alone
-    EXPECT_FALSE(port_.GetPortVal(0x378, value, 1));
-    EXPECT_FALSE(port_.SetPortVal(0x3BC, 0xF8, 1));
-    EXPECT_FALSE(port_.GetPortVal(0x0000, value, 1));
+    std::uint8_t value = 0;
+    EXPECT_FALSE(port_.writeByte(0x379, 0xF8));  // the status register is read-only
+    EXPECT_FALSE(port_.writeByte(0x37A, 0xF8));  // the control register stays alone
+    EXPECT_FALSE(port_.readByte(0x378, value));
+    EXPECT_FALSE(port_.writeByte(0x3BC, 0xF8));
+    EXPECT_FALSE(port_.readByte(0x0000, value));
 
     EXPECT_EQ(system_.ioctls.size(), afterStart);
     EXPECT_THAT(system_.opened, ElementsAre("parport0"));
 }
 
 TEST_F(PpdevPortAccess, NothingIsTouchedBeforeStartOrAfterStop) {
-    std::uint32_t value = 0;
-    EXPECT_FALSE(port_.SetPortVal(0x378, 0xFA, 1));
-    EXPECT_FALSE(port_.GetPortVal(0x279, value, 1));
+    std::uint8_t value = 0;
+    EXPECT_FALSE(port_.writeByte(0x378, 0xFA));
+    EXPECT_FALSE(port_.readByte(0x279, value));
     EXPECT_THAT(port_.accessFault(), HasSubstr("not started"));
-    ASSERT_TRUE(port_.InitializeWinIo());
-    port_.ShutdownWinIo();
-    EXPECT_FALSE(port_.SetPortVal(0x378, 0xFA, 1));
+    ASSERT_TRUE(port_.start());
+    port_.stop();
+    EXPECT_FALSE(port_.writeByte(0x378, 0xFA));
 
     EXPECT_THAT(system_.opened, ElementsAre("parport0"));
     EXPECT_THAT(system_.ioctls,
@@ -252,13 +253,13 @@ TEST_F(PpdevPortAccess, NothingIsTouchedBeforeStartOrAfterStop) {
 
 TEST_F(PpdevPortAccess, MissingSecondPortIsReportedOnceAndSkippedAfterwards) {
     system_.openErrors["parport1"] = ENOENT;
-    ASSERT_TRUE(port_.InitializeWinIo());
+    ASSERT_TRUE(port_.start());
 
     ::testing::internal::CaptureStderr();
-    std::uint32_t value = 0;
+    std::uint8_t value = 0;
     for (int i = 0; i < 25; ++i) {
-        EXPECT_FALSE(port_.SetPortVal(0x278, 0xFA, 1));
-        EXPECT_FALSE(port_.GetPortVal(0x279, value, 1));
+        EXPECT_FALSE(port_.writeByte(0x278, 0xFA));
+        EXPECT_FALSE(port_.readByte(0x279, value));
     }
     const std::string errors = ::testing::internal::GetCapturedStderr();
 
@@ -267,20 +268,20 @@ TEST_F(PpdevPortAccess, MissingSecondPortIsReportedOnceAndSkippedAfterwards) {
     EXPECT_THAT(port_.accessFault(), HasSubstr("cannot open " + tree_.device("parport1").string() +
                                                ": " + std::strerror(ENOENT)));
     EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport1"));  // no retry per access
-    EXPECT_TRUE(port_.SetPortVal(0x378, 0xFA, 1));                     // LPT1 is unaffected
+    EXPECT_TRUE(port_.writeByte(0x378, 0xFA));                         // LPT1 is unaffected
 }
 
 TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
-    ASSERT_TRUE(port_.InitializeWinIo());
-    ASSERT_TRUE(port_.SetPortVal(0x378, 0xF8, 1));
+    ASSERT_TRUE(port_.start());
+    ASSERT_TRUE(port_.writeByte(0x378, 0xF8));
     system_.ioctlErrors["parport0"] = ENODEV;
 
     ::testing::internal::CaptureStderr();
-    std::uint32_t value = 0;
-    EXPECT_FALSE(port_.SetPortVal(0x378, 0xF9, 1));
+    std::uint8_t value = 0;
+    EXPECT_FALSE(port_.writeByte(0x378, 0xF9));
     for (int i = 0; i < 25; ++i) {
-        EXPECT_FALSE(port_.SetPortVal(0x378, 0xF9, 1));
-        EXPECT_FALSE(port_.GetPortVal(0x379, value, 1));
+        EXPECT_FALSE(port_.writeByte(0x378, 0xF9));
+        EXPECT_FALSE(port_.readByte(0x379, value));
     }
     const std::string errors = ::testing::internal::GetCapturedStderr();
 
@@ -301,10 +302,10 @@ TEST_F(PpdevPortAccess, AddressesThatNameOneDeviceShareOneClaim) {
     FakeParportTree onePort;
     onePort.listPort("parport0", "632\n");
     PpdevPort port(onePort.paths(), system_.calls());
-    ASSERT_TRUE(port.InitializeWinIo());
-    EXPECT_TRUE(port.SetPortVal(0x278, 0xFA, 1));
-    EXPECT_TRUE(port.SetPortVal(0x378, 0xFB, 1));
-    port.ShutdownWinIo();
+    ASSERT_TRUE(port.start());
+    EXPECT_TRUE(port.writeByte(0x278, 0xFA));
+    EXPECT_TRUE(port.writeByte(0x378, 0xFB));
+    port.stop();
 
     EXPECT_THAT(system_.opened, ElementsAre("parport0"));
     EXPECT_THAT(system_.ioctls,
@@ -356,15 +357,15 @@ TEST_F(DirectPortTest, RefusedPermissionFailsTheStartAndNoInstructionRuns) {
     FakeDirectIo::permitResult[0x278] = EPERM;
     DirectPort port(FakeDirectIo::calls());
 
-    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_FALSE(port.start());
     EXPECT_THAT(port.failureReason(), HasSubstr("0x378"));
     EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(EPERM)));
     EXPECT_THAT(port.failureReason(), HasSubstr("CAP_SYS_RAWIO"));
 
-    std::uint32_t value = 0;
+    std::uint8_t value = 0;
     for (std::uint16_t address : {0x378, 0x379, 0x278, 0x279}) {
-        EXPECT_FALSE(port.SetPortVal(address, 0xFA, 1));
-        EXPECT_FALSE(port.GetPortVal(address, value, 1));
+        EXPECT_FALSE(port.writeByte(address, 0xFA));
+        EXPECT_FALSE(port.readByte(address, value));
         EXPECT_THAT(port.accessFault(), HasSubstr(hexText(address & ~1)));  // the port refused
     }
     EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
@@ -387,7 +388,7 @@ TEST_F(DirectPortTest, RefusalSaysWhatTheUserCanDo) {
         FakeDirectIo::permitResult[0x378] = refusal.error;
         DirectPort port(FakeDirectIo::calls());
 
-        EXPECT_FALSE(port.InitializeWinIo());
+        EXPECT_FALSE(port.start());
         EXPECT_THAT(port.failureReason(), HasSubstr(refusal.says)) << refusal.euid;
         EXPECT_THAT(port.failureReason(), Not(HasSubstr(refusal.doesNotSay))) << refusal.euid;
     }
@@ -396,16 +397,16 @@ TEST_F(DirectPortTest, RefusalSaysWhatTheUserCanDo) {
 TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
     FakeDirectIo::permitResult[0x278] = EPERM;
     DirectPort port(FakeDirectIo::calls());
-    ASSERT_TRUE(port.InitializeWinIo());
+    ASSERT_TRUE(port.start());
     EXPECT_THAT(port.failureReason(), IsEmpty());
 
-    std::uint32_t status = 0;
-    EXPECT_TRUE(port.SetPortVal(0x378, 0xF9, 1));
-    EXPECT_TRUE(port.GetPortVal(0x379, status, 1));
+    std::uint8_t status = 0;
+    EXPECT_TRUE(port.writeByte(0x378, 0xF9));
+    EXPECT_TRUE(port.readByte(0x379, status));
     EXPECT_EQ(status, 0x5Au);
-    EXPECT_FALSE(port.SetPortVal(0x278, 0xFA, 1));  // LPT2 refused
-    EXPECT_FALSE(port.SetPortVal(0x37B, 0xFA, 1));  // past the three registers asked for
-    EXPECT_FALSE(port.GetPortVal(0x377, status, 1));
+    EXPECT_FALSE(port.writeByte(0x278, 0xFA));  // LPT2 refused
+    EXPECT_FALSE(port.writeByte(0x37B, 0xFA));  // past the three registers asked for
+    EXPECT_FALSE(port.readByte(0x377, status));
     EXPECT_THAT(port.accessFault(), HasSubstr("0x377 is no register"));
 
     EXPECT_THAT(FakeDirectIo::outs,
@@ -415,10 +416,10 @@ TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
 
 TEST_F(DirectPortTest, StopDropsThePermissionsAndLaterAccessesAreRefused) {
     DirectPort port(FakeDirectIo::calls());
-    ASSERT_TRUE(port.InitializeWinIo());
-    port.ShutdownWinIo();
+    ASSERT_TRUE(port.start());
+    port.stop();
 
-    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_FALSE(port.writeByte(0x378, 0xFA));
     EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
     using Permit = std::tuple<unsigned long, unsigned long, int>;
     EXPECT_THAT(FakeDirectIo::permits, ElementsAre(Permit{0x378, 3, 1}, Permit{0x278, 3, 1},
@@ -430,13 +431,13 @@ TEST(PortIoChoice, AutoWithoutAParportDeviceFailsToStartWithThatReason) {
     PortIoChoice choice = makePortIo("auto", tree.paths());
 
     ASSERT_NE(choice.port, nullptr);
-    EXPECT_FALSE(choice.port->InitializeWinIo());
+    EXPECT_FALSE(choice.port->start());
     EXPECT_EQ(choice.port->failureReason(), "no parallel port device (" +
                                                 (tree.paths().devDir / "parport*").string() +
                                                 ") found: " + std::string(kNoParportAdvice));
-    std::uint32_t value = 7;
-    EXPECT_FALSE(choice.port->SetPortVal(0x378, 0xFA, 1));
-    EXPECT_FALSE(choice.port->GetPortVal(0x379, value, 1));
+    std::uint8_t value = 7;
+    EXPECT_FALSE(choice.port->writeByte(0x378, 0xFA));
+    EXPECT_FALSE(choice.port->readByte(0x379, value));
     EXPECT_EQ(value, 0u);
     EXPECT_EQ(choice.port->accessFault(), choice.port->failureReason());
 }
@@ -451,7 +452,7 @@ TEST(PortIoChoice, EachKnownValueGivesItsBackEnd) {
 
     PortIoChoice socket = makePortIo("unix:/nonexistent/port.sock");
     ASSERT_NE(dynamic_cast<SocketPort*>(socket.port.get()), nullptr);
-    EXPECT_FALSE(socket.port->InitializeWinIo());
+    EXPECT_FALSE(socket.port->start());
     EXPECT_THAT(socket.port->failureReason(), HasSubstr("/nonexistent/port.sock"));
 }
 
@@ -469,20 +470,20 @@ TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRecover) {
     RecordingPort port;
     port.failFrom(2, "port gone");
     port.setRecoverResult(false, "still gone");
-    std::uint32_t value = 9;
+    std::uint8_t value = 9;
 
-    EXPECT_TRUE(port.SetPortVal(0x378, 0xF8, 1));
-    EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
-    EXPECT_FALSE(port.SetPortVal(0x378, 0xF9, 1));
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_TRUE(port.writeByte(0x378, 0xF8));
+    EXPECT_TRUE(port.readByte(0x379, value));
+    EXPECT_FALSE(port.writeByte(0x378, 0xF9));
+    EXPECT_FALSE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0u);
     EXPECT_EQ(port.accessFault(), "port gone");
     EXPECT_FALSE(port.recover());
     EXPECT_EQ(port.failureReason(), "still gone");
-    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_FALSE(port.writeByte(0x378, 0xFA));
     port.setRecoverResult(true);
     EXPECT_TRUE(port.recover());
-    EXPECT_TRUE(port.SetPortVal(0x378, 0xFB, 1));
+    EXPECT_TRUE(port.writeByte(0x378, 0xFB));
 
     EXPECT_EQ(port.failedAccesses(), 3u);
     EXPECT_EQ(port.recoverCalls(), 2);

@@ -37,14 +37,14 @@ class SocketPortTest : public ::testing::Test {
 TEST_F(SocketPortTest, WritesAndReadsGoOutInTheWireFormatAndUseTheAnswer) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0xA7}));
     SocketPort port(socketPath());
-    ASSERT_TRUE(port.InitializeWinIo()) << port.failureReason();
+    ASSERT_TRUE(port.start()) << port.failureReason();
 
-    EXPECT_TRUE(port.SetPortVal(0x378, 0xFA, 1));
-    std::uint32_t status = 0;
-    EXPECT_TRUE(port.GetPortVal(0x279, status, 1));
+    EXPECT_TRUE(port.writeByte(0x378, 0xFA));
+    std::uint8_t status = 0;
+    EXPECT_TRUE(port.readByte(0x279, status));
     EXPECT_EQ(status, 0xA7u);
-    EXPECT_TRUE(port.SetPortVal(0x1234, 0x00, 1));
-    port.ShutdownWinIo();
+    EXPECT_TRUE(port.writeByte(0x1234, 0x00));
+    port.stop();
     ASSERT_TRUE(server.waitForHangUp());
 
     EXPECT_THAT(server.rawBytes(), ElementsAre('w', 0x78, 0x03, 0xFA,  //
@@ -55,11 +55,11 @@ TEST_F(SocketPortTest, WritesAndReadsGoOutInTheWireFormatAndUseTheAnswer) {
 TEST_F(SocketPortTest, SpiLinkByteWriteInModeZeroReachesTheServerInOrder) {
     FaultPortServer server(socketPath());
     SocketPort port(socketPath());
-    ASSERT_TRUE(port.InitializeWinIo());
+    ASSERT_TRUE(port.start());
     SpiLink link(port);
 
     link.wrtLPTport(0xA5);
-    port.ShutdownWinIo();
+    port.stop();
     ASSERT_TRUE(server.waitForHangUp());
 
     const std::vector<std::uint8_t> expected = {252, 253, 248, 249, 252, 253, 248, 249, 248,
@@ -76,11 +76,11 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
     FaultPortServer server(
         socketPath(), FaultPortServer::answers({0x20, 0xDF, 0xFF, 0x00, 0x80, 0x20, 0x1F, 0xA0}));
     SocketPort port(socketPath());
-    ASSERT_TRUE(port.InitializeWinIo());
+    ASSERT_TRUE(port.start());
     SpiLink link(port);
 
     EXPECT_EQ(link.read1byteLPTport(), 0xA5);
-    port.ShutdownWinIo();
+    port.stop();
     ASSERT_TRUE(server.waitForHangUp());
 
     const auto accesses = server.accesses();
@@ -97,7 +97,7 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
 TEST_F(SocketPortTest, AFrameFromTheServerComesInMsbFirstWithReadyOnItsLastBit) {
     FaultPortServer server(socketPath(), FaultPortServer::frame({0xA5, 0x3C}));
     SocketPort port(socketPath());
-    ASSERT_TRUE(port.InitializeWinIo());
+    ASSERT_TRUE(port.start());
     SpiLink link(port);
 
     EXPECT_EQ(link.read1byteLPTport(), 0xA5);
@@ -109,21 +109,21 @@ TEST_F(SocketPortTest, AFrameFromTheServerComesInMsbFirstWithReadyOnItsLastBit) 
 TEST_F(SocketPortTest, NoServerIsAFailedStartNamingThePathAndTheReason) {
     SocketPort port(socketPath());
 
-    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_FALSE(port.start());
     EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
     EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(ENOENT)));
     EXPECT_EQ(port.accessFault(), port.failureReason());
-    std::uint32_t value = 99;
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    std::uint8_t value = 99;
+    EXPECT_FALSE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0u);
-    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_FALSE(port.writeByte(0x378, 0xFA));
 }
 
 TEST_F(SocketPortTest, AServerThatDoesNotAcceptIsAFailedStartWithinTheLimit) {
     FaultPortServer server(socketPath(), {}, {.fault = PortFault::NeverAccept});
     SocketPort port(socketPath(), kShortReplyLimit);
 
-    EXPECT_FALSE(port.InitializeWinIo());
+    EXPECT_FALSE(port.start());
     EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
     EXPECT_THAT(port.failureReason(), HasSubstr("accepted no connection within 100 ms"));
 }
@@ -149,21 +149,21 @@ TEST_P(SocketPortLostServerTest, FailsTheAccessThatMeetsItAndEveryOneAfter) {
     const LostServerCase& lost = GetParam();
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x80, 0x80, 0x80}), lost.fault);
     SocketPort port(socketPath(), kShortReplyLimit);
-    ASSERT_TRUE(port.InitializeWinIo());
+    ASSERT_TRUE(port.start());
 
-    std::uint32_t value = 0;
+    std::uint8_t value = 0;
     for (int i = 0; i < lost.readsThatSucceed; ++i) {
-        ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+        ASSERT_TRUE(port.readByte(0x379, value));
         EXPECT_EQ(value, 0x80u);
     }
     ::testing::internal::CaptureStderr();
     value = 0xFF;
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_FALSE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0u);
     for (int i = 0; i < 50; ++i) {
         value = 0xFF;
-        EXPECT_FALSE(port.SetPortVal(0x378, 0xF8, 1));
-        EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+        EXPECT_FALSE(port.writeByte(0x378, 0xF8));
+        EXPECT_FALSE(port.readByte(0x379, value));
         EXPECT_EQ(value, 0u);
     }
     const std::string errors = ::testing::internal::GetCapturedStderr();
@@ -198,13 +198,13 @@ TEST_F(SocketPortTest, AStrayByteWaitingBeforeAReadFailsItAndIsNoAnswer) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x11}),
                            {.fault = PortFault::ExtraByte, .after = 1});
     SocketPort port(socketPath(), kShortReplyLimit);
-    ASSERT_TRUE(port.InitializeWinIo());
-    ASSERT_TRUE(port.SetPortVal(0x378, 0xF8, 1));
+    ASSERT_TRUE(port.start());
+    ASSERT_TRUE(port.writeByte(0x378, 0xF8));
     ASSERT_TRUE(server.waitForAccesses(1));  // the stray byte follows the write
 
     ::testing::internal::CaptureStderr();
-    std::uint32_t value = 0xFF;
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    std::uint8_t value = 0xFF;
+    EXPECT_FALSE(port.readByte(0x379, value));
     ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(value, 0u);
@@ -222,11 +222,11 @@ TEST_F(SocketPortTest, AStrayByteRacingTheAnswerIsNeverConfirmedAsOne) {
         FaultPortServer server(socketPath(), FaultPortServer::answers({0x11}),
                                {.fault = PortFault::ExtraByte, .after = 1});
         SocketPort port(socketPath(), kShortReplyLimit);
-        ASSERT_TRUE(port.InitializeWinIo());
+        ASSERT_TRUE(port.start());
         ::testing::internal::CaptureStderr();
-        std::uint32_t value = 0;
-        const bool written = port.SetPortVal(0x378, 0xF8, 1);
-        const bool read = port.GetPortVal(0x379, value, 1);
+        std::uint8_t value = 0;
+        const bool written = port.writeByte(0x378, 0xF8);
+        const bool read = port.readByte(0x379, value);
         const bool confirmed = port.confirmAnswers();
         ::testing::internal::GetCapturedStderr();
         EXPECT_TRUE(written);
@@ -240,11 +240,11 @@ TEST_F(SocketPortTest, AStrayByteRacingTheAnswerIsNeverConfirmedAsOne) {
 TEST_F(SocketPortTest, ConfirmingAnswersThatCameInTurnChangesNothing) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x11, 0x22}));
     SocketPort port(socketPath(), kShortReplyLimit);
-    ASSERT_TRUE(port.InitializeWinIo());
-    std::uint32_t value = 0;
-    ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+    ASSERT_TRUE(port.start());
+    std::uint8_t value = 0;
+    ASSERT_TRUE(port.readByte(0x379, value));
     EXPECT_TRUE(port.confirmAnswers());
-    ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+    ASSERT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x22u);
     EXPECT_FALSE(port.answersInDoubt());
 }
@@ -252,13 +252,13 @@ TEST_F(SocketPortTest, ConfirmingAnswersThatCameInTurnChangesNothing) {
 TEST_F(SocketPortTest, RecoverOnAHealthyLinkKeepsTheConnection) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}));
     SocketPort port(socketPath(), kShortReplyLimit);
-    ASSERT_TRUE(port.InitializeWinIo());
+    ASSERT_TRUE(port.start());
 
     EXPECT_TRUE(port.recover());
-    std::uint32_t value = 0;
-    EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
+    std::uint8_t value = 0;
+    EXPECT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x42u);
-    port.ShutdownWinIo();
+    port.stop();
     EXPECT_TRUE(server.waitForHangUp(1));
     EXPECT_FALSE(server.waitForHangUp(2, std::chrono::milliseconds{50}));
 }
@@ -267,18 +267,18 @@ TEST_F(SocketPortTest, RecoverAfterTheServerRestartsConnectsAgainAndRearmsTheNot
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}),
                            {.fault = PortFault::Close, .after = 1});
     SocketPort port(socketPath(), kShortReplyLimit);
-    ASSERT_TRUE(port.InitializeWinIo());
-    std::uint32_t value = 0;
-    ASSERT_TRUE(port.GetPortVal(0x379, value, 1));
+    ASSERT_TRUE(port.start());
+    std::uint8_t value = 0;
+    ASSERT_TRUE(port.readByte(0x379, value));
 
     ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_FALSE(port.readByte(0x379, value));
     server.restart();
     ASSERT_TRUE(port.recover()) << port.failureReason();
-    EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
+    EXPECT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x42u);
     server.stop();
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_FALSE(port.readByte(0x379, value));
     const std::string errors = ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;  // one per break
@@ -287,10 +287,10 @@ TEST_F(SocketPortTest, RecoverAfterTheServerRestartsConnectsAgainAndRearmsTheNot
 TEST_F(SocketPortTest, RecoverWithoutAServerFailsWithTheReason) {
     FaultPortServer server(socketPath(), {}, {.fault = PortFault::Close, .after = 0});
     SocketPort port(socketPath(), kShortReplyLimit);
-    ASSERT_TRUE(port.InitializeWinIo());
-    std::uint32_t value = 0;
+    ASSERT_TRUE(port.start());
+    std::uint8_t value = 0;
     ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_FALSE(port.readByte(0x379, value));
     ::testing::internal::GetCapturedStderr();
     server.stop();
 
@@ -298,22 +298,22 @@ TEST_F(SocketPortTest, RecoverWithoutAServerFailsWithTheReason) {
     EXPECT_THAT(port.failureReason(), HasSubstr("cannot reconnect to port socket " + socketPath() +
                                                 ": " + std::strerror(ENOENT)));
     EXPECT_EQ(port.accessFault(), port.failureReason());
-    EXPECT_FALSE(port.SetPortVal(0x378, 0xFA, 1));
+    EXPECT_FALSE(port.writeByte(0x378, 0xFA));
 }
 
 TEST_F(SocketPortTest, ANewStartAfterABrokenLinkConnectsAgain) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}),
                            {.fault = PortFault::Close, .after = 0});
     SocketPort port(socketPath(), kShortReplyLimit);
-    std::uint32_t value = 0;
-    ASSERT_TRUE(port.InitializeWinIo());
+    std::uint8_t value = 0;
+    ASSERT_TRUE(port.start());
     ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(port.GetPortVal(0x379, value, 1));
+    EXPECT_FALSE(port.readByte(0x379, value));
     ::testing::internal::GetCapturedStderr();
     server.restart();
 
-    ASSERT_TRUE(port.InitializeWinIo());
-    EXPECT_TRUE(port.GetPortVal(0x379, value, 1));
+    ASSERT_TRUE(port.start());
+    EXPECT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x42u);
     EXPECT_THAT(port.accessFault(), IsEmpty());
 }

@@ -1,14 +1,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "lpt/recording_port.h"
 #include "lpt/spi_link.h"
+#include "support/recording_port.h"
 
-using lpt::PortAccess;
-using lpt::RecordingPort;
 using lpt::SpiLink;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing_support::PortAccess;
+using testing_support::RecordingPort;
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "ui/spi_window.h"
 #include "ui/status_indicator.h"
 
-using lpt::PortAccess;
 using spi_window::SpiWindow;
 using ::testing::ElementsAreArray;
+using testing_support::PortAccess;
 
 namespace {
 

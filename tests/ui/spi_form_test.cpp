@@ -17,16 +17,16 @@
 #include <fstream>
 #include <iterator>
 
-#include "lpt/recording_port.h"
 #include "support/fakes.h"
+#include "support/recording_port.h"
 #include "ui/spi_form.h"
 #include "ui/spi_window.h"
 
-using lpt::PortAccess;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing_support::FakeClock;
 using testing_support::FakeDialogs;
+using testing_support::PortAccess;
 
 using spi_window::jpegBytes;
 using spi_window::readFile;

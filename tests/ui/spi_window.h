@@ -11,8 +11,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "lpt/recording_port.h"
 #include "support/fakes.h"
+#include "support/recording_port.h"
 #include "ui/spi_form.h"
 
 namespace spi_window {
@@ -62,7 +62,7 @@ class SpiWindow : public ::testing::Test {
     }
 
     QTemporaryDir tempBase;
-    lpt::RecordingPort port;
+    testing_support::RecordingPort port;
     lpt::SpiLink link{port};
     frames::FrameStore frames;
     testing_support::FakeClock clock;

@@ -3,16 +3,16 @@
 
 #include <stdexcept>
 
-#include "frames/capture_cycle.h"
 #include "support/fakes.h"
+#include "ui/capture_cycle.h"
 
-using frames::CaptureCycle;
 using ::testing::ElementsAre;
+using ui::CaptureCycle;
 
 namespace {
 
 // The window's buttons as a log of what the cycle pressed; each can be given something to do.
-class FakeWindow final : public frames::CycleWindow {
+class FakeWindow final : public ui::CycleWindow {
   public:
     explicit FakeWindow(frames::FrameStore& store) : store_(store) {}
     bool cycleTicked() const override { return ticked; }

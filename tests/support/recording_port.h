@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "lpt/port_io.h"
+#include "protocol/port_io.h"
 
-namespace lpt {
+namespace testing_support {
 
 struct PortAccess {
     enum class Kind { Write, Read };
@@ -21,7 +21,7 @@ struct PortAccess {
     friend bool operator==(const PortAccess&, const PortAccess&) = default;
 };
 
-class RecordingPort final : public PortIo {
+class RecordingPort final : public protocol::PortIo {
   public:
     // Start/stop bookkeeping.
     void setInitializeResult(bool ok, std::string reason = {});
@@ -55,10 +55,10 @@ class RecordingPort final : public PortIo {
     void doubtAtConfirm(int confirmNumber, std::string reason);
     int confirmCalls() const { return confirmCalls_; }
 
-    bool InitializeWinIo() override;
-    void ShutdownWinIo() override;
-    bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) override;
-    bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) override;
+    bool start() override;
+    void stop() override;
+    bool writeByte(std::uint16_t address, std::uint8_t value) override;
+    bool readByte(std::uint16_t address, std::uint8_t& value) override;
     std::string failureReason() const override { return reason_; }
     std::string accessFault() const override { return fault_; }
     bool recover() override;
@@ -90,4 +90,4 @@ class RecordingPort final : public PortIo {
     bool answersInDoubt_ = false;
 };
 
-}  // namespace lpt
+}  // namespace testing_support

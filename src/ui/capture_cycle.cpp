@@ -1,6 +1,6 @@
-#include "frames/capture_cycle.h"
+#include "ui/capture_cycle.h"
 
-namespace frames {
+namespace ui {
 
 namespace {
 
@@ -26,7 +26,8 @@ class StepGuard {
 
 }  // namespace
 
-CaptureCycle::CaptureCycle(CycleWindow& window, const FrameStore& store, protocol::Clock& clock)
+CaptureCycle::CaptureCycle(CycleWindow& window, const frames::FrameStore& store,
+                           protocol::Clock& clock)
     : window_(window), store_(store), clock_(clock) {}
 
 bool CaptureCycle::wantsStep() const {
@@ -51,4 +52,4 @@ void CaptureCycle::step() {
     window_.readFrame();
 }
 
-}  // namespace frames
+}  // namespace ui

@@ -8,7 +8,7 @@
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
 
-namespace frames {
+namespace ui {
 
 // The window's side of the cycle: its four buttons, its timer and its "Цикл" box.
 class CycleWindow {
@@ -28,7 +28,7 @@ class CycleWindow {
 
 class CaptureCycle {
   public:
-    CaptureCycle(CycleWindow& window, const FrameStore& store, protocol::Clock& clock);
+    CaptureCycle(CycleWindow& window, const frames::FrameStore& store, protocol::Clock& clock);
 
     // The test at the end of a timer tick: "Цикл" ticked, the buffer not empty, no exchange with
     // the module under way, and no step already running (an operator action during a step's waits
@@ -48,9 +48,9 @@ class CaptureCycle {
     void step();
 
     CycleWindow& window_;
-    const FrameStore& store_;
+    const frames::FrameStore& store_;
     protocol::Clock& clock_;
     bool stepRunning_ = false;
 };
 
-}  // namespace frames
+}  // namespace ui

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace lpt {
+namespace protocol {
 
 class PortIo {
   public:
@@ -15,20 +15,20 @@ class PortIo {
 
     // Starts port access. False when it cannot be had; failureReason() then says why
     // (device, system error, what the user can do about it).
-    virtual bool InitializeWinIo() = 0;
+    virtual bool start() = 0;
 
     // Stops port access.
-    virtual void ShutdownWinIo() = 0;
+    virtual void stop() = 0;
 
-    // Writes `value` (0..255 here) to I/O address `address`; size is always 1. False when the
-    // access failed (no port, a broken connection): accessFault() then says why.
-    virtual bool SetPortVal(std::uint16_t address, std::uint32_t value, int size) = 0;
+    // Writes `value` to I/O address `address`. False when the access failed (no port, a broken
+    // connection): accessFault() then says why.
+    virtual bool writeByte(std::uint16_t address, std::uint8_t value) = 0;
 
-    // Reads the byte at `address` into `value`; size is always 1. False when the access failed:
-    // `value` is then no byte of the port's and must not be used.
-    virtual bool GetPortVal(std::uint16_t address, std::uint32_t& value, int size) = 0;
+    // Reads the byte at `address` into `value`. False when the access failed: `value` is then no
+    // byte of the port's and must not be used.
+    virtual bool readByte(std::uint16_t address, std::uint8_t& value) = 0;
 
-    // Why the last InitializeWinIo() failed; empty when it did not.
+    // Why the last start() failed; empty when it did not.
     virtual std::string failureReason() const { return {}; }
 
     // Why the last access that returned false failed, naming the device or connection and the
@@ -53,4 +53,4 @@ class PortIo {
     virtual bool confirmAnswers() { return true; }
 };
 
-}  // namespace lpt
+}  // namespace protocol

@@ -1,8 +1,8 @@
-#include "lpt/recording_port.h"
+#include "support/recording_port.h"
 
 #include <algorithm>
 
-namespace lpt {
+namespace testing_support {
 
 void RecordingPort::setInitializeResult(bool ok, std::string reason) {
     initializeResult_ = ok;
@@ -81,16 +81,16 @@ bool RecordingPort::failing() {
     return true;
 }
 
-bool RecordingPort::InitializeWinIo() {
+bool RecordingPort::start() {
     ++initializeCalls_;
     return initializeResult_;
 }
 
-void RecordingPort::ShutdownWinIo() {
+void RecordingPort::stop() {
     ++shutdownCalls_;
 }
 
-bool RecordingPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /*size*/) {
+bool RecordingPort::writeByte(std::uint16_t address, std::uint8_t value) {
     if (failing()) {
         return false;
     }
@@ -98,7 +98,7 @@ bool RecordingPort::SetPortVal(std::uint16_t address, std::uint32_t value, int /
     return true;
 }
 
-bool RecordingPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int /*size*/) {
+bool RecordingPort::readByte(std::uint16_t address, std::uint8_t& value) {
     if (failing()) {
         value = 0;
         return false;
@@ -116,4 +116,4 @@ bool RecordingPort::GetPortVal(std::uint16_t address, std::uint32_t& value, int 
     return true;
 }
 
-}  // namespace lpt
+}  // namespace testing_support

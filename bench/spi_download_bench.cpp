@@ -47,10 +47,6 @@ emulator::InProcessSpiModule makeModule(const std::vector<std::uint8_t>& frame) 
     return emulator::InProcessSpiModule(module, port);
 }
 
-struct NoProgress final : lpt::DownloadProgress {
-    bool byteStored(std::uint32_t) override { return true; }
-};
-
 // The bare loop: the frame-read command and the download, nothing else.
 Seconds bareDownload(const std::vector<std::uint8_t>& frame) {
     auto module = makeModule(frame);
@@ -62,8 +58,7 @@ Seconds bareDownload(const std::vector<std::uint8_t>& frame) {
     const auto start = std::chrono::steady_clock::now();
     const std::uint8_t read = 128;
     link.send(std::span(&read, 1));
-    NoProgress progress;
-    lpt::downloadFrame(link, store, progress);
+    lpt::downloadFrame(link, store);
     const Seconds took = std::chrono::steady_clock::now() - start;
     if (store.count() != kFrameBytes ||
         !std::equal(frame.begin(), frame.end(), store.frame().begin())) {

@@ -1,7 +1,5 @@
 #include "lpt/frame_download.h"
 
-#include <vector>
-
 namespace lpt {
 
 namespace {
@@ -11,25 +9,22 @@ namespace {
 constexpr std::uint32_t kConfirmEvery = 1024;
 }  // namespace
 
-DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store, DownloadProgress& progress) {
+DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store,
+                             const DownloadProgress& progress) {
     DownloadResult result;
-    std::vector<std::uint8_t> received;  // kept for the exchange trace only
-    const bool tracing = link.tracing();
     const std::uint32_t first = store.count();
     std::uint32_t confirmed = first;  // the store holds the module's bytes up to here for sure
-    link.setStatusByte(0);
-    while (store.count() < kDownloadLimit && (link.statusByte() & kReadyBit) == 0) {
-        const std::uint8_t byte = link.read1byteLPTport();
-        if (link.lost()) {
+    bool ready = false;
+    while (store.count() < kDownloadLimit && !ready) {
+        const auto in = link.receiveFrameByte();
+        if (!in) {
             // Not a byte of the module's: the fault (or the closed window) ends the frame here.
             result.cancelled = link.portAccessStopped();
             result.linkFault = !result.cancelled;
             break;
         }
-        store.store(byte);
-        if (tracing) {
-            received.push_back(byte);
-        }
+        store.store(in->value);
+        ready = (in->status & kReadyBit) != 0;
         if ((store.count() - first) % kConfirmEvery == 0) {
             if (!link.confirmReads()) {
                 result.linkFault = true;
@@ -37,7 +32,10 @@ DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store, DownloadP
             }
             confirmed = store.count();
         }
-        if (!progress.byteStored(store.count())) {
+        if (progress.counted) {
+            progress.counted(store.count());
+        }
+        if (progress.cancelled && progress.cancelled()) {
             result.cancelled = true;
             break;
         }
@@ -50,14 +48,10 @@ DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store, DownloadP
     }
     if (result.linkFault && link.readsInDoubt()) {
         store.withdrawTo(confirmed);
-        if (tracing) {
-            received.resize(confirmed - first);
-        }
     }
     result.bytesStored = store.count() - first;
-    result.stoppedByReadyFlag = !result.linkFault && (link.statusByte() & kReadyBit) != 0;
-    link.recordFromModule(received);
-    link.traceFault();
+    result.stoppedByReadyFlag = !result.linkFault && ready;
+    link.endFrame(result.bytesStored);
     return result;
 }
 

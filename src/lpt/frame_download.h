@@ -4,19 +4,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "frames/frame_store.h"
 #include "lpt/spi_link.h"
 
 namespace lpt {
 
-// Told after every stored byte; decides how often the window gets to repaint and process events.
-class DownloadProgress {
-  public:
-    virtual ~DownloadProgress() = default;
-    // `count` is the store's count after the byte. False stops the download (the window is
-    // closing, port access is gone).
-    virtual bool byteStored(std::uint32_t count) = 0;
+// What the download tells and asks after every stored byte: `counted` gets the store's count
+// (the window decides there how often to repaint and process events); `cancelled` true stops the
+// download. Either may be empty.
+struct DownloadProgress {
+    std::function<void(std::uint32_t count)> counted;
+    std::function<bool()> cancelled;
 };
 
 // No byte is read once the store holds this many: a frame never needs more, and every store
@@ -32,7 +32,9 @@ struct DownloadResult {
     bool linkFault = false;
 };
 
-// Runs the loop: status byte to 0 first, so the first byte is read whatever the module shows.
-DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store, DownloadProgress& progress);
+// Runs the loop. The first byte is read whatever the module showed before: only the ready flag
+// read with a byte of this frame ends it.
+DownloadResult downloadFrame(SpiLink& link, frames::FrameStore& store,
+                             const DownloadProgress& progress = {});
 
 }  // namespace lpt

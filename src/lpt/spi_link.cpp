@@ -1,5 +1,7 @@
 #include "lpt/spi_link.h"
 
+#include <algorithm>
+
 #include "protocol/registers.h"
 
 namespace lpt {
@@ -55,34 +57,52 @@ void SpiLink::wrtLPTport(std::uint8_t value) {
     writeData(patterns_.idle);
 }
 
-std::uint8_t SpiLink::read1byteLPTport() {
-    std::uint8_t received = 0;
+std::optional<SpiLink::ByteIn> SpiLink::read1byteLPTport() {
+    ByteIn in;
     for (int i = 0; i < kBitsPerByte; ++i) {
         writeData(patterns_.setup);
         if (const auto status = readStatusRegister()) {
-            statusByte_ = *status;
+            in.status = *status;
         }
         writeData(patterns_.sample);
-        received = static_cast<std::uint8_t>((received << 1) | ((statusByte_ & kMisoBit) ? 1 : 0));
+        in.value = static_cast<std::uint8_t>((in.value << 1) | ((in.status & kMisoBit) ? 1 : 0));
     }
     writeData(patterns_.idle);
-    return received;
+    if (lost()) {
+        return std::nullopt;
+    }
+    return in;
 }
 
-void SpiLink::read2bytesLPTport(std::uint8_t& firstByte, std::uint8_t& secondByte) {
-    firstByte = read1byteLPTport();
-    secondByte = read1byteLPTport();
+std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::read2bytesLPTport() {
+    const auto first = read1byteLPTport();
+    const auto second = read1byteLPTport();
+    if (!first || !second) {
+        return std::nullopt;
+    }
+    return std::pair{first->value, second->value};
 }
 
 std::optional<std::uint8_t> SpiLink::pollStatus() {
     if (needsRecovery_) {
         return std::nullopt;
     }
-    const auto status = readStatusRegister();
-    if (status) {
-        statusByte_ = *status;
+    return readStatusRegister();
+}
+
+std::optional<SpiLink::ByteIn> SpiLink::receiveFrameByte() {
+    const auto in = read1byteLPTport();
+    if (in && trace_ != nullptr) {
+        frameTrace_.push_back(in->value);
     }
-    return status;
+    return in;
+}
+
+void SpiLink::endFrame(std::size_t bytesKept) {
+    frameTrace_.resize(std::min(bytesKept, frameTrace_.size()));
+    recordFromModule(frameTrace_);
+    frameTrace_.clear();
+    traceFault();
 }
 
 void SpiLink::send(std::span<const std::uint8_t> bytes) {
@@ -102,24 +122,24 @@ void SpiLink::send(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<std::uint8_t> SpiLink::readOne() {
-    const std::uint8_t reply = read1byteLPTport();
-    if (!confirmReads()) {
+    const auto reply = read1byteLPTport();
+    if (!reply || !confirmReads()) {
         traceFault();
         return std::nullopt;
     }
-    recordFromModule(std::span(&reply, 1));
-    return reply;
+    recordFromModule(std::span(&reply->value, 1));
+    return reply->value;
 }
 
 std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::readTwo() {
-    std::uint8_t reply[2];
-    read2bytesLPTport(reply[0], reply[1]);
-    if (!confirmReads()) {
+    const auto reply = read2bytesLPTport();
+    if (!reply || !confirmReads()) {
         traceFault();
         return std::nullopt;
     }
-    recordFromModule(reply);
-    return std::pair{reply[0], reply[1]};
+    const std::uint8_t bytes[] = {reply->first, reply->second};
+    recordFromModule(bytes);
+    return reply;
 }
 
 bool SpiLink::confirmReads() {

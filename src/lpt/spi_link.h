@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "lpt/pins.h"
 #include "protocol/exchange_trace.h"
@@ -44,20 +45,30 @@ class SpiLink final : public protocol::ModuleLink {
     // One chip-select frame out: 8 x (setup + bit, sample + bit), most significant bit first,
     // then idle. 17 writes.
     void wrtLPTport(std::uint8_t value);
-    // One chip-select frame in: 8 x (setup, status read, sample), then idle. 17 writes, 8 reads.
-    std::uint8_t read1byteLPTport();
-    // Two frames in, each ending with the idle pattern.
-    void read2bytesLPTport(std::uint8_t& firstByte, std::uint8_t& secondByte);
 
-    // The status poll: one status read, no data-register write; the result is kept as the status
-    // byte. nullopt while the port is lost (no access is made then: the poll does not reconnect,
-    // the operator's next operation does) or when this read fails.
+    // What one chip-select frame in gave: the byte, and the status byte of its last read, whose
+    // ready flag says whether the module has more to send.
+    struct ByteIn {
+        std::uint8_t value = 0;
+        std::uint8_t status = 0;
+    };
+    // One chip-select frame in: 8 x (setup, status read, sample), then idle. 17 writes, 8 reads.
+    // nullopt when an access failed or port access has stopped: what the lines showed then is
+    // none of the module's.
+    std::optional<ByteIn> read1byteLPTport();
+    // Two frames in, each ending with the idle pattern; nullopt as for one.
+    std::optional<std::pair<std::uint8_t, std::uint8_t>> read2bytesLPTport();
+
+    // The status poll: one status read, no data-register write. nullopt while the port is lost
+    // (no access is made then: the poll does not reconnect, the operator's next operation does)
+    // or when this read fails.
     std::optional<std::uint8_t> pollStatus();
-    // One status read for a bench that knows its port works: the status byte after it.
-    std::uint8_t readStatus() {
-        pollStatus();
-        return static_cast<std::uint8_t>(statusByte_);
-    }
+
+    // A frame download: bytes clocked in one after another with no request between them. The
+    // trace gets them as one record when endFrame() says how many of them the store kept (a
+    // fault that puts the last answers in doubt takes some back), then the fault, if any.
+    std::optional<ByteIn> receiveFrameByte();
+    void endFrame(std::size_t bytesKept);
 
     // protocol::ModuleLink: every byte is a frame of its own; a reply is clocked in at once.
     void send(std::span<const std::uint8_t> bytes) override;
@@ -76,24 +87,19 @@ class SpiLink final : public protocol::ModuleLink {
     // when the port finds that answers came out of turn.
     bool confirmReads();
 
-    // Reports bytes that came in outside readOne/readTwo (a frame download) to the trace.
-    void recordFromModule(std::span<const std::uint8_t> bytes);
-    // Puts the fault of the operation in progress into the trace, once, after its real bytes.
-    void traceFault();
-    bool tracing() const { return trace_ != nullptr; }
-
     // The port's name for the operator: "LPT1" or "LPT2".
     std::string portName() const;
 
     std::uint16_t portBase() const { return portBase_; }
     const SpiModePatterns& patterns() const { return patterns_; }
-    std::uint32_t statusByte() const { return statusByte_; }
-    void setStatusByte(std::uint32_t value) { statusByte_ = value; }
     bool portAccessStopped() const { return stopped_; }
     std::string failureReason() const { return port_.failureReason(); }
 
   private:
     void writeData(std::uint8_t value);
+    void recordFromModule(std::span<const std::uint8_t> bytes);
+    // Puts the fault of the operation in progress into the trace, once, after its real bytes.
+    void traceFault();
     std::optional<std::uint8_t> readStatusRegister();
     bool accessAllowed() const { return !stopped_ && !fault_; }
     // An access failed: the operation ends here, and the next one asks the port back first.
@@ -103,7 +109,7 @@ class SpiLink final : public protocol::ModuleLink {
     protocol::ExchangeTrace* trace_;
     std::uint16_t portBase_ = kLpt1Base;
     SpiModePatterns patterns_ = kModePatterns[0];
-    std::uint32_t statusByte_ = 0;
+    std::vector<std::uint8_t> frameTrace_;  // a download's bytes, until endFrame()
     bool stopped_ = false;
     // The fault of the operation in progress, whether the operator and the trace have it yet,
     // and whether the port must be asked back before the next operation.

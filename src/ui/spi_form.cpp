@@ -10,6 +10,8 @@
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 #include "protocol/registers.h"
 
@@ -58,30 +60,36 @@ QLabel* makeIndicatorLabel(QWidget* parent) {
 }
 }  // namespace
 
-class SpiForm::WindowProgress final : public lpt::DownloadProgress {
+namespace {
+// Keeps the window up with a download without slowing it: events every few milliseconds and the
+// count repainted at display rate; the caller shows the exact count when the download ends.
+class DownloadPacing {
   public:
-    explicit WindowProgress(SpiForm& form)
-        : form_(form), nextEvents_(form.clock_.now()), nextRepaint_(nextEvents_) {}
+    DownloadPacing(protocol::Clock& clock, std::function<void(std::uint32_t)> showCount)
+        : clock_(clock),
+          showCount_(std::move(showCount)),
+          nextEvents_(clock.now()),
+          nextRepaint_(nextEvents_) {}
 
-    bool byteStored(std::uint32_t count) override {
-        const auto now = form_.clock_.now();
+    void counted(std::uint32_t count) {
+        const auto now = clock_.now();
         if (now >= nextRepaint_) {
-            form_.Text4->setText(QString::number(count));
+            showCount_(count);
             nextRepaint_ = now + kDownloadCountRepaintInterval;
         }
         if (now >= nextEvents_) {
-            form_.clock_.yieldOnce();
-            nextEvents_ = form_.clock_.now() + kDownloadEventInterval;
+            clock_.yieldOnce();
+            nextEvents_ = clock_.now() + kDownloadEventInterval;
         }
-        // The window closing stops port access; not one more access after that.
-        return !form_.link_.portAccessStopped();
     }
 
   private:
-    SpiForm& form_;
+    protocol::Clock& clock_;
+    std::function<void(std::uint32_t)> showCount_;
     protocol::Clock::TimePoint nextEvents_;
     protocol::Clock::TimePoint nextRepaint_;
 };
+}  // namespace
 
 SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock& clock,
                  OperatorDialogs& dialogs, QWidget* parent)
@@ -166,7 +174,12 @@ void SpiForm::readFrameLPTport() {
     downloading_ = true;
     Timer1->stop();
     indicator_.showBusy();
-    WindowProgress progress(*this);
+    DownloadPacing pacing(clock_,
+                          [this](std::uint32_t count) { Text4->setText(QString::number(count)); });
+    const lpt::DownloadProgress progress{
+        [&pacing](std::uint32_t count) { pacing.counted(count); },
+        // The window closing stops port access; not one more access after that.
+        [this] { return link_.portAccessStopped(); }};
     const lpt::DownloadResult result = lpt::downloadFrame(link_, frames_, progress);
     downloading_ = false;
     if (result.cancelled) {

@@ -64,10 +64,6 @@ class SpiForm final : public Form1 {
     void switchMode(int mode);
     void sendCommand(std::uint8_t command);
 
-    // How the window keeps up with a download without slowing it: events every few
-    // milliseconds, the count repainted at display rate, and exact when the download ends.
-    class WindowProgress;
-
     lpt::SpiLink& link_;
     std::array<QRadioButton*, 4> modeButtons_{};
     QLabel* Label3;

@@ -14,6 +14,7 @@
 #include "emulator/port_socket_server.h"
 #include "emulator_test_support.h"
 #include "lpt/socket_port.h"
+#include "lpt/frame_download.h"
 #include "protocol/registers.h"
 #include "support/recording_port.h"
 
@@ -119,16 +120,13 @@ TEST_F(SocketBench, ThePcSocketBackEndDrivesTheEmulatedModule) {
     const std::uint8_t capture[] = {protocol::command::kCapture};
     link.send(capture);
     // Writes are not answered: the status read is what makes sure the server has run them.
-    EXPECT_EQ(link.readStatus() & 0x80, 0);
+    EXPECT_EQ(link.pollStatus().value() & 0x80, 0);
     clock.advance(testing::kTestCaptureTime);
     const std::uint8_t frameRead[] = {protocol::command::kFrameRead};
     link.send(frameRead);
-    std::vector<std::uint8_t> received;
-    link.setStatusByte(0);
-    while ((link.statusByte() & 0x80) == 0 && received.size() < 65000) {
-        received.push_back(link.read1byteLPTport());
-    }
-    EXPECT_EQ(received, frame);
+    frames::FrameStore received;
+    lpt::downloadFrame(link, received);
+    EXPECT_EQ(std::vector<std::uint8_t>(received.frame().begin(), received.frame().end()), frame);
     link.stopPortAccess();
 }
 

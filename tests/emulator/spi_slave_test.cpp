@@ -6,6 +6,7 @@
 
 #include "emulator_test_support.h"
 #include "protocol/encodings.h"
+#include "lpt/frame_download.h"
 #include "protocol/registers.h"
 
 namespace emulator {
@@ -114,20 +115,17 @@ TEST_P(SpiEveryMode, ReadyFlagRisesExactlyWithTheEighthBitOfTheLastFrameByte) {
 
     const std::uint8_t capture[] = {protocol::command::kCapture};
     bench.link.send(capture);
-    EXPECT_EQ(bench.link.readStatus() & 0x80, 0) << "busy while compressing";
+    EXPECT_EQ(bench.link.pollStatus().value() & 0x80, 0) << "busy while compressing";
     bench.clock.advance(testing::kTestCaptureTime);
-    EXPECT_EQ(bench.link.readStatus() & 0x80, 0x80);
+    EXPECT_EQ(bench.link.pollStatus().value() & 0x80, 0x80);
 
     // The download as the PC runs it: bytes until the flag read with an eighth bit is 1.
     const std::uint8_t frameRead[] = {protocol::command::kFrameRead};
     bench.link.send(frameRead);
     bench.spy.statusReads.clear();
-    std::vector<std::uint8_t> received;
-    bench.link.setStatusByte(0);
-    while ((bench.link.statusByte() & 0x80) == 0 && received.size() < 65000) {
-        received.push_back(bench.link.read1byteLPTport());
-    }
-    EXPECT_EQ(received, frame);
+    frames::FrameStore received;
+    lpt::downloadFrame(bench.link, received);
+    EXPECT_EQ(std::vector<std::uint8_t>(received.frame().begin(), received.frame().end()), frame);
 
     ASSERT_EQ(bench.spy.statusReads.size(), frame.size() * 8);
     for (std::size_t i = 0; i < bench.spy.statusReads.size(); ++i) {
@@ -135,7 +133,7 @@ TEST_P(SpiEveryMode, ReadyFlagRisesExactlyWithTheEighthBitOfTheLastFrameByte) {
         EXPECT_EQ((bench.spy.statusReads[i] & 0x80) != 0, lastRead) << "status read " << i;
     }
     EXPECT_EQ(bench.log.entriesOf(LogKind::FrameSent).size(), 1u);
-    EXPECT_EQ(bench.link.readStatus() & 0x80, 0x80) << "stays ready after the frame";
+    EXPECT_EQ(bench.link.pollStatus().value() & 0x80, 0x80) << "stays ready after the frame";
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, SpiEveryMode, ::testing::Range(0, protocol::kSpiModeCount));

@@ -79,7 +79,7 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
     ASSERT_TRUE(port.start());
     SpiLink link(port);
 
-    EXPECT_EQ(link.read1byteLPTport(), 0xA5);
+    EXPECT_EQ(link.read1byteLPTport()->value, 0xA5);
     port.stop();
     ASSERT_TRUE(server.waitForHangUp());
 
@@ -100,10 +100,13 @@ TEST_F(SocketPortTest, AFrameFromTheServerComesInMsbFirstWithReadyOnItsLastBit) 
     ASSERT_TRUE(port.start());
     SpiLink link(port);
 
-    EXPECT_EQ(link.read1byteLPTport(), 0xA5);
-    EXPECT_EQ(link.statusByte() & kReadyBit, 0u);
-    EXPECT_EQ(link.read1byteLPTport(), 0x3C);
-    EXPECT_EQ(link.statusByte() & kReadyBit, kReadyBit);
+    const auto first = link.read1byteLPTport();
+    const auto last = link.read1byteLPTport();
+    ASSERT_TRUE(first && last);
+    EXPECT_EQ(first->value, 0xA5);
+    EXPECT_EQ(first->status & kReadyBit, 0u);
+    EXPECT_EQ(last->value, 0x3C);
+    EXPECT_EQ(last->status & kReadyBit, kReadyBit);
 }
 
 TEST_F(SocketPortTest, NoServerIsAFailedStartNamingThePathAndTheReason) {

@@ -77,7 +77,9 @@ TEST(SpiLinkRead, WriteReadWriteOrderAndBitAssembly) {
     LinkInMode l(0);
     // Bit 5 carries the data: 0xFF and 0x20 are ones, 0xDF and 0x00 zeros.
     l.port.queueStatus({0xFF, 0xDF, 0x20, 0x00, 0xDF, 0x20, 0x00, 0xFF});
-    EXPECT_EQ(l.link.read1byteLPTport(), 0xA5);
+    const auto in = l.link.read1byteLPTport();
+    ASSERT_TRUE(in);
+    EXPECT_EQ(in->value, 0xA5);
 
     std::vector<PortAccess> expected;
     const std::uint8_t statuses[] = {0xFF, 0xDF, 0x20, 0x00, 0xDF, 0x20, 0x00, 0xFF};
@@ -88,14 +90,14 @@ TEST(SpiLinkRead, WriteReadWriteOrderAndBitAssembly) {
     }
     expected.push_back({PortAccess::Kind::Write, 0x378, 250});
     EXPECT_THAT(l.port.accesses(), ElementsAreArray(expected));
-    EXPECT_EQ(l.link.statusByte(), 0xFFu);  // the last status read is kept
+    EXPECT_EQ(in->status, 0xFFu);  // the status of the last read comes with the byte
 }
 
 TEST(SpiLinkRead, ReadPatternsFollowTheMode) {
     for (int mode = 0; mode < 4; ++mode) {
         LinkInMode l(mode);
         l.port.setStatusFallback(0x20);
-        EXPECT_EQ(l.link.read1byteLPTport(), 0xFF);
+        EXPECT_EQ(l.link.read1byteLPTport()->value, 0xFF);
         const auto& p = lpt::kModePatterns[static_cast<std::size_t>(mode)];
         // The data line stays 0 throughout a read.
         EXPECT_THAT(l.port.writtenValues(),
@@ -107,10 +109,7 @@ TEST(SpiLinkRead, ReadPatternsFollowTheMode) {
 TEST(SpiLinkRead, TwoBytesAreTwoChipSelectFrames) {
     LinkInMode l(0);
     l.port.queueStatus({0x20, 0, 0, 0, 0, 0, 0, 0x20, /* second byte */ 0, 0, 0, 0, 0, 0, 0x20, 0});
-    std::uint8_t first = 0, second = 0;
-    l.link.read2bytesLPTport(first, second);
-    EXPECT_EQ(first, 0x81);
-    EXPECT_EQ(second, 0x02);
+    EXPECT_EQ(l.link.read2bytesLPTport(), (std::pair<std::uint8_t, std::uint8_t>(0x81, 0x02)));
     const Bytes writes = l.port.writtenValues();
     ASSERT_EQ(writes.size(), 34u);
     EXPECT_EQ(writes[16], 250);
@@ -156,7 +155,7 @@ TEST(SpiLinkPortChoice, IndexPicksTheBaseAndWritesNothing) {
     EXPECT_EQ(link.portBase(), 632);
     EXPECT_TRUE(port.accesses().empty());
     link.wrtLPTport(0);
-    link.readStatus();
+    link.pollStatus();
     EXPECT_EQ(port.accesses().front().address, 0x278);
     EXPECT_EQ(port.accesses().back(), (PortAccess{PortAccess::Kind::Read, 0x279, 0}));
     link.choosePort(0);

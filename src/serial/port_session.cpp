@@ -6,7 +6,7 @@
 namespace serial {
 
 std::optional<OpenFailure> PortSession::start() {
-    control_.setSettings(lineSettingsFor(protocol::kResetBaud));
+    control_.setBaud(protocol::kResetBaud);
     portNumber_ = kStartPortNumber;
     control_.setCommPort(portNumber_);
     return control_.open();

@@ -47,23 +47,22 @@ bool QtSerialControl::applyLine(std::uint32_t baud) {
            port_.setFlowControl(QSerialPort::NoFlowControl);
 }
 
-bool QtSerialControl::setSettings(const std::string& settings) {
-    const auto baud = baudOfLineSettings(settings);
-    if (!baud) {
+bool QtSerialControl::setBaud(std::uint32_t baud) {
+    if (baud == 0) {
         return false;
     }
     if (port_.isOpen()) {
         // A refused rate must not leave a half-set line behind: go back to the one in force.
         const qint32 before = port_.baudRate();
-        if (!applyLine(*baud)) {
+        if (!applyLine(baud)) {
             port_.setBaudRate(before);
             port_.clearError();
             return false;
         }
     } else {
-        applyLine(*baud);
+        applyLine(baud);
     }
-    settings_ = settings;
+    baud_ = baud;
     return true;
 }
 
@@ -92,7 +91,7 @@ std::optional<OpenFailure> QtSerialControl::open() {
         }
         return failure;
     }
-    if (const auto baud = baudOfLineSettings(settings_); baud && !applyLine(*baud)) {
+    if (!applyLine(baud_)) {
         OpenFailure failure{OpenFault::SettingsRefused, device, port_.errorString().toStdString()};
         port_.close();
         port_.clearError();

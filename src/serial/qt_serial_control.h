@@ -6,6 +6,7 @@
 #include <QSerialPort>
 #include <array>
 
+#include "protocol/encodings.h"
 #include "serial/serial_control.h"
 
 namespace serial {
@@ -34,8 +35,8 @@ class QtSerialControl final : public SerialControl {
     int commPort() const override { return portNumber_; }
     std::string deviceOf(int portNumber) const override { return ports_.deviceOf(portNumber); }
 
-    bool setSettings(const std::string& settings) override;
-    std::string settings() const override { return settings_; }
+    bool setBaud(std::uint32_t baud) override;
+    std::uint32_t baud() const override { return baud_; }
 
     std::optional<OpenFailure> open() override;
     void close() override;
@@ -55,7 +56,7 @@ class QtSerialControl final : public SerialControl {
     PortMap ports_;
     QSerialPort port_;
     int portNumber_ = 1;
-    std::string settings_;
+    std::uint32_t baud_ = protocol::kResetBaud;
     bool opening_ = false;
     // One report per open: a line that keeps failing would otherwise report at every tick.
     bool faultReported_ = false;

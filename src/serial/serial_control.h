@@ -31,10 +31,11 @@ class SerialControl {
     // The device COMn stands for.
     virtual std::string deviceOf(int portNumber) const = 0;
 
-    // Settings: "speed,N,8,1". Applies to an open line at once. False when the string is no line
-    // setting or the line refuses it; the settings in force then stay.
-    virtual bool setSettings(const std::string& settings) = 0;
-    virtual std::string settings() const = 0;
+    // Settings: the line speed in baud; the framing is always no parity, 8 data bits, 1 stop bit
+    // ("speed,N,8,1"). Applies to an open line at once. False when the line refuses the speed;
+    // the speed in force then stays. A control starts at the module's start speed.
+    virtual bool setBaud(std::uint32_t baud) = 0;
+    virtual std::uint32_t baud() const = 0;
 
     // PortOpen = true: nullopt when the port is open, else why it is not.
     virtual std::optional<OpenFailure> open() = 0;

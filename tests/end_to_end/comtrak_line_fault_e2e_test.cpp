@@ -34,7 +34,7 @@ class ComtrakLineFault : public ::testing::Test {
         form.Form_Load();
         ASSERT_TRUE(control.isOpen());
         // The peer does not hear speed writes: the PC alone goes to the fast line.
-        ASSERT_TRUE(control.setSettings(serial::lineSettingsFor(kBaud)));
+        ASSERT_TRUE(control.setBaud(kBaud));
     }
     void TearDown() override { qunsetenv("TMPDIR"); }
 

@@ -17,6 +17,7 @@
 #include <iterator>
 
 #include "emulator/pty_line_speed.h"
+#include "protocol/wire.h"
 #include "serial/line_settings.h"
 #include "serial/qt_serial_control.h"
 #include "support/compressed_clock.h"
@@ -80,7 +81,7 @@ class ComtrakOnEmulator : public ::testing::Test {
     void writeSpeed(const QString& text, std::uint32_t baud) {
         speedBox()->setCurrentText(text);
         click("Command15");
-        ASSERT_EQ(control.settings(), serial::lineSettingsFor(baud));
+        ASSERT_EQ(control.baud(), baud);
         ASSERT_TRUE(QTest::qWaitFor([&] { return emulated.module.lineBaud() == baud; }, 2000));
     }
     // Lets the window's timer run until `count` bytes are stored and nothing more comes.
@@ -92,8 +93,7 @@ class ComtrakOnEmulator : public ::testing::Test {
     }
     // The module hears a register write correctly only when both ends run at one speed.
     void expectLinkInStep(std::uint8_t brightness) {
-        const Bytes write{protocol::registerNumber(Register::Brightness), brightness};
-        link.send(write);
+        protocol::writeRegister(link, Register::Brightness, brightness);
         EXPECT_TRUE(QTest::qWaitFor(
             [&] { return emulated.module.registerValue(Register::Brightness) == brightness; },
             2000));

@@ -31,7 +31,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 TEST_F(ComtrakOnEmulator, SpeedWriteReadAndResetKeepModuleAndPcInStep) {
     EXPECT_TRUE(control.isOpen());
-    EXPECT_EQ(control.settings(), "2400,N,8,1");
+    EXPECT_EQ(control.baud(), 2400u);
     expectLinkInStep(10);
 
     writeSpeed("115200", 115200);
@@ -55,7 +55,7 @@ TEST_F(ComtrakOnEmulator, SpeedWriteReadAndResetKeepModuleAndPcInStep) {
     expectLinkInStep(40);
 
     click("Command3");
-    EXPECT_EQ(control.settings(), "2400,N,8,1");
+    EXPECT_EQ(control.baud(), 2400u);
     EXPECT_TRUE(QTest::qWaitFor([&] { return emulated.module.lineBaud() == 2400; }, 2000));
     EXPECT_EQ(speedBox()->currentText(), "28800");
     expectLinkInStep(50);
@@ -136,8 +136,8 @@ TEST_F(ComtrakLongFrame, A65000ByteFrameAt115200LandsIntact) {
 
 TEST_F(ComtrakOnEmulator, ACapturedFrameIsReadViewedAndSaved) {
     writeSpeed("115200", 115200);
-    link.writeRegister(Register::FrameWidth, 160);
-    link.writeRegister(Register::FrameHeight, 120);
+    protocol::writeRegister(link, Register::FrameWidth, 160);
+    protocol::writeRegister(link, Register::FrameHeight, 120);
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return emulated.module.registerValue(Register::FrameHeight) == 120; }, 2000));
     click("Command8");

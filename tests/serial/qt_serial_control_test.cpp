@@ -82,23 +82,23 @@ TEST(QtSerialControlTest, EveryTableSpeedReachesTheLineIncludingTheCustomRates) 
     PtyPair pty;
     serial::QtSerialControl control(mapWith(2, pty.slavePath()));
     control.setCommPort(2);
-    ASSERT_TRUE(control.setSettings("2400,N,8,1"));
+    ASSERT_TRUE(control.setBaud(2400));
     ASSERT_EQ(control.open(), std::nullopt);
     EXPECT_EQ(emulator::ptySlaveBaud(pty.master()), 2400u);
     for (const std::uint32_t baud :
          {1200u, 4800u, 9600u, 14400u, 19200u, 28800u, 38400u, 57600u, 115200u, 2400u}) {
-        ASSERT_TRUE(control.setSettings(serial::lineSettingsFor(baud))) << baud;
+        ASSERT_TRUE(control.setBaud(baud)) << baud;
         EXPECT_EQ(emulator::ptySlaveBaud(pty.master()), baud);
-        EXPECT_EQ(control.settings(), serial::lineSettingsFor(baud));
+        EXPECT_EQ(control.baud(), baud);
     }
     // Settings given while closed take effect at the next open.
     control.close();
-    ASSERT_TRUE(control.setSettings("28800,N,8,1"));
+    ASSERT_TRUE(control.setBaud(28800));
     ASSERT_EQ(control.open(), std::nullopt);
     EXPECT_EQ(emulator::ptySlaveBaud(pty.master()), 28800u);
-    // A string that is no line setting changes nothing.
-    EXPECT_FALSE(control.setSettings("28800,E,7,2"));
-    EXPECT_EQ(control.settings(), "28800,N,8,1");
+    // No speed at all changes nothing.
+    EXPECT_FALSE(control.setBaud(0));
+    EXPECT_EQ(control.baud(), 28800u);
     EXPECT_EQ(emulator::ptySlaveBaud(pty.master()), 28800u);
 }
 
@@ -106,7 +106,7 @@ TEST(QtSerialControlTest, EveryByteValueCrossesBothWaysUntranslated) {
     PtyPair pty;
     serial::QtSerialControl control(mapWith(1, pty.slavePath()));
     control.setCommPort(1);
-    control.setSettings("115200,N,8,1");
+    control.setBaud(115200);
     ASSERT_EQ(control.open(), std::nullopt);
 
     Bytes all(256);
@@ -129,7 +129,7 @@ TEST(QtSerialControlTest, MissingDeviceIsNamedAndTheClosedPortIgnoresSends) {
     const std::string missing = dir.filePath("no-such-tty").toStdString();
     serial::QtSerialControl control(mapWith(3, missing));
     control.setCommPort(3);
-    control.setSettings("2400,N,8,1");
+    control.setBaud(2400);
     const auto failure = control.open();
     ASSERT_TRUE(failure.has_value());
     EXPECT_EQ(failure->fault, serial::OpenFault::NotFound);
@@ -151,7 +151,7 @@ TEST(QtSerialControlTest, ANonTerminalIsRefused) {
     { std::ofstream(plain) << "x"; }
     serial::QtSerialControl control(mapWith(1, plain));
     control.setCommPort(1);
-    control.setSettings("2400,N,8,1");
+    control.setBaud(2400);
     EXPECT_TRUE(control.open().has_value());
     EXPECT_FALSE(control.isOpen());
 }
@@ -162,7 +162,7 @@ TEST(QtSerialControlTest, APortHeldByAnotherControlIsBusy) {
     serial::QtSerialControl second(mapWith(2, pty.slavePath()));
     for (auto* control : {&first, &second}) {
         control->setCommPort(2);
-        control->setSettings("2400,N,8,1");
+        control->setBaud(2400);
     }
     ASSERT_EQ(first.open(), std::nullopt);
     const auto failure = second.open();
@@ -176,7 +176,7 @@ TEST(QtSerialControlTest, ALineThatGoesAwayIsReportedOnceAndThePortCloses) {
     PtyPair pty;
     serial::QtSerialControl control(mapWith(2, pty.slavePath()));
     control.setCommPort(2);
-    control.setSettings("2400,N,8,1");
+    control.setBaud(2400);
     ASSERT_EQ(control.open(), std::nullopt);
     pty.closeMaster();  // the far end hangs up, as an unplugged adapter does
 

@@ -18,18 +18,17 @@ std::string ScriptedSerialControl::deviceOf(int portNumber) const {
     return "/dev/scripted" + std::to_string(portNumber);
 }
 
-bool ScriptedSerialControl::setSettings(const std::string& settings) {
-    events.push_back({Call::Settings, port_, settings, {}, time()});
-    if (std::find(refusedSettings.begin(), refusedSettings.end(), settings) !=
-        refusedSettings.end()) {
+bool ScriptedSerialControl::setBaud(std::uint32_t baud) {
+    events.push_back({Call::Settings, port_, serial::lineSettingsFor(baud), {}, time()});
+    if (std::find(refusedBauds.begin(), refusedBauds.end(), baud) != refusedBauds.end()) {
         return false;
     }
-    settings_ = settings;
+    baud_ = baud;
     return true;
 }
 
 std::optional<serial::OpenFailure> ScriptedSerialControl::open() {
-    events.push_back({Call::Open, port_, settings_, {}, time()});
+    events.push_back({Call::Open, port_, settings(), {}, time()});
     if (const auto failing = failingPorts.find(port_); failing != failingPorts.end()) {
         return failing->second;
     }
@@ -38,7 +37,7 @@ std::optional<serial::OpenFailure> ScriptedSerialControl::open() {
 }
 
 void ScriptedSerialControl::close() {
-    events.push_back({Call::Close, port_, settings_, {}, time()});
+    events.push_back({Call::Close, port_, settings(), {}, time()});
     open_ = false;
 }
 
@@ -47,7 +46,7 @@ void ScriptedSerialControl::output(std::span<const std::uint8_t> bytes) {
         return;
     }
     std::vector<std::uint8_t> sent(bytes.begin(), bytes.end());
-    events.push_back({Call::Output, port_, settings_, sent, time()});
+    events.push_back({Call::Output, port_, settings(), sent, time()});
     if (module) {
         module(sent);
     }

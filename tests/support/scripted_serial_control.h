@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "protocol/clock.h"
+#include "protocol/encodings.h"
+#include "serial/line_settings.h"
 #include "serial/serial_control.h"
 
 namespace testing_support {
@@ -20,7 +22,7 @@ class ScriptedSerialControl final : public serial::SerialControl {
     struct Event {
         Call call;
         int port = 0;
-        std::string settings;             // for Settings; the settings in force for Output
+        std::string settings;  // for Settings, "speed,N,8,1"; the speed in force for Output
         std::vector<std::uint8_t> bytes;  // for Output
         protocol::Clock::TimePoint at{};
     };
@@ -30,8 +32,10 @@ class ScriptedSerialControl final : public serial::SerialControl {
     void setCommPort(int portNumber) override;
     int commPort() const override { return port_; }
     std::string deviceOf(int portNumber) const override;
-    bool setSettings(const std::string& settings) override;
-    std::string settings() const override { return settings_; }
+    bool setBaud(std::uint32_t baud) override;
+    std::uint32_t baud() const override { return baud_; }
+    // The speed in force as the operator reads it: "2400,N,8,1".
+    std::string settings() const { return serial::lineSettingsFor(baud_); }
     std::optional<serial::OpenFailure> open() override;
     void close() override;
     bool isOpen() const override { return open_; }
@@ -53,8 +57,8 @@ class ScriptedSerialControl final : public serial::SerialControl {
     std::function<void(const std::vector<std::uint8_t>&)> module;
     // Ports that fail to open, and how.
     std::map<int, serial::OpenFailure> failingPorts;
-    // Settings strings the line refuses.
-    std::vector<std::string> refusedSettings;
+    // Speeds the line refuses.
+    std::vector<std::uint32_t> refusedBauds;
     std::optional<std::string> pendingFault;
     int inputCalls = 0;
 
@@ -63,7 +67,7 @@ class ScriptedSerialControl final : public serial::SerialControl {
 
     const protocol::Clock* clock_;
     int port_ = 1;
-    std::string settings_;
+    std::uint32_t baud_ = protocol::kResetBaud;
     bool open_ = false;
 };
 

@@ -159,7 +159,7 @@ TEST_F(ComtrakWindow, SpeedWriteOfATextThatIsNoSpeedSendsNothingAndKeepsTheLine)
 
 TEST_F(ComtrakWindow, SpeedWriteThatTheLineRefusesIsReported) {
     load();
-    control.refusedSettings = {"28800,N,8,1"};
+    control.refusedBauds = {28800};
     speedBox()->setCurrentText("28800");
     click("Command15");
     EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{17, 7}}));
@@ -385,7 +385,7 @@ void quietTicks(ui::ComtrakForm& form, testing_support::FakeClock& clock, int ms
 
 TEST_F(ComtrakWindow, CycleStepsOnlyOnceTheLineHasBeenQuietForItsIdleTime) {
     load();
-    ASSERT_TRUE(control.setSettings("9600,N,8,1"));
+    ASSERT_TRUE(control.setBaud(9600));
     control_<QAbstractButton>("Check1")->setChecked(true);
     control.arrive({1, 2, 3});
     form.Timer1_Timer();
@@ -427,7 +427,7 @@ TEST_F(ComtrakWindow, SlowLinesWaitTwentyCharacterTimes) {
     EXPECT_EQ(serial::FrameEnd::idleTimeFor(9600), std::chrono::milliseconds(50));
     EXPECT_EQ(serial::FrameEnd::idleTimeFor(1200), std::chrono::microseconds(166666));
     load();
-    ASSERT_TRUE(control.setSettings("1200,N,8,1"));
+    ASSERT_TRUE(control.setBaud(1200));
     control_<QAbstractButton>("Check1")->setChecked(true);
     control.arrive({1});
     form.Timer1_Timer();

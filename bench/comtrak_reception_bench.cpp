@@ -19,6 +19,7 @@
 #include "emulator/camera_module.h"
 #include "emulator/emulator_log.h"
 #include "emulator/serial_peer.h"
+#include "protocol/wire.h"
 #include "serial/qt_serial_control.h"
 #include "serial/serial_link.h"
 #include "ui/comtrak_form.h"
@@ -29,7 +30,6 @@ namespace {
 
 constexpr std::size_t kFrameBytes = 60000;
 constexpr std::uint32_t kBaud = 115200;
-constexpr int kLineBitsPerByte = 10;
 constexpr int kRounds = 2;
 constexpr auto kGiveUpAfter = std::chrono::seconds(30);
 
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    const Seconds lineTime{static_cast<double>(kFrameBytes) * kLineBitsPerByte / kBaud};
+    const Seconds lineTime = protocol::characterTime<Seconds>(kBaud, kFrameBytes);
     int failures = 0;
     for (int round = 0; round < kRounds; ++round) {
         window.Command8_Click();

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "protocol/encodings.h"
+#include "protocol/wire.h"
 
 namespace emulator {
 
@@ -20,8 +21,8 @@ struct PowerUpValue {
     std::uint16_t value;
 };
 constexpr PowerUpValue kPowerUpValues[] = {
-    {Register::Compression, protocol::encodeCompression(2, protocol::ColourMode::Colour)},
-    {Register::Speed, 2},
+    {Register::Compression, *protocol::encodeCompression(2, protocol::ColourMode::Colour)},
+    {Register::Speed, *protocol::speedCodeForBaud(protocol::kResetBaud)},
     {Register::SpiMode, 0},
     {Register::Brightness, protocol::encodeBrightness(6)},
     {Register::Red, protocol::encodeColourLevel(31)},
@@ -30,7 +31,6 @@ constexpr PowerUpValue kPowerUpValues[] = {
     {Register::FrameWidth, 352},
     {Register::FrameHeight, 288},
 };
-static_assert(protocol::baudForSpeedCode(2) == protocol::kResetBaud);
 
 constexpr std::size_t registerIndex(Register r) {
     for (std::size_t i = 0; i < std::size(protocol::kAllRegisters); ++i) {
@@ -61,7 +61,7 @@ void CameraModule::receive(std::uint8_t byte) {
         return;
     }
     pendingWrite_->bytes.push_back(byte);
-    const std::size_t wanted = protocol::isWide(pendingWrite_->reg) ? 3 : 2;
+    const auto wanted = static_cast<std::size_t>(1 + protocol::valueLength(pendingWrite_->reg));
     if (pendingWrite_->bytes.size() == wanted) {
         const PendingWrite write = std::move(*pendingWrite_);
         pendingWrite_.reset();
@@ -94,9 +94,8 @@ void CameraModule::handleFirstByte(std::uint8_t byte) {
 }
 
 void CameraModule::completeWrite(const PendingWrite& write) {
-    const std::uint16_t value = protocol::isWide(write.reg)
-                                    ? protocol::joinWide(write.bytes[1], write.bytes[2])
-                                    : write.bytes[1];
+    const std::uint16_t value =
+        protocol::valueOfBytes(write.reg, std::span(write.bytes).subspan(1));
     const std::uint16_t old = registers_[registerIndex(write.reg)];
     setRegister(write.reg, value);
     std::string text =
@@ -123,7 +122,7 @@ void CameraModule::completeWrite(const PendingWrite& write) {
 }
 
 void CameraModule::answerRequest(std::uint8_t request, Register reg) {
-    const std::size_t length = protocol::isWide(reg) ? 2 : 1;
+    const auto length = static_cast<std::size_t>(protocol::valueLength(reg));
     if (replyBytesQueued_ + length > kReplyQueueLimit) {
         log_.record(LogKind::Ignored, {request},
                     describeRegister(reg) + " not answered: " + std::to_string(replyBytesQueued_) +
@@ -131,17 +130,12 @@ void CameraModule::answerRequest(std::uint8_t request, Register reg) {
         return;
     }
     replyBytesQueued_ += length;
-    const std::uint16_t value = registers_[registerIndex(reg)];
+    const std::vector<std::uint8_t> reply =
+        protocol::valueBytes(reg, registers_[registerIndex(reg)]);
     std::vector<std::uint8_t> logged{request};
-    if (protocol::isWide(reg)) {
-        const auto [high, low] = protocol::splitWide(value);
-        outgoing_.push_back({high, false});
-        outgoing_.push_back({low, false});
-        logged.insert(logged.end(), {high, low});
-    } else {
-        const auto reply = static_cast<std::uint8_t>(value);
-        outgoing_.push_back({reply, false});
-        logged.push_back(reply);
+    for (std::uint8_t b : reply) {
+        outgoing_.push_back({b, false});
+        logged.push_back(b);
     }
     log_.record(LogKind::ReadRequest, std::move(logged), describeRegister(reg));
 }

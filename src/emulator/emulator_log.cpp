@@ -16,10 +16,8 @@ std::string formatLine(const LogEntry& entry) {
     std::string line = timeOfDayStamp();
     line += ' ';
     line += logKindName(entry.kind);
-    for (std::uint8_t b : entry.bytes) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02X", b);
-        line += hex;
+    if (!entry.bytes.empty()) {
+        line += ' ' + protocol::hexBytes(entry.bytes);
     }
     if (!entry.text.empty()) {
         line += " : ";

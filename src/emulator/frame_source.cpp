@@ -8,14 +8,14 @@
 #include <cmath>
 #include <numbers>
 
+#include "protocol/encodings.h"
+
 namespace emulator {
 
 namespace {
 
 constexpr int kBestQuality = 90;
 constexpr int kQualityStepPerLevel = 12;
-constexpr int kLevelMask = 0x07;
-constexpr std::uint8_t kBlackAndWhiteBit = 0x08;
 constexpr int kLowestQuality = 1;
 constexpr int kQualityFallbackStep = 10;
 
@@ -162,7 +162,7 @@ FrameGeometry clampedGeometry(std::uint16_t widthRegister, std::uint16_t heightR
 }
 
 int qualityForLevel(int level) {
-    return std::max(kLowestQuality, kBestQuality - kQualityStepPerLevel * (level & kLevelMask));
+    return std::max(kLowestQuality, kBestQuality - kQualityStepPerLevel * level);
 }
 
 EncodedFrame makeFrame(const FrameRequest& request) {
@@ -174,14 +174,18 @@ EncodedFrame makeFrame(const FrameRequest& request) {
         image = syntheticScene(size.width, size.height, request.frameNumber);
         applyLevels(image, request);
     }
-    if (request.compressionRegister & kBlackAndWhiteBit) {
+    // The window's read-back decodes the register the same way, so the colour box and the
+    // frames agree whatever value was written (a typed 16 is black-and-white on both sides).
+    const protocol::CompressionSetting compression =
+        protocol::decodeCompression(request.compressionRegister);
+    if (compression.mode == protocol::ColourMode::BlackAndWhite) {
         // An 8-bit greyscale image makes Qt's writer emit a one-component JPEG.
         image = image.convertToFormat(QImage::Format_Grayscale8);
     }
 
     // A busy picture at a fine level may not fit the PC's limit: step the quality down until it
     // does, as a module's rate control would.
-    int quality = qualityForLevel(request.compressionRegister & kLevelMask);
+    int quality = qualityForLevel(compression.level);
     std::vector<std::uint8_t> jpeg = encodeJpeg(image, quality);
     while (jpeg.size() > kMaxFrameBytes && quality > kLowestQuality) {
         quality = std::max(kLowestQuality, quality - kQualityFallbackStep);

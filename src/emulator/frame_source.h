@@ -12,7 +12,7 @@ namespace emulator {
 struct FrameRequest {
     std::uint16_t widthRegister = 0;
     std::uint16_t heightRegister = 0;
-    std::uint8_t compressionRegister = 0;  // level in bits 0-2, bit 3 black-and-white
+    std::uint8_t compressionRegister = 0;  // as protocol::decodeCompression reads it
     std::uint8_t brightnessRegister = 0;
     std::uint8_t redRegister = 0;
     std::uint8_t greenRegister = 0;
@@ -37,9 +37,9 @@ struct FrameGeometry {
 };
 FrameGeometry clampedGeometry(std::uint16_t widthRegister, std::uint16_t heightRegister);
 
-// JPEG quality for a compression level. Level 0 is the finest, each level coarser by 12:
-// 0 -> 90, 1 -> 78, 2 -> 66, 3 -> 54, 4 -> 42, 5 -> 30, 6 -> 18, 7 -> 6 (7 is never written by
-// the programs but the register can hold it).
+// JPEG quality for a compression level 0..7. Level 0 is the finest, each level coarser by 12:
+// 0 -> 90, 1 -> 78, 2 -> 66, 3 -> 54, 4 -> 42, 5 -> 30, 6 -> 18, 7 -> 6 (7 is never in the
+// compression list but the register can hold it).
 int qualityForLevel(int level);
 
 struct EncodedFrame {

@@ -11,6 +11,8 @@
 
 #include "emulator/pty_line_speed.h"
 #include "emulator/uart_line.h"
+#include "protocol/exchange_trace.h"
+#include "protocol/wire.h"
 
 namespace emulator {
 
@@ -23,25 +25,6 @@ constexpr std::size_t kMaxBurst = 64;
 
 std::string systemError(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
-}
-
-std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    for (std::uint8_t b : bytes) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, "%02X ", b);
-        text += hex;
-    }
-    if (!text.empty()) {
-        text.pop_back();
-    }
-    return text;
-}
-
-std::chrono::steady_clock::duration byteTime(std::uint32_t baud) {
-    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-               std::chrono::seconds(kLineBitsPerByte)) /
-           baud;
 }
 
 // Without anything to send the peer still looks at the module now and then, so a reply queued by
@@ -127,7 +110,7 @@ void SerialPeer::serve() {
             if (!sending_) {
                 // The first byte is on the PC's side once its ten bits have crossed the line.
                 sending_ = true;
-                nextByteDue_ = Clock::now() + byteTime(module_.lineBaud());
+                nextByteDue_ = Clock::now() + protocol::characterTime(module_.lineBaud());
             }
             const auto wait =
                 std::chrono::ceil<std::chrono::milliseconds>(nextByteDue_ - Clock::now());
@@ -169,7 +152,7 @@ void SerialPeer::receiveFromPc() {
         std::vector<std::uint8_t> heard = receiveAtOtherSpeed(bytes, pc, own);
         log_.record(LogKind::Line, bytes,
                     "sent at " + std::to_string(pc) + " baud, heard at " + std::to_string(own) +
-                        " as [" + hexBytes(heard) + "]");
+                        " as [" + protocol::hexBytes(heard) + "]");
         bytes = std::move(heard);
     }
     for (std::uint8_t b : bytes) {
@@ -186,7 +169,7 @@ void SerialPeer::sendDueBytes() {
         }
         due.push_back(module_.takeOutgoing().value);
         module_.outgoingByteFinished();
-        nextByteDue_ += byteTime(module_.lineBaud());
+        nextByteDue_ += protocol::characterTime(module_.lineBaud());
     }
     if (!module_.hasOutgoing() && now >= nextByteDue_) {
         sending_ = false;

@@ -1,11 +1,13 @@
 #include "emulator/uart_line.h"
 
+#include "protocol/wire.h"
+
 namespace emulator {
 
 namespace {
 
 constexpr int kStartBit = 0;
-constexpr int kStopBit = kLineBitsPerByte - 1;
+constexpr int kStopBit = protocol::kBitsPerCharacter - 1;
 constexpr std::uint8_t kFramingErrorByte = 0;
 
 // The sender's line, one level per sender bit time; idle (1) before the first and after the last.
@@ -13,20 +15,21 @@ class SentLine {
   public:
     explicit SentLine(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
-    std::uint64_t bitCount() const { return bytes_.size() * kLineBitsPerByte; }
+    std::uint64_t bitCount() const { return bytes_.size() * protocol::kBitsPerCharacter; }
 
     bool level(std::int64_t bit) const {
         if (bit < 0 || static_cast<std::uint64_t>(bit) >= bitCount()) {
             return true;
         }
-        const std::uint64_t inByte = static_cast<std::uint64_t>(bit) % kLineBitsPerByte;
+        const std::uint64_t inByte = static_cast<std::uint64_t>(bit) % protocol::kBitsPerCharacter;
         if (inByte == kStartBit) {
             return false;
         }
         if (inByte == kStopBit) {
             return true;
         }
-        const std::uint8_t byte = bytes_[static_cast<std::uint64_t>(bit) / kLineBitsPerByte];
+        const std::uint8_t byte =
+            bytes_[static_cast<std::uint64_t>(bit) / protocol::kBitsPerCharacter];
         return ((byte >> (inByte - 1)) & 1) != 0;
     }
 
@@ -66,7 +69,8 @@ std::vector<std::uint8_t> receiveAtOtherSpeed(std::span<const std::uint8_t> sent
         }
         const std::uint64_t edge = bit * senderBit;
         auto sampleAt = [&](int receiverBitIndex) {
-            return levelAt(edge + receiverBitIndex * receiverBit + receiverHalfBit);
+            return levelAt(edge + static_cast<std::uint64_t>(receiverBitIndex) * receiverBit +
+                           receiverHalfBit);
         };
         if (sampleAt(kStartBit)) {
             hunt = edge + receiverHalfBit;  // a glitch, not a start bit

@@ -15,7 +15,4 @@ namespace emulator {
 std::vector<std::uint8_t> receiveAtOtherSpeed(std::span<const std::uint8_t> sent,
                                               std::uint32_t senderBaud, std::uint32_t receiverBaud);
 
-// 10 bits per byte: start, eight data bits, stop.
-inline constexpr int kLineBitsPerByte = 10;
-
 }  // namespace emulator

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "protocol/registers.h"
+#include "protocol/wire.h"
 
 namespace lpt {
 
@@ -41,9 +42,7 @@ void SpiLink::choosePort(int listIndex) {
 }
 
 void SpiLink::switchMode(int mode) {
-    const std::uint8_t modeRegisterWrite[] = {protocol::registerNumber(protocol::Register::SpiMode),
-                                              static_cast<std::uint8_t>(mode)};
-    send(modeRegisterWrite);
+    protocol::writeRegister(*this, protocol::Register::SpiMode, static_cast<std::uint16_t>(mode));
     patterns_ = kModePatterns[static_cast<std::size_t>(mode) % kModePatterns.size()];
     writeData(patterns_.idle);
 }

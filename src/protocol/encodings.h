@@ -24,7 +24,16 @@ enum class ColourMode { Colour, BlackAndWhite };
 inline constexpr int kMaxCompressionLevel = 6;  // the compression box offers 0..6
 inline constexpr std::uint8_t kBlackAndWhiteFlag = 8;
 
-constexpr std::uint8_t encodeCompression(std::uint8_t level, ColourMode mode) {
+// The highest level the register's one byte can carry in this mode (in the list: 0..6).
+constexpr int highestCompressionLevel(ColourMode mode) {
+    return 255 - (mode == ColourMode::BlackAndWhite ? kBlackAndWhiteFlag : 0);
+}
+// level + 8 for black-and-white; nullopt when that does not fit one byte (a level below 0, or
+// above highestCompressionLevel), since a wrapped value would be another setting.
+constexpr std::optional<std::uint8_t> encodeCompression(std::int64_t level, ColourMode mode) {
+    if (level < 0 || level > highestCompressionLevel(mode)) {
+        return std::nullopt;
+    }
     return static_cast<std::uint8_t>(level +
                                      (mode == ColourMode::BlackAndWhite ? kBlackAndWhiteFlag : 0));
 }
@@ -44,6 +53,10 @@ inline constexpr std::string_view kColourText = "Цветной";
 inline constexpr std::string_view kBlackAndWhiteText = "Черно-белый";
 constexpr std::string_view colourModeText(ColourMode m) {
     return m == ColourMode::BlackAndWhite ? kBlackAndWhiteText : kColourText;
+}
+// Only "Черно-белый" exactly is black-and-white; any other text, "Цветной" included, is colour.
+constexpr ColourMode colourModeOfText(std::string_view text) {
+    return text == kBlackAndWhiteText ? ColourMode::BlackAndWhite : ColourMode::Colour;
 }
 
 // ---- Speed register: line speed <-> speed code. Code 8 is no speed (38400 is 9).

@@ -30,13 +30,25 @@ std::string timeStamp() {
 
 }  // namespace
 
+std::string hexBytes(std::span<const std::uint8_t> bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(bytes.size() * 3);
+    for (std::uint8_t b : bytes) {
+        if (!text.empty()) {
+            text += ' ';
+        }
+        text += kDigits[b >> 4];
+        text += kDigits[b & 0x0F];
+    }
+    return text;
+}
+
 std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> bytes) {
     std::string line = timeStamp();
     line += direction == Direction::ToModule ? " ->" : " <-";
-    for (std::uint8_t b : bytes) {
-        char hex[4];
-        std::snprintf(hex, sizeof hex, " %02X", b);
-        line += hex;
+    if (!bytes.empty()) {
+        line += ' ' + hexBytes(bytes);
     }
     return line;
 }

@@ -21,6 +21,10 @@ class ExchangeTrace {
     virtual void recordFault(std::string_view /*what*/) {}
 };
 
+// "37 01 60": two upper-case hex digits a byte, one blank between them; "" for no bytes. Traces and
+// the emulator's log show bytes this way.
+std::string hexBytes(std::span<const std::uint8_t> bytes);
+
 // "HH:MM:SS.uuuuuu -> 37 01 60": local time of day, direction, bytes in hex.
 std::string formatTraceLine(Direction direction, std::span<const std::uint8_t> bytes);
 // "HH:MM:SS.uuuuuu !! what": a fault, after the last bytes that really crossed the link.

@@ -66,8 +66,10 @@ constexpr std::optional<Register> registerForNumber(std::uint8_t number) {
     return std::nullopt;
 }
 
-// Number of reply bytes the module sends after a request byte for this register.
-constexpr int replyLength(Register r) {
+// Value bytes of a register: one, or two (high byte first) for the 16-bit registers. A register
+// write carries them after the register number; the reply to the register's request byte is them
+// alone.
+constexpr int valueLength(Register r) {
     return isWide(r) ? 2 : 1;
 }
 

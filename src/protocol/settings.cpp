@@ -5,6 +5,7 @@
 
 #include "protocol/registers.h"
 #include "protocol/text_number.h"
+#include "protocol/wire.h"
 
 namespace protocol {
 
@@ -13,7 +14,6 @@ namespace {
 constexpr std::chrono::seconds kBetweenWrites{1};
 constexpr std::chrono::seconds kBetweenReads{1};
 constexpr std::chrono::seconds kCompressionFreeze{3};
-constexpr int kByteMax = 255;
 
 constexpr Register kLevelRegisters[kLevelSliderCount] = {Register::Brightness, Register::Red,
                                                          Register::Green, Register::Blue};
@@ -51,24 +51,23 @@ void CameraSettings::sliderChanged(LevelSlider slider, int position) {
     const auto index = static_cast<std::size_t>(slider);
     const std::uint8_t value = slider == LevelSlider::Brightness ? encodeBrightness(position)
                                                                  : encodeColourLevel(position);
-    writeRegister(kLevelRegisters[index], value);
+    writeRegister(link_, kLevelRegisters[index], value);
 }
 
 void CameraSettings::compressionOrColourPicked() {
     const std::string levelText = view_.compressionText();
-    const bool blackAndWhite = view_.colourText() == kBlackAndWhiteText;
-    const std::int64_t level = integerOfText(levelText);
-    const std::int64_t value = level + (blackAndWhite ? kBlackAndWhiteFlag : 0);
-    if (level < 0 || value > kByteMax) {
+    const ColourMode mode = colourModeOfText(view_.colourText());
+    const auto value = encodeCompression(integerOfText(levelText), mode);
+    if (!value) {
         // The register holds one byte: a level that does not fit is refused, not wrapped round.
-        const int highest = kByteMax - (blackAndWhite ? kBlackAndWhiteFlag : 0);
         view_.tellOperator(kCompressionRefusedTitle,
                            "Сжатие \"" + levelText +
                                "\" не записано: уровень должен быть от 0 до " +
-                               std::to_string(highest) + " (в списке 0–6).");
+                               std::to_string(highestCompressionLevel(mode)) + " (в списке 0–" +
+                               std::to_string(kMaxCompressionLevel) + ").");
         return;
     }
-    writeRegister(Register::Compression, static_cast<std::uint8_t>(value));
+    writeRegister(link_, Register::Compression, *value);
     if (policy_.freezeAfterCompressionWrite) {
         clock_.waitBlocking(kCompressionFreeze);
     }
@@ -103,20 +102,20 @@ void CameraSettings::testModeToggled(bool ticked) {
                               SettingsControl::BrightnessSlider}) {
         view_.setControlEnabled(c, !ticked);
     }
-    sendCommand(ticked ? command::kTestModeOn : command::kTestModeOff);
+    sendCommand(link_, ticked ? command::kTestModeOn : command::kTestModeOff);
 }
 
 // ---- Read-backs
 
 void CameraSettings::readCompression() {
     beginReadBack();
-    const auto reply = readOne(Register::Compression);
+    const auto reply = queryRegister(link_, Register::Compression);
     if (!reply) {
         endReadBack();
         tellNoAnswer();
         return;
     }
-    const CompressionSetting setting = decodeCompression(*reply);
+    const CompressionSetting setting = decodeCompression(static_cast<std::uint8_t>(*reply));
     view_.showCompressionText(std::to_string(setting.level));
     view_.showColourText(std::string(colourModeText(setting.mode)));
     endReadBack();
@@ -126,13 +125,13 @@ void CameraSettings::readLevels() {
     beginReadBack();
     std::uint8_t replies[kLevelSliderCount] = {};
     for (int i = 0; i < kLevelSliderCount; ++i) {
-        const auto reply = readOne(kLevelRegisters[i]);
+        const auto reply = queryRegister(link_, kLevelRegisters[i]);
         if (!reply) {
             endReadBack();
             tellNoAnswer();
             return;
         }
-        replies[i] = *reply;
+        replies[i] = static_cast<std::uint8_t>(*reply);
         if (i + 1 < kLevelSliderCount) {
             waitBetweenReads();
         }
@@ -148,18 +147,17 @@ void CameraSettings::readLevels() {
 
 void CameraSettings::readFrameSize() {
     beginReadBack();
-    const auto width = readTwo(Register::FrameWidth);
+    const auto width = queryRegister(link_, Register::FrameWidth);
     if (width) {
         waitBetweenReads();
     }
-    const auto height = width ? readTwo(Register::FrameHeight) : std::nullopt;
+    const auto height = width ? queryRegister(link_, Register::FrameHeight) : std::nullopt;
     if (!width || !height) {
         endReadBack();
         tellNoAnswer();
         return;
     }
-    const FrameSize size{joinWide(width->first, width->second),
-                         joinWide(height->first, height->second)};
+    const FrameSize size{*width, *height};
     if (const auto standard = standardSizeFor(size)) {
         view_.setArbitrarySizeTicked(false);
         view_.showFrameSizeText(std::string(standard->text));
@@ -172,56 +170,23 @@ void CameraSettings::readFrameSize() {
 }
 
 void CameraSettings::readSpiMode() {
-    const auto reply = readOne(Register::SpiMode);
+    const auto reply = queryRegister(link_, Register::SpiMode);
     if (!reply) {
         tellNoAnswer();
         return;
     }
-    if (const auto mode = decodeSpiMode(*reply)) {
+    if (const auto mode = decodeSpiMode(static_cast<std::uint8_t>(*reply))) {
         view_.selectSpiMode(*mode);
     }
 }
 
 // ---- Exchanges
 
-void CameraSettings::writeRegister(Register r, std::uint8_t value) {
-    const std::uint8_t bytes[] = {registerNumber(r), value};
-    link_.send(bytes);
-}
-
-void CameraSettings::writeWideRegister(Register r, std::uint16_t value) {
-    const auto [high, low] = splitWide(value);
-    const std::uint8_t bytes[] = {registerNumber(r), high, low};
-    link_.send(bytes);
-}
-
-void CameraSettings::sendCommand(std::uint8_t command) {
-    link_.send(std::span(&command, 1));
-}
-
-std::optional<std::uint8_t> CameraSettings::readOne(Register r) {
-    if (!link_.prepareQuery()) {
-        return std::nullopt;
-    }
-    const std::uint8_t request = requestByte(r);
-    link_.send(std::span(&request, 1));
-    return link_.readOne();
-}
-
-std::optional<std::pair<std::uint8_t, std::uint8_t>> CameraSettings::readTwo(Register r) {
-    if (!link_.prepareQuery()) {
-        return std::nullopt;
-    }
-    const std::uint8_t request = requestByte(r);
-    link_.send(std::span(&request, 1));
-    return link_.readTwo();
-}
-
 void CameraSettings::writeFrameSize(FrameSize size) {
     // Width first; the module takes a second to act on it before the height follows.
-    writeWideRegister(Register::FrameWidth, size.width);
+    writeRegister(link_, Register::FrameWidth, size.width);
     clock_.waitYielding(kBetweenWrites);
-    writeWideRegister(Register::FrameHeight, size.height);
+    writeRegister(link_, Register::FrameHeight, size.height);
 }
 
 void CameraSettings::beginReadBack() {

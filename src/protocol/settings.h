@@ -99,11 +99,6 @@ class CameraSettings {
     static const std::string kCompressionRefusedTitle;
 
   private:
-    void writeRegister(Register r, std::uint8_t value);
-    void writeWideRegister(Register r, std::uint16_t value);
-    void sendCommand(std::uint8_t command);
-    std::optional<std::uint8_t> readOne(Register r);
-    std::optional<std::pair<std::uint8_t, std::uint8_t>> readTwo(Register r);
     void writeFrameSize(FrameSize size);
     void beginReadBack();
     void endReadBack();

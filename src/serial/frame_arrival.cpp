@@ -1,13 +1,12 @@
 #include "serial/frame_arrival.h"
 
 #include "protocol/encodings.h"
+#include "protocol/wire.h"
 #include "serial/line_settings.h"
 
 namespace serial {
 
 namespace {
-// A frame never holds more bytes than the store; at 10 bits a byte that bounds how long one takes.
-constexpr std::int64_t kLongestFrameBits = std::int64_t{frames::FrameStore::kCapacity} * 10;
 constexpr auto kQuietPollInterval = std::chrono::milliseconds(1);
 }  // namespace
 
@@ -41,8 +40,9 @@ bool FrameArrival::lineQuiet() const {
 }
 
 bool FrameArrival::waitUntilQuiet() {
-    const auto longest = std::chrono::duration_cast<protocol::Clock::Duration>(
-        std::chrono::seconds(kLongestFrameBits) / std::max<std::uint32_t>(baud(), 1));
+    // A frame never holds more bytes than the store: that bounds how long one takes.
+    const protocol::Clock::Duration longest =
+        protocol::characterTime<std::chrono::seconds>(baud(), frames::FrameStore::kCapacity);
     const auto deadline = clock_.now() + link_.replyTimeLimit() + longest;
     while (true) {
         if (!poll().empty() && onBytesStored) {
@@ -59,7 +59,7 @@ bool FrameArrival::waitUntilQuiet() {
 }
 
 std::uint32_t FrameArrival::baud() const {
-    return baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
+    return control_.baud();
 }
 
 }  // namespace serial

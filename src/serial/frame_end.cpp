@@ -2,13 +2,13 @@
 
 #include <algorithm>
 
+#include "protocol/wire.h"
+
 namespace serial {
 
 FrameEnd::Duration FrameEnd::idleTimeFor(std::uint32_t baud) {
-    using namespace std::chrono;
     const auto characters =
-        microseconds(static_cast<std::int64_t>(kIdleCharacters) * kBitsPerCharacter * 1'000'000 /
-                     std::max<std::uint32_t>(baud, 1));
+        protocol::characterTime<std::chrono::microseconds>(baud, kIdleCharacters);
     return std::max<Duration>(kMinimumIdle, characters);
 }
 

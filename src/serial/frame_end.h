@@ -19,7 +19,6 @@ class FrameEnd {
 
     static constexpr std::chrono::milliseconds kMinimumIdle{50};
     static constexpr int kIdleCharacters = 20;
-    static constexpr int kBitsPerCharacter = 10;  // start, 8 data, stop
 
     // At least 50 ms and 20 character times at `baud`.
     static Duration idleTimeFor(std::uint32_t baud);

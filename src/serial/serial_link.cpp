@@ -1,14 +1,11 @@
 #include "serial/serial_link.h"
 
 #include "protocol/encodings.h"
+#include "protocol/wire.h"
 #include "serial/frame_end.h"
 #include "serial/line_settings.h"
 
 namespace serial {
-
-namespace {
-constexpr int kLineBitsPerCharacter = 10;  // start, eight data bits, stop
-}  // namespace
 
 SerialLink::SerialLink(SerialControl& control, protocol::Clock& clock,
                        protocol::ExchangeTrace* trace)
@@ -22,22 +19,6 @@ void SerialLink::send(std::span<const std::uint8_t> bytes) {
     control_.output(bytes);
     if (trace_ != nullptr) {
         trace_->record(protocol::Direction::ToModule, bytes);
-    }
-}
-
-void SerialLink::sendCommand(std::uint8_t command) {
-    send(std::span(&command, 1));
-}
-
-void SerialLink::writeRegister(protocol::Register reg, std::uint16_t value) {
-    const std::uint8_t number = protocol::registerNumber(reg);
-    if (protocol::isWide(reg)) {
-        const auto [high, low] = protocol::splitWide(value);
-        const std::uint8_t bytes[] = {number, high, low};
-        send(bytes);
-    } else {
-        const std::uint8_t bytes[] = {number, static_cast<std::uint8_t>(value)};
-        send(bytes);
     }
 }
 
@@ -71,13 +52,11 @@ void SerialLink::noteClosedPort() {
 }
 
 std::uint32_t SerialLink::baud() const {
-    return baudOfLineSettings(control_.settings()).value_or(protocol::kResetBaud);
+    return control_.baud();
 }
 
 protocol::Clock::Duration SerialLink::replyTimeLimit() const {
-    const auto margin = std::chrono::duration_cast<protocol::Clock::Duration>(
-        std::chrono::seconds(kReplyMarginCharacters * kLineBitsPerCharacter));
-    return kModuleReplyTime + margin / baud();
+    return kModuleReplyTime + protocol::characterTime(baud(), kReplyMarginCharacters);
 }
 
 std::optional<std::vector<std::uint8_t>> SerialLink::awaitReply(std::size_t length) {

@@ -1,9 +1,10 @@
-// The three exchanges of the serial link: a command byte, a register write (register and value
-// bytes in one send) and a query (request byte, then the reply awaited with a time limit while the
-// window goes on processing events). Keeping the reception poll away from a reply is the caller's
-// job: it stops the poll around every query. A query goes out only once a frame on the line has
-// ended, and whatever follows its reply (or its time-out) on the line is dropped: no reply byte is
-// ever stored as a frame byte, nor a frame byte taken for a reply.
+// The serial link under the three exchanges of protocol/wire.h: every send (a command byte, a
+// register write with its value bytes, a request byte) is one Output, and a query's reply is
+// awaited with a time limit while the window goes on processing events. Keeping the reception poll
+// away from a reply is the caller's job: it stops the poll around every query. A query goes out
+// only once a frame on the line has ended, and whatever follows its reply (or its time-out) on the
+// line is dropped: no reply byte is ever stored as a frame byte, nor a frame byte taken for a
+// reply.
 #pragma once
 
 #include <cstdint>
@@ -37,9 +38,6 @@ class SerialLink final : public protocol::ModuleLink {
 
     // One Output of the bytes as given (1 to 3 of them). Nothing when the port is closed.
     void send(std::span<const std::uint8_t> bytes) override;
-    void sendCommand(std::uint8_t command);
-    // Register number, then one value byte, or two (high first) for the 16-bit registers.
-    void writeRegister(protocol::Register reg, std::uint16_t value);
 
     // The reply to the request byte just sent: the first byte taken; the rest taken are dropped.
     // nullopt when no byte came within the time limit.

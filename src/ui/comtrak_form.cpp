@@ -9,6 +9,7 @@
 
 #include "protocol/encodings.h"
 #include "protocol/registers.h"
+#include "protocol/wire.h"
 #include "serial/line_settings.h"
 #include "ui/fonts.h"
 #include "ui/list_box.h"
@@ -141,9 +142,9 @@ void ComtrakForm::readModuleSpeed() {
     }
     resumeReception();
     if (!speed.answered) {
-        QString text =
-            QStringLiteral("Модуль не ответил на запрос скорости на %1 (%2).")
-                .arg(portName(session_.portNumber()), QString::fromStdString(control_.settings()));
+        QString text = QStringLiteral("Модуль не ответил на запрос скорости на %1 (%2).")
+                           .arg(portName(session_.portNumber()),
+                                QString::fromStdString(serial::lineSettingsFor(control_.baud())));
         if (const auto fault = link_.takeFault()) {
             text += QStringLiteral("\n") + QString::fromStdString(*fault);
         }
@@ -168,7 +169,7 @@ void ComtrakForm::writeSpeed() {
                 kSpeedTitle,
                 QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
                                "скорость линии прежняя (%2).")
-                    .arg(text, QString::fromStdString(control_.settings())));
+                    .arg(text, QString::fromStdString(serial::lineSettingsFor(control_.baud()))));
             break;
         case serial::LineSpeed::WriteOutcome::LineRefused:
             tellOperator(
@@ -177,18 +178,18 @@ void ComtrakForm::writeSpeed() {
                                "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
                                "2400.")
                     .arg(text.trimmed(), portName(session_.portNumber()),
-                         QString::fromStdString(control_.settings())));
+                         QString::fromStdString(serial::lineSettingsFor(control_.baud()))));
             break;
     }
 }
 
 void ComtrakForm::Command12_Click() {
-    runExchange([this] { link_.sendCommand(protocol::command::kCapture); });
+    runExchange([this] { protocol::sendCommand(link_, protocol::command::kCapture); });
 }
 
 void ComtrakForm::Command7_Click() {
     runExchange([this] {
-        link_.sendCommand(protocol::command::kFrameRead);
+        protocol::sendCommand(link_, protocol::command::kFrameRead);
         if (control_.isOpen()) {
             arrival_.frameRequested();
         }

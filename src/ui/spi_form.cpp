@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "protocol/registers.h"
+#include "protocol/wire.h"
 
 #include "ui/fonts.h"
 #include "ui/twips.h"
@@ -153,7 +154,7 @@ void SpiForm::Form_Unload() {
 }
 
 void SpiForm::sendCommand(std::uint8_t command) {
-    link_.send(std::span(&command, 1));
+    protocol::sendCommand(link_, command);
 }
 
 void SpiForm::Command12_Click() {

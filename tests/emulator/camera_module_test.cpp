@@ -87,7 +87,7 @@ TEST(CameraModuleCommands, ResetRestoresModeAndSpeedAndDropsWhatWasQueued) {
 // the first frame has the size shown there.
 TEST(CameraModuleCommands, StartsAndResetsToTheSettingsTheWindowsShowAtStart) {
     const std::pair<Register, std::vector<std::uint8_t>> shown[] = {
-        {Register::Compression, {protocol::encodeCompression(2, protocol::ColourMode::Colour)}},
+        {Register::Compression, {*protocol::encodeCompression(2, protocol::ColourMode::Colour)}},
         {Register::Speed, {2}},
         {Register::SpiMode, {0}},
         {Register::Brightness, {protocol::encodeBrightness(6)}},

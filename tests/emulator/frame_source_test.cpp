@@ -68,7 +68,7 @@ TEST(FrameSource, EveryStandardSizeDecodesToItsSizeAndColourModeUnderTheLimit) {
             for (auto colour :
                  {protocol::ColourMode::Colour, protocol::ColourMode::BlackAndWhite}) {
                 for (std::uint8_t level = 0; level <= protocol::kMaxCompressionLevel; ++level) {
-                    const std::uint8_t compression = protocol::encodeCompression(level, colour);
+                    const std::uint8_t compression = *protocol::encodeCompression(level, colour);
                     const EncodedFrame frame =
                         makeFrame(requestFor(standard.size, compression, testMode));
                     SCOPED_TRACE(std::string(standard.text) + (testMode ? " bars" : " scene") +

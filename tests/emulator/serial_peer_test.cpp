@@ -18,6 +18,7 @@
 #include "emulator_test_support.h"
 #include "protocol/encodings.h"
 #include "protocol/registers.h"
+#include "protocol/wire.h"
 
 namespace emulator {
 namespace {
@@ -151,7 +152,7 @@ TEST_F(SerialBench, AFrameArrivesCompleteAndNoSoonerThanItsLineTime) {
     const auto elapsed = Clock::now() - sent;
 
     EXPECT_EQ(received, frame);
-    const auto lineTime = std::chrono::microseconds(frame.size() * 10 * 1'000'000 / 115200);
+    const auto lineTime = protocol::characterTime(115200, static_cast<std::int64_t>(frame.size()));
     EXPECT_GE(elapsed, lineTime);
     QImage image;
     EXPECT_TRUE(image.loadFromData(received.data(), static_cast<int>(received.size())));

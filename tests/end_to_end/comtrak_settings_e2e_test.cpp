@@ -32,12 +32,7 @@ class ComtrakSettings : public ComtrakOnEmulator {
         return QTest::qWaitFor([&] { return emulated.module.registerValue(r) == value; }, 2000);
     }
     void moduleHolds(Register r, std::uint16_t value) {
-        std::vector<std::uint8_t> write{protocol::registerNumber(r)};
-        if (protocol::isWide(r)) {
-            write.push_back(static_cast<std::uint8_t>(value >> 8));
-        }
-        write.push_back(static_cast<std::uint8_t>(value));
-        link.send(write);
+        protocol::writeRegister(link, r, value);
         ASSERT_TRUE(moduleReaches(r, value));
     }
 };
@@ -110,7 +105,7 @@ TEST_F(ComtrakSettings, ReadBacksShowWhatTheModuleHolds) {
 
 TEST_F(ComtrakSettings, AModuleThatDoesNotAnswerIsReportedAndChangesNothing) {
     // The PC switches to 9600 without telling the module: every reply is lost in the garble.
-    ASSERT_TRUE(control.setSettings("9600,N,8,1"));
+    ASSERT_TRUE(control.setBaud(9600));
     control_<QComboBox>("Combo2")->setEditText("4");
     click("Command9");
     EXPECT_EQ(control_<QComboBox>("Combo2")->currentText(), "4");

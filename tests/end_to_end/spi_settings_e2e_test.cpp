@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include "emulator/in_process_module.h"
+#include "protocol/wire.h"
 #include "support/fakes.h"
 #include "ui/spi_form.h"
 
@@ -39,16 +41,7 @@ class SpiSettingsOnEmulator : public ::testing::Test {
     }
     // The module's registers set behind the window's back, as another program might leave them.
     void moduleHolds(Register r, std::uint16_t value) {
-        if (protocol::isWide(r)) {
-            const std::uint8_t bytes[] = {protocol::registerNumber(r),
-                                          static_cast<std::uint8_t>(value >> 8),
-                                          static_cast<std::uint8_t>(value)};
-            link.send(bytes);
-        } else {
-            const std::uint8_t bytes[] = {protocol::registerNumber(r),
-                                          static_cast<std::uint8_t>(value)};
-            link.send(bytes);
-        }
+        protocol::writeRegister(link, r, value);
         ASSERT_EQ(module.module.registerValue(r), value);
     }
     std::uint16_t reg(Register r) { return module.module.registerValue(r); }
@@ -136,6 +129,37 @@ TEST_F(SpiSettingsOnEmulator, ReadBacksShowWhatTheModuleHolds) {
     EXPECT_EQ(control<QLineEdit>("Text6")->text(), "100");
     EXPECT_TRUE(control<QPushButton>("Command4")->isEnabled());
     EXPECT_FALSE(control<QComboBox>("Combo5")->isEnabled());
+}
+
+// The compression register as written, read back into the window and made into a frame: the
+// colour box and the module's frames agree on the mode, whatever level was typed.
+TEST_F(SpiSettingsOnEmulator, ReadBackAndFramesAgreeOnTheColourModeWritten) {
+    const struct {
+        const char* typed;
+        int colourEntry;  // 0 "Цветной", 1 "Черно-белый"
+        int written;
+        const char* levelShown;
+        const char* colourShown;
+    } cases[] = {
+        {"16", 0, 16, "0", "Черно-белый"},  // past the level bits: black-and-white on both sides
+        {"5", 1, 13, "5", "Черно-белый"},
+        {"4", 0, 4, "4", "Цветной"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        control<QComboBox>("Combo2")->setEditText(c.typed);
+        pick("Combo3", c.colourEntry);
+        EXPECT_EQ(reg(Register::Compression), c.written);
+        click("Command9");
+        EXPECT_EQ(control<QComboBox>("Combo2")->currentText(), c.levelShown);
+        EXPECT_EQ(control<QComboBox>("Combo3")->currentText(), c.colourShown);
+
+        protocol::sendCommand(link, protocol::command::kCapture);
+        QImage frame;
+        const std::vector<std::uint8_t> jpeg = module.module.currentFrame();
+        ASSERT_TRUE(frame.loadFromData(jpeg.data(), static_cast<int>(jpeg.size()), "JPEG"));
+        EXPECT_EQ(frame.isGrayscale(), std::string(c.colourShown) == "Черно-белый");
+    }
 }
 
 TEST_F(SpiSettingsOnEmulator, SpiModeReadBackSelectsAndSwitches) {

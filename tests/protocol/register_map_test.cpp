@@ -25,7 +25,7 @@ TEST(RegisterMap, RequestBytesAndReplyLengths) {
     for (auto [reg, request] : expected) {
         EXPECT_EQ(requestByte(reg), request) << int(registerNumber(reg));
         EXPECT_EQ(registerForRequest(static_cast<std::uint8_t>(request)), reg);
-        EXPECT_EQ(replyLength(reg), request >= 7 ? 2 : 1);
+        EXPECT_EQ(valueLength(reg), request >= 7 ? 2 : 1);
     }
     EXPECT_FALSE(registerForRequest(9).has_value());
     EXPECT_EQ(registerForNumber(0x37), Register::FrameWidth);

@@ -14,12 +14,12 @@
 
 #include "emulator/pty_line_speed.h"
 #include "protocol/registers.h"
+#include "protocol/wire.h"
 
 namespace testing_support {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-constexpr int kBitsPerByte = 10;  // start, eight data bits, stop
 // The frame is paced by looking this often; idle, the stop request is seen at least this often.
 constexpr int kSendingPollMs = 1;
 constexpr int kIdlePollMs = 5;
@@ -140,8 +140,8 @@ void ScriptedPtyPeer::sendFrameDue() {
     const std::size_t limit = std::min(frame_.size(), hangUpAfter_.value_or(frame_.size()));
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - *frameStart_);
-    const auto dueByTime =
-        static_cast<std::size_t>(elapsed.count() * baud_ / kBitsPerByte / std::int64_t{1'000'000});
+    const auto dueByTime = static_cast<std::size_t>(
+        elapsed.count() * baud_ / protocol::kBitsPerCharacter / std::int64_t{1'000'000});
     const std::size_t due = std::min(limit, dueByTime);
     if (due > frameSent_) {
         const ssize_t n = ::write(masterFd_, frame_.data() + frameSent_, due - frameSent_);

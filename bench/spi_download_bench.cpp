@@ -17,6 +17,7 @@
 
 #include "emulator/in_process_module.h"
 #include "lpt/frame_download.h"
+#include "protocol/wire.h"
 #include "ui/operator_dialogs.h"
 #include "ui/spi_form.h"
 #include "ui/wait.h"
@@ -53,11 +54,9 @@ Seconds bareDownload(const std::vector<std::uint8_t>& frame) {
     lpt::SpiLink link(module.port);
     frames::FrameStore store;
     link.enterStartState();
-    const std::uint8_t capture = 64;
-    link.send(std::span(&capture, 1));
+    protocol::sendCommand(link, protocol::command::kCapture);
     const auto start = std::chrono::steady_clock::now();
-    const std::uint8_t read = 128;
-    link.send(std::span(&read, 1));
+    protocol::sendCommand(link, protocol::command::kFrameRead);
     lpt::downloadFrame(link, store);
     const Seconds took = std::chrono::steady_clock::now() - start;
     if (store.count() != kFrameBytes ||

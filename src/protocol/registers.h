@@ -44,8 +44,6 @@ constexpr std::uint8_t requestByte(Register r) {
                                      (isWide(r) ? kFirstWideRequestBase : kFirstNarrowRequestBase));
 }
 
-constexpr std::uint8_t kLastRequestByte = 8;
-
 // The register a read-request byte asks for; nullopt for a byte that is no request.
 constexpr std::optional<Register> registerForRequest(std::uint8_t request) {
     for (Register r : kAllRegisters) {

@@ -46,7 +46,7 @@ class ComtrakWindow : public ::testing::Test {
     // The module answers a request byte with `reply`.
     void answerRequestsWith(Bytes reply) {
         control.module = [this, reply](const Bytes& sent) {
-            if (sent.size() == 1 && sent[0] <= protocol::kLastRequestByte) {
+            if (sent.size() == 1 && protocol::registerForRequest(sent[0])) {
                 control.arrive(reply);
             }
         };

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
         runUntil([&] { return std::chrono::steady_clock::now() - start > lineTime * 1.1; });
         std::size_t wrong = 0;
         for (std::size_t i = 0; i < std::min<std::size_t>(store.count(), kFrameBytes); ++i) {
-            wrong += store.frame()[i] != frame[i] ? 1 : 0;
+            wrong += store.frame()[i] != frame[i] ? 1u : 0u;
         }
         const std::size_t lost = kFrameBytes - std::min<std::size_t>(store.count(), kFrameBytes);
         if (!reached) {

@@ -88,7 +88,7 @@ std::size_t bytesMadeUp(std::span<const std::uint8_t> stored, const Bytes& frame
                         std::size_t allowed) {
     std::size_t madeUp = stored.size() > allowed ? stored.size() - allowed : 0;
     for (std::size_t i = 0; i < std::min(stored.size(), allowed); ++i) {
-        madeUp += stored[i] != frame[i] ? 1 : 0;
+        madeUp += stored[i] != frame[i] ? 1u : 0u;
     }
     return madeUp;
 }

@@ -15,6 +15,7 @@
 #include "end_to_end/comtrak_on_emulator.h"
 #include "protocol/settings.h"
 #include "support/scripted_pty_peer.h"
+#include "support/window_controls.h"
 
 namespace {
 
@@ -52,11 +53,9 @@ class ComtrakLineFault : public ::testing::Test {
     }
     template <typename T>
     T* control_(const char* name) {
-        auto* found = form.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return testing_support::findControl<T>(form, name);
     }
-    void click(const char* name) { QTest::mouseClick(control_<QWidget>(name), Qt::LeftButton); }
+    void click(const char* name) { testing_support::clickControl(form, name); }
     Bytes bytesHeard() const {
         Bytes bytes;
         for (const ScriptedPtyPeer::Heard& h : peer->heard()) {

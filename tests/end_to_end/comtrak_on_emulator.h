@@ -23,6 +23,7 @@
 #include "support/compressed_clock.h"
 #include "support/emulated_serial_module.h"
 #include "support/fakes.h"
+#include "support/window_controls.h"
 #include "ui/comtrak_form.h"
 
 namespace comtrak_e2e {
@@ -72,11 +73,7 @@ class ComtrakOnEmulator : public ::testing::Test {
         ports.assign(2, device);
         return ports;
     }
-    void click(const char* name) {
-        auto* button = form.findChild<QAbstractButton*>(name);
-        ASSERT_NE(button, nullptr) << name;
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
+    void click(const char* name) { testing_support::clickControl(form, name); }
     QComboBox* speedBox() { return form.findChild<QComboBox*>("Combo4"); }
     void writeSpeed(const QString& text, std::uint32_t baud) {
         speedBox()->setCurrentText(text);

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "end_to_end/comtrak_on_emulator.h"
+#include "support/window_controls.h"
 
 using comtrak_e2e::ComtrakOnEmulator;
 using protocol::Register;
@@ -18,15 +19,9 @@ class ComtrakSettings : public ComtrakOnEmulator {
   protected:
     template <typename T>
     T* control_(const char* name) {
-        auto* found = form.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return testing_support::findControl<T>(form, name);
     }
-    void pick(const char* name, int index) {
-        auto* combo = control_<QComboBox>(name);
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
+    void pick(const char* name, int index) { testing_support::pickEntry(form, name, index); }
     // The module hears bytes a moment after they were sent.
     bool moduleReaches(Register r, std::uint16_t value) {
         return QTest::qWaitFor([&] { return emulated.module.registerValue(r) == value; }, 2000);

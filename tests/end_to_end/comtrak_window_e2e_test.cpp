@@ -22,6 +22,7 @@
 #include "support/compressed_clock.h"
 #include "support/emulated_serial_module.h"
 #include "support/fakes.h"
+#include "support/window_controls.h"
 #include "ui/comtrak_form.h"
 
 namespace {
@@ -76,12 +77,10 @@ TEST_F(ComtrakOnEmulator, PortChoiceAfterASpeedWriteOpensTheNewPortAtThatSpeed) 
     twoPortWindow.Form_Load();
     auto* speed = twoPortWindow.findChild<QComboBox*>("Combo4");
     speed->setCurrentText("9600");
-    QTest::mouseClick(twoPortWindow.findChild<QAbstractButton*>("Command15"), Qt::LeftButton);
+    testing_support::clickControl(twoPortWindow, "Command15");
     ASSERT_TRUE(QTest::qWaitFor([&] { return emulated.module.lineBaud() == 9600; }, 2000));
 
-    auto* portBox = twoPortWindow.findChild<QComboBox*>("Combo1");
-    portBox->setCurrentIndex(2);
-    emit portBox->activated(2);
+    testing_support::pickEntry(twoPortWindow, "Combo1", 2);
     EXPECT_TRUE(twoPorts.isOpen());
     EXPECT_EQ(emulator::ptySlaveBaud(master), 9600u);
     EXPECT_TRUE(dialogs.warnings.empty());

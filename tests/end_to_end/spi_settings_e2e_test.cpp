@@ -14,6 +14,7 @@
 #include "emulator/in_process_module.h"
 #include "protocol/wire.h"
 #include "support/fakes.h"
+#include "support/window_controls.h"
 #include "ui/spi_form.h"
 
 using protocol::Register;
@@ -26,19 +27,10 @@ class SpiSettingsOnEmulator : public ::testing::Test {
 
     template <typename T>
     T* control(const char* name) {
-        auto* found = form.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return testing_support::findControl<T>(form, name);
     }
-    void click(const char* name) {
-        QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton);
-    }
-    // A pick from a combo box's list, as the operator makes it.
-    void pick(const char* name, int index) {
-        auto* combo = control<QComboBox>(name);
-        combo->setCurrentIndex(index);
-        emit combo->activated(index);
-    }
+    void click(const char* name) { testing_support::clickControl(form, name); }
+    void pick(const char* name, int index) { testing_support::pickEntry(form, name, index); }
     // The module's registers set behind the window's back, as another program might leave them.
     void moduleHolds(Register r, std::uint16_t value) {
         protocol::writeRegister(link, r, value);

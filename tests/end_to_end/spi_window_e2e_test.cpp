@@ -16,6 +16,7 @@
 #include "emulator/in_process_module.h"
 #include "support/fakes.h"
 #include "support/recording_port.h"
+#include "support/window_controls.h"
 #include "ui/spi_form.h"
 
 namespace {
@@ -40,11 +41,7 @@ class SpiWindowOnEmulator : public ::testing::Test {
     }
     void TearDown() override { qunsetenv("TMPDIR"); }
 
-    void click(const char* name) {
-        auto* button = form.findChild<QAbstractButton*>(name);
-        ASSERT_NE(button, nullptr) << name;
-        QTest::mouseClick(button, Qt::LeftButton);
-    }
+    void click(const char* name) { testing_support::clickControl(form, name); }
     void writeFrameSize(std::uint16_t width, std::uint16_t height) {
         const std::uint8_t w[] = {55, static_cast<std::uint8_t>(width >> 8),
                                   static_cast<std::uint8_t>(width)};

@@ -363,10 +363,10 @@ TEST_F(DirectPortTest, RefusedPermissionFailsTheStartAndNoInstructionRuns) {
     EXPECT_THAT(port.failureReason(), HasSubstr("CAP_SYS_RAWIO"));
 
     std::uint8_t value = 0;
-    for (std::uint16_t address : {0x378, 0x379, 0x278, 0x279}) {
+    for (std::uint16_t address : std::initializer_list<std::uint16_t>{0x378, 0x379, 0x278, 0x279}) {
         EXPECT_FALSE(port.writeByte(address, 0xFA));
         EXPECT_FALSE(port.readByte(address, value));
-        EXPECT_THAT(port.accessFault(), HasSubstr(hexText(address & ~1)));  // the port refused
+        EXPECT_THAT(port.accessFault(), HasSubstr(hexText(address & ~1u)));  // the port refused
     }
     EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
     EXPECT_THAT(FakeDirectIo::ins, IsEmpty());

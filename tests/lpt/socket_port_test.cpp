@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                        1,
                        2,
                        "sent 1 byte(s) nobody asked for"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& instance) { return std::string(instance.param.name); });
 
 TEST_F(SocketPortTest, AStrayByteWaitingBeforeAReadFailsItAndIsNoAnswer) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x11}),

@@ -140,8 +140,8 @@ using Log = std::vector<std::string>;
 
 INSTANTIATE_TEST_SUITE_P(BothPrograms, Settings,
                          ::testing::Values(kParallelPortPolicy, kSerialPolicy),
-                         [](const auto& info) {
-                             return info.param.waitBetweenReads ? "Spi" : "Comtrak";
+                         [](const auto& instance) {
+                             return instance.param.waitBetweenReads ? "Spi" : "Comtrak";
                          });
 
 TEST_P(Settings, SlidersWriteTheirScaledStep) {

@@ -7,7 +7,7 @@
 #include "serial/frame_end.h"
 #include "serial/line_settings.h"
 #include "serial/serial_link.h"
-#include "support/fakes.h"
+#include "support/fake_clock.h"
 #include "support/scripted_serial_control.h"
 
 namespace {

@@ -2,21 +2,6 @@
 
 namespace testing_support {
 
-void FakeClock::waitYielding(Duration d) {
-    ++yieldingWaits;
-    if (duringWait) {
-        duringWait();
-    }
-    now_ += d;
-}
-
-void FakeClock::yieldOnce() {
-    ++yields;
-    if (duringYield) {
-        duringYield();
-    }
-}
-
 void FakeDialogs::showStop(QWidget*, const QString& title, const QString& text) {
     stops.push_back({title, text});
 }

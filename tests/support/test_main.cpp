@@ -1,13 +1,21 @@
-// Every test program runs inside a QApplication so that window tests and Qt's event loop work;
-// the platform is offscreen (set by CTest), so no display is needed.
+// The main of the test programs that need Qt: with CAMERA_TEST_WIDGETS a QApplication, for the
+// window tests (the platform is offscreen unless one is set, so no display is needed), else a
+// QCoreApplication, for an event loop. Tests that need neither use GoogleTest's own main.
 #include <gmock/gmock.h>
+
+#ifdef CAMERA_TEST_WIDGETS
 #include <QApplication>
+using Application = QApplication;
+#else
+#include <QCoreApplication>
+using Application = QCoreApplication;
+#endif
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
-    QApplication app(argc, argv);
+    Application app(argc, argv);
     ::testing::InitGoogleMock(&argc, argv);
     return RUN_ALL_TESTS();
 }

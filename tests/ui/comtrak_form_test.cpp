@@ -13,6 +13,7 @@
 
 #include "support/fakes.h"
 #include "support/scripted_serial_control.h"
+#include "support/window_controls.h"
 #include "ui/comtrak_form.h"
 #include "ui/twips.h"
 
@@ -33,13 +34,9 @@ class ComtrakWindow : public ::testing::Test {
     }
     template <typename T>
     T* control_(const char* name) {
-        auto* found = form.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return testing_support::findControl<T>(form, name);
     }
-    void click(const char* name) {
-        QTest::mouseClick(control_<QAbstractButton>(name), Qt::LeftButton);
-    }
+    void click(const char* name) { testing_support::clickControl(form, name); }
     QComboBox* speedBox() { return control_<QComboBox>("Combo4"); }
     QString countShown() { return control_<QLineEdit>("Text4")->text(); }
     bool timerRunning() { return control_<QTimer>("Timer1")->isActive(); }
@@ -51,11 +48,7 @@ class ComtrakWindow : public ::testing::Test {
             }
         };
     }
-    void pickPort(int index) {
-        QComboBox* box = control_<QComboBox>("Combo1");
-        box->setCurrentIndex(index);
-        emit box->activated(index);
-    }
+    void pickPort(int index) { testing_support::pickEntry(form, "Combo1", index); }
 
     testing_support::FakeClock clock;
     testing_support::ScriptedSerialControl control{&clock};

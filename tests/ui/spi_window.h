@@ -13,6 +13,7 @@
 
 #include "support/fakes.h"
 #include "support/recording_port.h"
+#include "support/window_controls.h"
 #include "ui/spi_form.h"
 
 namespace spi_window {
@@ -49,13 +50,9 @@ class SpiWindow : public ::testing::Test {
     }
     template <typename T>
     T* control(const char* name) {
-        auto* found = form.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+        return testing_support::findControl<T>(form, name);
     }
-    void click(const char* name) {
-        QTest::mouseClick(control<QAbstractButton>(name), Qt::LeftButton);
-    }
+    void click(const char* name) { testing_support::clickControl(form, name); }
     void holdFrame(const std::vector<std::uint8_t>& bytes) {
         frames.storeAll(bytes);
         form.showReceivedCount();

@@ -50,4 +50,4 @@ find src -mindepth 2 -type f \( -name '*.h' -o -name '*.cpp' \) -print0 | sort -
         END {
             if (bad) exit 1
             print "Includes in src/ follow the arrows."
-        }'
+        }' || exit 1

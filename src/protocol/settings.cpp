@@ -42,8 +42,8 @@ const std::string CameraSettings::kNoAnswerText =
 const std::string CameraSettings::kCompressionRefusedTitle = "Сжатие";
 
 CameraSettings::CameraSettings(ModuleLink& link, Clock& clock, SettingsView& view,
-                               SettingsPolicy policy)
-    : link_(link), clock_(clock), view_(view), policy_(policy) {}
+                               SettingsWindow& window, SettingsPolicy policy)
+    : link_(link), clock_(clock), view_(view), window_(window), policy_(policy) {}
 
 // ---- Writes
 
@@ -60,11 +60,11 @@ void CameraSettings::compressionOrColourPicked() {
     const auto value = encodeCompression(integerOfText(levelText), mode);
     if (!value) {
         // The register holds one byte: a level that does not fit is refused, not wrapped round.
-        view_.tellOperator(kCompressionRefusedTitle,
-                           "Сжатие \"" + levelText +
-                               "\" не записано: уровень должен быть от 0 до " +
-                               std::to_string(highestCompressionLevel(mode)) + " (в списке 0–" +
-                               std::to_string(kMaxCompressionLevel) + ").");
+        window_.tellOperator(kCompressionRefusedTitle,
+                             "Сжатие \"" + levelText +
+                                 "\" не записано: уровень должен быть от 0 до " +
+                                 std::to_string(highestCompressionLevel(mode)) + " (в списке 0–" +
+                                 std::to_string(kMaxCompressionLevel) + ").");
         return;
     }
     writeRegister(link_, Register::Compression, *value);
@@ -176,7 +176,7 @@ void CameraSettings::readSpiMode() {
         return;
     }
     if (const auto mode = decodeSpiMode(static_cast<std::uint8_t>(*reply))) {
-        view_.selectSpiMode(*mode);
+        window_.selectSpiMode(*mode);
     }
 }
 
@@ -190,16 +190,16 @@ void CameraSettings::writeFrameSize(FrameSize size) {
 }
 
 void CameraSettings::beginReadBack() {
-    view_.setPollingEnabled(false);
+    window_.setPollingEnabled(false);
     if (policy_.indicatorDuringReadBack) {
-        view_.showBusy();
+        window_.showBusy();
     }
 }
 
 void CameraSettings::endReadBack() {
-    view_.setPollingEnabled(true);
+    window_.setPollingEnabled(true);
     if (policy_.indicatorDuringReadBack) {
-        view_.showReady();
+        window_.showReady();
     }
 }
 
@@ -212,7 +212,7 @@ void CameraSettings::waitBetweenReads() {
 void CameraSettings::tellNoAnswer() {
     // A reply that never came because the link failed says why; the fault is then told.
     const auto fault = link_.takeFault();
-    view_.tellOperator(kNoAnswerTitle, fault ? kNoAnswerText + "\n" + *fault : kNoAnswerText);
+    window_.tellOperator(kNoAnswerTitle, fault ? kNoAnswerText + "\n" + *fault : kNoAnswerText);
 }
 
 }  // namespace protocol

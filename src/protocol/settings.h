@@ -28,10 +28,9 @@ enum class SettingsControl {
 enum class LevelSlider { Brightness = 0, Red = 1, Green = 2, Blue = 3 };
 inline constexpr int kLevelSliderCount = 4;
 
-// The settings' view of the window: read and show control values, switch the timer and the
-// indicator. Texts are UTF-8. Setting a slider's position or a tick must run that control's change
-// handler when the value changes, as a change by the operator does; setting a combo box's text
-// runs nothing.
+// The settings' view of their controls: read and show control values. Texts are UTF-8. Setting a
+// slider's position or a tick must run that control's change handler when the value changes, as a
+// change by the operator does; setting a combo box's text runs nothing.
 class SettingsView {
   public:
     virtual ~SettingsView() = default;
@@ -50,12 +49,20 @@ class SettingsView {
     virtual void setSliderPosition(LevelSlider slider, int position) = 0;
     virtual void setArbitrarySizeTicked(bool ticked) = 0;
     virtual void setControlEnabled(SettingsControl control, bool enabled) = 0;
-    // Selects SPI mode button `mode`; its handler runs when the selection changes.
-    virtual void selectSpiMode(int mode) = 0;
+};
+
+// What the settings need of the program's window around their controls: its timer, its status
+// indicator, its SPI mode buttons, and a way to tell the operator.
+class SettingsWindow {
+  public:
+    virtual ~SettingsWindow() = default;
 
     virtual void setPollingEnabled(bool enabled) = 0;  // Timer1
-    virtual void showBusy() = 0;
-    virtual void showReady() = 0;
+    // The status indicator during a read-back (a window without one shows nothing).
+    virtual void showBusy() {}
+    virtual void showReady() {}
+    // Selects SPI mode button `mode`; its handler runs when the selection changes.
+    virtual void selectSpiMode(int /*mode*/) {}
 
     // A fault the operator must hear of; nothing else changed.
     virtual void tellOperator(const std::string& title, const std::string& text) = 0;
@@ -77,7 +84,8 @@ inline constexpr SettingsPolicy kSerialPolicy{true, false, false};
 
 class CameraSettings {
   public:
-    CameraSettings(ModuleLink& link, Clock& clock, SettingsView& view, SettingsPolicy policy);
+    CameraSettings(ModuleLink& link, Clock& clock, SettingsView& view, SettingsWindow& window,
+                   SettingsPolicy policy);
 
     // Writes.
     void sliderChanged(LevelSlider slider, int position);
@@ -108,6 +116,7 @@ class CameraSettings {
     ModuleLink& link_;
     Clock& clock_;
     SettingsView& view_;
+    SettingsWindow& window_;
     SettingsPolicy policy_;
 };
 

@@ -12,7 +12,7 @@ constexpr auto kQuietPollInterval = std::chrono::milliseconds(1);
 
 FrameArrival::FrameArrival(SerialControl& control, SerialLink& link, frames::FrameStore& frames,
                            protocol::Clock& clock)
-    : control_(control), link_(link), clock_(clock), reception_(control, link, frames) {}
+    : control_(control), link_(link), clock_(clock), reception_(link, frames) {}
 
 void FrameArrival::frameRequested() {
     awaitedUntil_ = clock_.now() + link_.replyTimeLimit();

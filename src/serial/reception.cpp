@@ -3,7 +3,7 @@
 namespace serial {
 
 Reception::Batch Reception::poll() {
-    const std::vector<std::uint8_t> taken = control_.input();
+    const std::vector<std::uint8_t> taken = link_.takeArrived();
     Batch batch;
     if (!frames_.full()) {
         overflowing_ = false;  // cleared since: the next overflow is a new one
@@ -11,7 +11,6 @@ Reception::Batch Reception::poll() {
     if (taken.empty()) {
         return batch;
     }
-    link_.recordFromModule(taken);
     batch.stored = frames_.storeAll(taken);
     batch.dropped = taken.size() - batch.stored;
     if (batch.dropped > 0 && !overflowing_) {

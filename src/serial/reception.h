@@ -6,15 +6,13 @@
 #include <cstddef>
 
 #include "frames/frame_store.h"
-#include "serial/serial_control.h"
 #include "serial/serial_link.h"
 
 namespace serial {
 
 class Reception {
   public:
-    Reception(SerialControl& control, SerialLink& link, frames::FrameStore& frames)
-        : control_(control), link_(link), frames_(frames) {}
+    Reception(SerialLink& link, frames::FrameStore& frames) : link_(link), frames_(frames) {}
 
     struct Batch {
         std::size_t stored = 0;
@@ -29,7 +27,6 @@ class Reception {
     Batch poll();
 
   private:
-    SerialControl& control_;
     SerialLink& link_;
     frames::FrameStore& frames_;
     bool overflowing_ = false;

@@ -112,6 +112,12 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> SerialLink::readTwo() {
     return std::pair{taken->front(), taken->back()};
 }
 
+std::vector<std::uint8_t> SerialLink::takeArrived() {
+    std::vector<std::uint8_t> taken = control_.input();
+    recordFromModule(taken);
+    return taken;
+}
+
 void SerialLink::recordFromModule(std::span<const std::uint8_t> bytes) {
     if (trace_ != nullptr && !bytes.empty()) {
         trace_->record(protocol::Direction::FromModule, bytes);

@@ -58,8 +58,9 @@ class SerialLink final : public protocol::ModuleLink {
     // plus the time of a few characters so the slowest speed gets the same margin as the fastest.
     protocol::Clock::Duration replyTimeLimit() const;
 
-    // Reports bytes taken outside a query (frame reception) to the trace.
-    void recordFromModule(std::span<const std::uint8_t> bytes);
+    // Takes every byte that has arrived outside a query (a frame coming in), in arrival order,
+    // and reports them to the trace; empty when none wait.
+    std::vector<std::uint8_t> takeArrived();
 
     static constexpr protocol::Clock::Duration kModuleReplyTime = std::chrono::seconds(1);
     static constexpr int kReplyMarginCharacters = 20;
@@ -76,6 +77,7 @@ class SerialLink final : public protocol::ModuleLink {
     // The port is closed: the operation that needed it is told why.
     void noteClosedPort();
     std::uint32_t baud() const;
+    void recordFromModule(std::span<const std::uint8_t> bytes);
 
     SerialControl& control_;
     protocol::Clock& clock_;

@@ -65,7 +65,7 @@ constexpr const char* kTabOrder[] = {
 ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
                          frames::FrameStore& frames, protocol::Clock& clock,
                          OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, frames, clock, dialogs, parent, kSerialLayout),
+    : Form1(kCaption, link, protocol::kSerialPolicy, frames, clock, dialogs, parent, kSerialLayout),
       control_(control),
       link_(link),
       session_(control),
@@ -103,7 +103,6 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
     addModuleControl(command15);
 
     // The camera settings reach the module through the serial link, with the serial line's waits.
-    attachLink(link_, protocol::kSerialPolicy);
     applyTabOrder(kTabOrder);
 }
 
@@ -183,11 +182,7 @@ void ComtrakForm::writeSpeed() {
     }
 }
 
-void ComtrakForm::Command12_Click() {
-    runExchange([this] { protocol::sendCommand(link_, protocol::command::kCapture); });
-}
-
-void ComtrakForm::Command7_Click() {
+void ComtrakForm::readFrame() {
     runExchange([this] {
         protocol::sendCommand(link_, protocol::command::kFrameRead);
         if (control_.isOpen()) {
@@ -196,7 +191,7 @@ void ComtrakForm::Command7_Click() {
     });
 }
 
-void ComtrakForm::Command3_Click() {
+void ComtrakForm::resetModule() {
     runExchange([this] { speed_.resetModule(); });
 }
 

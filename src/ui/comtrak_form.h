@@ -35,11 +35,10 @@ class ComtrakForm final : public Form1 {
     // Speed "Записать": the module is switched at the old speed, a second later the PC follows.
     void Command15_Click();
 
-    // "Сформировать кадр" and "Считать кадр": the command alone; the frame arrives by the poll.
-    void Command12_Click() override;
-    void Command7_Click() override;
-    // "Сброс модуля": the reset command, a second (reception goes on), the PC back to 2400.
-    void Command3_Click() override;
+    // The frame-read command alone; the frame arrives by the poll.
+    void readFrame() override;
+    // The reset command, a second (reception goes on), the PC back to 2400.
+    void resetModule() override;
     // Reception: what has arrived goes into the frame store and the count is shown; only a tick
     // that received nothing runs the capture cycle's test.
     void Timer1_Timer() override;

@@ -18,6 +18,8 @@
 #include <cstdlib>
 
 #include "frames/frame_file.h"
+#include "protocol/registers.h"
+#include "protocol/wire.h"
 #include "ui/fonts.h"
 #include "ui/list_box.h"
 #include "ui/twips.h"
@@ -43,14 +45,16 @@ const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кад�
 const QString Form1::kLinkFaultTitle = QStringLiteral("Связь с модулем");
 const QString Form1::kTraceLossTitle = QStringLiteral("Трасса обмена");
 
-Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
-             OperatorDialogs& dialogs, QWidget* parent, const SettingsLayout& settingsLayout)
+Form1::Form1(const QString& caption, protocol::ModuleLink& link, protocol::SettingsPolicy policy,
+             frames::FrameStore& frames, protocol::Clock& clock, OperatorDialogs& dialogs,
+             QWidget* parent, const SettingsLayout& settingsLayout)
     : QWidget(parent),
       frames_(frames),
       clock_(clock),
       dialogs_(dialogs),
       captureCycle_(*this, frames, clock),
-      exitAction_(endProgramNow) {
+      exitAction_(endProgramNow),
+      moduleLink_(link) {
     setObjectName("Form1");
     setWindowTitle(caption);
     // Positions are fixed: the window has no resize handling.
@@ -63,7 +67,7 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
     Timer1->setInterval(kTimer1IntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 
-    settingsPanel_ = new SettingsPanel(this, *this, settingsLayout);
+    settingsPanel_ = new SettingsPanel(this, *this, settingsLayout, link, clock, policy);
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName("Picture1");
@@ -96,40 +100,36 @@ Form1::Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock
         const char* caption;
         QRect geometry;
         void (Form1::*handler)();
+        // View, save and exit neither talk to the module nor change the frame: they stay usable
+        // while a frame comes in.
+        bool usableWhileBusy = false;
     };
     const FrameButton frameButtons[] = {
         {"Command12", "Сформировать кадр", twipRect(5160, 5160, 1935, 375),
          &Form1::Command12_Click},
         {"Command7", "Считать кадр", twipRect(5160, 5640, 1935, 375), &Form1::Command7_Click},
-        {"Command14", "Просмотреть кадр", twipRect(5160, 6120, 1935, 375), &Form1::Command14_Click},
+        {"Command14", "Просмотреть кадр", twipRect(5160, 6120, 1935, 375), &Form1::Command14_Click,
+         true},
         {"Command6", "Записать кадр в файл", twipRect(5160, 6600, 1935, 375),
-         &Form1::Command6_Click},
+         &Form1::Command6_Click, true},
         {"Command3", "Сброс модуля", twipRect(5160, 7080, 1935, 375), &Form1::Command3_Click},
         {"Command8", "Очистить буфер", twipRect(7200, 6120, 1935, 375), &Form1::Command8_Click},
-        {"Command5", "Выход", twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click},
+        {"Command5", "Выход", twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click, true},
     };
     for (const FrameButton& b : frameButtons) {
         auto* button = addButton(b.name, QString::fromUtf8(b.caption), b.geometry);
         connect(button, &QPushButton::clicked, this,
                 [this, handler = b.handler] { (this->*handler)(); });
-        // View, save and exit neither talk to the module nor change the frame: they stay usable
-        // while a frame comes in.
-        if (b.handler != &Form1::Command14_Click && b.handler != &Form1::Command6_Click &&
-            b.handler != &Form1::Command5_Click) {
+        if (!b.usableWhileBusy) {
             addModuleControl(button);
         }
     }
 }
 
-void Form1::attachLink(protocol::ModuleLink& link, protocol::SettingsPolicy policy) {
-    link_ = &link;
-    settingsPanel_->attach(link, clock_, policy);
-}
-
 void Form1::runExchange(const std::function<void()>& operation) {
     const bool outermost = exchangeDepth_ == 0;
-    if (outermost && link_ != nullptr) {
-        link_->beginOperation();
+    if (outermost) {
+        moduleLink_.beginOperation();
     }
     ++exchangeDepth_;
     refreshLinkBusy();
@@ -139,7 +139,7 @@ void Form1::runExchange(const std::function<void()>& operation) {
         return;
     }
     refreshLinkBusy();
-    const auto fault = link_ != nullptr ? link_->takeFault() : std::nullopt;
+    const auto fault = moduleLink_.takeFault();
     lastExchangeFaulted_ = fault.has_value();
     if (fault) {
         tellOperator(kLinkFaultTitle,
@@ -167,7 +167,7 @@ void Form1::refreshLinkBusy() {
 }
 
 bool Form1::captureFrame() {
-    Command12_Click();
+    runExchange([this] { protocol::sendCommand(moduleLink_, protocol::command::kCapture); });
     return !lastExchangeFaulted_;
 }
 
@@ -231,12 +231,12 @@ void Form1::showReceivedCount() {
     Text4->setText(QString::number(frames_.count()));
 }
 
-void Form1::Command8_Click() {
+void Form1::clearFrame() {
     frames_.clear();
     showReceivedCount();
 }
 
-void Form1::Command14_Click() {
+void Form1::viewFrame() {
     std::string error;
     // Each view has its own private copy, so a view started inside another one's waits cannot
     // touch the first one's file. The window holds the copies of the views in progress, so
@@ -275,7 +275,7 @@ void Form1::Command14_Click() {
     clock_.waitYielding(kViewWait);
 }
 
-void Form1::Command6_Click() {
+void Form1::saveFrame() {
     const auto chosen =
         dialogs_.chooseSaveFile(this, kSaveDialogTitle, QDir::homePath(), kSaveDialogFilter);
     if (!chosen) {
@@ -301,6 +301,10 @@ void Form1::setPollingEnabled(bool enabled) {
     }
 }
 
+void Form1::tellOperator(const std::string& title, const std::string& text) {
+    tellOperator(QString::fromStdString(title), QString::fromStdString(text));
+}
+
 void Form1::tellOperator(const QString& title, const QString& text) {
     // A wait that ends after the window has closed has nobody left to tell.
     if (!unloaded_) {
@@ -308,7 +312,7 @@ void Form1::tellOperator(const QString& title, const QString& text) {
     }
 }
 
-void Form1::Command5_Click() {
+void Form1::exitProgram() {
     // The program ends without unwinding: what would be cleaned up on the way goes now.
     viewCopies_.clear();
     reportTraceLoss();

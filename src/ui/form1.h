@@ -30,9 +30,11 @@ namespace ui {
 class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     Q_OBJECT
   public:
-    Form1(const QString& caption, frames::FrameStore& frames, protocol::Clock& clock,
-          OperatorDialogs& dialogs, QWidget* parent = nullptr,
-          const SettingsLayout& settingsLayout = kParallelPortLayout);
+    // `link` is the one every exchange of the window goes through; the settings controls write
+    // to it with the program's waits and indicator (`policy`).
+    Form1(const QString& caption, protocol::ModuleLink& link, protocol::SettingsPolicy policy,
+          frames::FrameStore& frames, protocol::Clock& clock, OperatorDialogs& dialogs,
+          QWidget* parent = nullptr, const SettingsLayout& settingsLayout = kParallelPortLayout);
 
     // The window's load and unload handlers; unload runs once, when the close box closes it.
     virtual void Form_Load() = 0;
@@ -41,23 +43,33 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // A pick from the port box's list ("LPT1".., "COM1"..): each program switches its link.
     virtual void Combo1_Click() = 0;
 
-    // The frame buttons whose work depends on the link: "Сформировать кадр", "Считать кадр",
-    // "Сброс модуля".
-    virtual void Command12_Click() = 0;
-    virtual void Command7_Click() = 0;
-    virtual void Command3_Click() = 0;
     // Every tick of Timer1 (1 ms, running from the end of the load).
     virtual void Timer1_Timer() = 0;
 
-    // "Очистить буфер": count and every byte to 0, "0" shown.
-    void Command8_Click();
-    // "Просмотреть кадр": a private copy of the frame, a second, the picture, a second, the copy
-    // deleted. A frame that does not decode leaves the picture as it was, without a message.
-    void Command14_Click();
-    // "Записать кадр в файл": the stored bytes, exactly, into the file the operator names.
-    void Command6_Click();
-    // "Выход": the program ends at once, without the unload handler.
-    void Command5_Click();
+    // The frame buttons, each bound to the operation it names.
+    void Command12_Click() { captureFrame(); }  // "Сформировать кадр"
+    void Command7_Click() { readFrame(); }      // "Считать кадр"
+    void Command3_Click() { resetModule(); }    // "Сброс модуля"
+    void Command8_Click() { clearFrame(); }     // "Очистить буфер"
+    void Command14_Click() { viewFrame(); }     // "Просмотреть кадр"
+    void Command6_Click() { saveFrame(); }      // "Записать кадр в файл"
+    void Command5_Click() { exitProgram(); }    // "Выход"
+
+    // The capture command, nothing more. False when the link failed under it.
+    bool captureFrame() override;
+    // The frame-read command and what each program does to take the frame in.
+    void readFrame() override = 0;
+    // The reset command and what each program does to follow the module back to its start.
+    virtual void resetModule() = 0;
+    // Count and every byte to 0, "0" shown.
+    void clearFrame() override;
+    // A private copy of the frame, a second, the picture, a second, the copy deleted. A frame
+    // that does not decode leaves the picture as it was, without a message.
+    void viewFrame() override;
+    // The stored bytes, exactly, into the file the operator names.
+    void saveFrame();
+    // The program ends at once, without the unload handler.
+    void exitProgram();
 
     // What "Выход" does; tests replace it so the test program survives.
     void setExitAction(std::function<void()> exitAction) { exitAction_ = std::move(exitAction); }
@@ -92,18 +104,11 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // and the SPI mode buttons belong to the parallel-port window.
     // Also the cycle's timer switch. Once the window has unloaded the timer stays off.
     void setPollingEnabled(bool enabled) override;
+    void tellOperator(const std::string& title, const std::string& text) override;
 
-    // CycleWindow: the cycle presses the window's own buttons.
+    // CycleWindow: the cycle runs the window's own frame operations (above).
     bool cycleTicked() const override;
     bool cycleMayStep() const override { return !linkBusy(); }
-    void viewFrame() override { Command14_Click(); }
-    void clearFrame() override { Command8_Click(); }
-    bool captureFrame() override;
-    void readFrame() override { Command7_Click(); }
-
-    // The link every exchange of the window goes through; the settings controls write to it from
-    // now on, with the program's waits and indicator.
-    void attachLink(protocol::ModuleLink& link, protocol::SettingsPolicy policy);
 
     // Runs `operation` as one operation of the operator's with the module: the link forgets the
     // fault of an earlier one (and a broken link tries once to come back), the controls that
@@ -119,10 +124,8 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // A control that talks to the module or changes the frame store: disabled while busy.
     void addModuleControl(QWidget* control) { moduleControls_.push_back(control); }
 
-    void showBusy() override {}
-    void showReady() override {}
-    void selectSpiMode(int) override {}
-    void tellOperator(const QString& title, const QString& text) override;
+    // A warning box, unless the window has closed.
+    void tellOperator(const QString& title, const QString& text);
     bool unloaded() const { return unloaded_; }
 
     QPushButton* addButton(const char* name, const QString& caption, QRect geometry);
@@ -149,7 +152,7 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
   private:
     bool unloaded_ = false;
     std::function<void()> exitAction_;
-    protocol::ModuleLink* link_ = nullptr;
+    protocol::ModuleLink& moduleLink_;
     int exchangeDepth_ = 0;
     bool lastExchangeFaulted_ = false;
     bool busyShown_ = false;

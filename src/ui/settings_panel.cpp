@@ -51,8 +51,10 @@ std::string toUtf8(const QString& text) {
 
 }  // namespace
 
-SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout)
-    : QObject(window), host_(host) {
+SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout,
+                             protocol::ModuleLink& link, protocol::Clock& clock,
+                             protocol::SettingsPolicy policy)
+    : QObject(window), host_(host), settings_(link, clock, *this, host, policy) {
     label(window, "Label12", QStringLiteral("Настройка камеры"), QRect(120, 2040, 2175, 255))
         ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
 
@@ -154,13 +156,6 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     }
 }
 
-SettingsPanel::~SettingsPanel() = default;
-
-void SettingsPanel::attach(protocol::ModuleLink& link, protocol::Clock& clock,
-                           protocol::SettingsPolicy policy) {
-    settings_ = std::make_unique<protocol::CameraSettings>(link, clock, *this, policy);
-}
-
 void SettingsPanel::setLinkBusy(bool busy) {
     linkBusy_ = busy;
     for (QWidget* control : talking_) {
@@ -173,21 +168,17 @@ void SettingsPanel::applyEnabled(QWidget* control) {
     control->setEnabled(!disabledByRule_.value(control, false) && !(talks && linkBusy_));
 }
 
-// ---- Handlers: nothing goes to the module until a link is attached.
+// ---- Handlers
 
 void SettingsPanel::exchange(void (protocol::CameraSettings::*operation)()) {
-    if (settings_) {
-        host_.runExchange([this, operation] { (settings_.get()->*operation)(); });
-    }
+    host_.runExchange([this, operation] { (settings_.*operation)(); });
 }
 
 void SettingsPanel::sliderChanged(int index) {
-    if (settings_) {
-        host_.runExchange([this, index] {
-            settings_->sliderChanged(static_cast<protocol::LevelSlider>(index),
-                                     sliders_[static_cast<std::size_t>(index)]->value());
-        });
-    }
+    host_.runExchange([this, index] {
+        settings_.sliderChanged(static_cast<protocol::LevelSlider>(index),
+                                sliders_[static_cast<std::size_t>(index)]->value());
+    });
 }
 
 void SettingsPanel::Combo2_Click() {
@@ -203,15 +194,11 @@ void SettingsPanel::Combo5_Click() {
 }
 
 void SettingsPanel::Check2_Click() {
-    if (settings_) {
-        settings_->arbitrarySizeToggled(Check2->isChecked());
-    }
+    settings_.arbitrarySizeToggled(Check2->isChecked());
 }
 
 void SettingsPanel::Check3_Click() {
-    if (settings_) {
-        host_.runExchange([this] { settings_->testModeToggled(Check3->isChecked()); });
-    }
+    host_.runExchange([this] { settings_.testModeToggled(Check3->isChecked()); });
 }
 
 void SettingsPanel::Command4_Click() {
@@ -299,10 +286,6 @@ QWidget* SettingsPanel::controlFor(protocol::SettingsControl control) const {
             return Command4;
     }
     return Command4;
-}
-
-void SettingsPanel::tellOperator(const std::string& title, const std::string& text) {
-    host_.tellOperator(fromUtf8(title), fromUtf8(text));
 }
 
 }  // namespace ui

@@ -26,16 +26,10 @@ class QWidget;
 
 namespace ui {
 
-// What the settings need of the window around them.
-class SettingsHost {
+// The window's side of the settings: what they need of the window around their controls, and
+// how a handler that talks to the module runs as one operation with the link.
+class SettingsHost : public protocol::SettingsWindow {
   public:
-    virtual ~SettingsHost() = default;
-    virtual void setPollingEnabled(bool enabled) = 0;
-    virtual void showBusy() = 0;
-    virtual void showReady() = 0;
-    virtual void selectSpiMode(int mode) = 0;
-    virtual void tellOperator(const QString& title, const QString& text) = 0;
-    // Runs a handler that talks to the module as one operation with the link.
     virtual void runExchange(const std::function<void()>& operation) = 0;
 };
 
@@ -51,12 +45,10 @@ inline const SettingsLayout kSerialLayout{5160, 5640, QRect(120, 6000, 2655, 255
 class SettingsPanel final : public QObject, public protocol::SettingsView {
     Q_OBJECT
   public:
-    SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout);
-    ~SettingsPanel() override;
-
-    // From here on every control change writes to the module through `link`.
-    void attach(protocol::ModuleLink& link, protocol::Clock& clock,
-                protocol::SettingsPolicy policy);
+    // Every change of a control writes to the module through `link`, with the program's waits.
+    SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout,
+                  protocol::ModuleLink& link, protocol::Clock& clock,
+                  protocol::SettingsPolicy policy);
 
     // While the link is busy the controls that would write or read the module are disabled;
     // the settings' own enabled-state rules hold beneath that and come back when it ends.
@@ -92,21 +84,16 @@ class SettingsPanel final : public QObject, public protocol::SettingsView {
     void setSliderPosition(protocol::LevelSlider slider, int position) override;
     void setArbitrarySizeTicked(bool ticked) override;
     void setControlEnabled(protocol::SettingsControl control, bool enabled) override;
-    void selectSpiMode(int mode) override { host_.selectSpiMode(mode); }
-    void setPollingEnabled(bool enabled) override { host_.setPollingEnabled(enabled); }
-    void showBusy() override { host_.showBusy(); }
-    void showReady() override { host_.showReady(); }
-    void tellOperator(const std::string& title, const std::string& text) override;
 
   private:
     void sliderChanged(int index);
     QWidget* controlFor(protocol::SettingsControl control) const;
-    // Runs a settings operation on the link, once one is attached.
+    // Runs a settings operation as one operation with the link.
     void exchange(void (protocol::CameraSettings::*operation)());
     void applyEnabled(QWidget* control);
 
     SettingsHost& host_;
-    std::unique_ptr<protocol::CameraSettings> settings_;
+    protocol::CameraSettings settings_;
 
     QComboBox* Combo2;
     QComboBox* Combo3;

@@ -94,7 +94,7 @@ class DownloadPacing {
 
 SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock& clock,
                  OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, frames, clock, dialogs, parent),
+    : Form1(kCaption, link, protocol::kParallelPortPolicy, frames, clock, dialogs, parent),
       link_(link),
       Label3(makeIndicatorLabel(this)),
       indicator_(Label3) {
@@ -122,7 +122,6 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
     for (QRadioButton* button : modeButtons_) {
         addModuleControl(button);
     }
-    attachLink(link_, protocol::kParallelPortPolicy);
     applyTabOrder(kTabOrder);
     // A mode button's handler runs when the selection changes, by a click or from code.
     for (std::size_t mode = 0; mode < modeButtons_.size(); ++mode) {
@@ -153,20 +152,12 @@ void SpiForm::Form_Unload() {
     link_.stopPortAccess();
 }
 
-void SpiForm::sendCommand(std::uint8_t command) {
-    protocol::sendCommand(link_, command);
-}
-
-void SpiForm::Command12_Click() {
-    runExchange([this] { sendCommand(protocol::command::kCapture); });
-}
-
-void SpiForm::Command7_Click() {
+void SpiForm::readFrame() {
     if (downloading_) {
         return;
     }
     runExchange([this] {
-        sendCommand(protocol::command::kFrameRead);
+        protocol::sendCommand(link_, protocol::command::kFrameRead);
         readFrameLPTport();
     });
 }
@@ -192,9 +183,9 @@ void SpiForm::readFrameLPTport() {
     result.linkFault ? indicator_.showNoLink() : indicator_.showReady();
 }
 
-void SpiForm::Command3_Click() {
+void SpiForm::resetModule() {
     runExchange([this] {
-        sendCommand(protocol::command::kReset);
+        protocol::sendCommand(link_, protocol::command::kReset);
         // Selecting from code runs Option1_Click when the selection changes...
         modeButtons_[0]->setChecked(true);
         // ...and the direct call tells the module mode 0 once more, now in mode 0.

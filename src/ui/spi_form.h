@@ -34,14 +34,12 @@ class SpiForm final : public Form1 {
     void Option3_Click() { switchMode(2); }
     void Option4_Click() { switchMode(3); }
 
-    // "Сформировать кадр": the capture command, nothing more.
-    void Command12_Click() override;
-    // "Считать кадр": the frame-read command, then at once the download. A click while a
-    // download runs does nothing: the running download goes on.
-    void Command7_Click() override;
-    // "Сброс модуля": the reset command in the mode in force, then mode 0 selected and switched
-    // to, the switch run a second time directly so the module hears mode 0 in mode 0.
-    void Command3_Click() override;
+    // The frame-read command, then at once the download. A click while a download runs does
+    // nothing: the running download goes on.
+    void readFrame() override;
+    // The reset command in the mode in force, then mode 0 selected and switched to, the switch
+    // run a second time directly so the module hears mode 0 in mode 0.
+    void resetModule() override;
     // Status poll: one status read, the indicator follows the ready flag.
     void Timer1_Timer() override;
 
@@ -62,7 +60,6 @@ class SpiForm final : public Form1 {
 
   private:
     void switchMode(int mode);
-    void sendCommand(std::uint8_t command);
 
     lpt::SpiLink& link_;
     std::array<QRadioButton*, 4> modeButtons_{};

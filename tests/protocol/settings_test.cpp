@@ -69,9 +69,9 @@ class LoggingClock final : public Clock {
     std::vector<std::string>& log_;
 };
 
-// The controls as plain values. Slider moves and tick changes run the settings' handlers, as the
-// window's events do.
-class FakeView final : public SettingsView {
+// The controls and the window around them as plain values. Slider moves and tick changes run the
+// settings' handlers, as the window's events do.
+class FakeView final : public SettingsView, public SettingsWindow {
   public:
     std::string compression = "2", colour = "Цветной", frameSize = "352x288", width, height;
     int sliders[kLevelSliderCount] = {6, 31, 31, 31};
@@ -121,7 +121,7 @@ class FakeView final : public SettingsView {
 
 class Settings : public ::testing::TestWithParam<SettingsPolicy> {
   protected:
-    Settings() : clock(link.log), settings(link, clock, view, GetParam()) {
+    Settings() : clock(link.log), settings(link, clock, view, view, GetParam()) {
         view.log = &link.log;
         view.settings = &settings;
     }

@@ -8,9 +8,11 @@ set -uo pipefail
 shards=$1
 shift
 outputs=$(mktemp -d)
-trap 'rm -rf "$outputs"' EXIT
-
 pids=()
+trap 'rm -rf "$outputs"' EXIT
+# A run stopped from outside (CTest's time limit, Ctrl-C) stops the shards too.
+trap 'kill "${pids[@]}" 2> /dev/null; exit 1' INT TERM
+
 for ((shard = 0; shard < shards; ++shard)); do
     GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$shard "$@" > "$outputs/$shard" 2>&1 &
     pids+=($!)

@@ -18,9 +18,9 @@
 #include "emulator/in_process_module.h"
 #include "lpt/frame_download.h"
 #include "protocol/wire.h"
+#include "serial/real_clock.h"
 #include "ui/operator_dialogs.h"
 #include "ui/spi_form.h"
-#include "ui/wait.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ class MeasuringClock final : public protocol::Clock {
     int yields = 0;
 
   private:
-    ui::RealClock real_;
+    serial::RealClock real_;
 };
 
 // The same through the window the operator sees, shown on the current platform.

@@ -12,11 +12,11 @@
 #include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
 #include "serial/qt_serial_control.h"
+#include "serial/real_clock.h"
 #include "serial/serial_link.h"
 #include "ui/comtrak_form.h"
 #include "ui/operator_dialogs.h"
 #include "ui/program_start.h"
-#include "ui/wait.h"
 
 namespace {
 
@@ -128,9 +128,9 @@ int main(int argc, char** argv) {
     // The program-wide state: one frame store, one serial control and link, for the whole run.
     frames::FrameStore frameStore;
     serial::QtSerialControl control(options.ports);
-    serial::SerialLink link(control, ui::realClock(), trace.trace.get());
+    serial::SerialLink link(control, serial::realClock(), trace.trace.get());
     ui::QtOperatorDialogs dialogs;
-    ui::ComtrakForm window(control, link, frameStore, ui::realClock(), dialogs);
+    ui::ComtrakForm window(control, link, frameStore, serial::realClock(), dialogs);
     if (trace.trace) {
         window.watchTrace(*trace.trace, QFile::decodeName(options.tracePath.c_str()));
     }

@@ -10,10 +10,10 @@
 #include "lpt/spi_link.h"
 #include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
+#include "serial/real_clock.h"
 #include "ui/operator_dialogs.h"
 #include "ui/program_start.h"
 #include "ui/spi_form.h"
-#include "ui/wait.h"
 
 namespace {
 
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     frames::FrameStore frameStore;
     lpt::SpiLink link(*port, traceFile.trace.get());
     ui::QtOperatorDialogs dialogs;
-    ui::SpiForm window(link, frameStore, ui::realClock(), dialogs);
+    ui::SpiForm window(link, frameStore, serial::realClock(), dialogs);
     if (traceFile.trace) {
         window.watchTrace(*traceFile.trace, QFile::decodeName(paths["trace"].c_str()));
     }

@@ -1,10 +1,10 @@
-// The real clock of the programs: monotonic time, and waits that either let the window process
-// events or keep it still.
+// The real clock of the programs: monotonic time, and waits that either let the Qt event loop
+// process events or keep it still. It needs only QtCore, so the windows and camctl share it.
 #pragma once
 
 #include "protocol/clock.h"
 
-namespace ui {
+namespace serial {
 
 class RealClock final : public protocol::Clock {
   public:
@@ -19,4 +19,4 @@ class RealClock final : public protocol::Clock {
 // The program's clock, for the window classes that are not handed one.
 protocol::Clock& realClock();
 
-}  // namespace ui
+}  // namespace serial

@@ -1,11 +1,11 @@
-#include "ui/wait.h"
+#include "serial/real_clock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <thread>
 
-namespace ui {
+namespace serial {
 
 protocol::Clock::TimePoint RealClock::now() const {
     return std::chrono::steady_clock::now();
@@ -41,4 +41,4 @@ protocol::Clock& realClock() {
     return clock;
 }
 
-}  // namespace ui
+}  // namespace serial

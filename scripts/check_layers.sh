@@ -10,7 +10,8 @@ cd "$top"
 
 # What each folder may include besides itself.
 arrows='
-programs: ui lpt serial frames protocol emulator
+programs: ui camctl lpt serial frames protocol emulator
+camctl: lpt serial frames protocol
 ui: lpt serial frames protocol
 lpt: frames protocol
 serial: frames protocol

@@ -1,0 +1,204 @@
+#include "camctl/capture_run.h"
+
+#include <cinttypes>
+
+#include "camctl/jpeg_check.h"
+#include "frames/frame_file.h"
+#include "frames/frame_store.h"
+
+namespace camctl {
+
+namespace {
+
+// The conversion of a pattern: where it starts, how long it is, its zero flag and width.
+struct Conversion {
+    std::size_t at = 0;
+    std::size_t length = 0;
+    bool zeros = false;
+    int width = 0;
+};
+
+// Walks the pattern's per-cent signs; false on anything but %%, %d, %0Nd and %Nd.
+bool scanPattern(std::string_view pattern, std::optional<Conversion>& found, int& conversions) {
+    conversions = 0;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '%') {
+            continue;
+        }
+        std::size_t j = i + 1;
+        if (j < pattern.size() && pattern[j] == '%') {
+            i = j;
+            continue;
+        }
+        Conversion c{i, 0, false, 0};
+        if (j < pattern.size() && pattern[j] == '0') {
+            c.zeros = true;
+            ++j;
+        }
+        while (j < pattern.size() && pattern[j] >= '0' && pattern[j] <= '9' && c.width < 100) {
+            c.width = c.width * 10 + (pattern[j] - '0');
+            ++j;
+        }
+        if (j >= pattern.size() || pattern[j] != 'd' || c.width >= 100) {
+            return false;
+        }
+        c.length = j + 1 - i;
+        found = c;
+        ++conversions;
+        i = j;
+    }
+    return true;
+}
+
+double secondsOf(protocol::Clock::Duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+void waitInterruptibly(protocol::Clock& clock, std::chrono::duration<double> wait,
+                       const std::atomic<bool>& interrupted) {
+    const auto end = clock.now() + std::chrono::duration_cast<protocol::Clock::Duration>(wait);
+    while (!interrupted && clock.now() < end) {
+        clock.waitYielding(
+            std::min<protocol::Clock::Duration>(end - clock.now(), std::chrono::milliseconds(100)));
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> checkPattern(std::string_view pattern) {
+    std::optional<Conversion> found;
+    int conversions = 0;
+    if (pattern.empty()) {
+        return "the file name pattern is empty";
+    }
+    if (!scanPattern(pattern, found, conversions)) {
+        return "the file name pattern may hold %d (or %03d) and %%, no other %";
+    }
+    if (conversions > 1) {
+        return "the file name pattern holds more than one %d";
+    }
+    return std::nullopt;
+}
+
+bool patternNumbersFrames(std::string_view pattern) {
+    std::optional<Conversion> found;
+    int conversions = 0;
+    return scanPattern(pattern, found, conversions) && conversions == 1;
+}
+
+std::string frameFileName(std::string_view pattern, int frameNumber) {
+    std::optional<Conversion> found;
+    int conversions = 0;
+    scanPattern(pattern, found, conversions);
+    std::string name;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (found && i == found->at) {
+            std::string digits = std::to_string(frameNumber);
+            const auto width = static_cast<std::size_t>(found->width);
+            if (digits.size() < width) {
+                digits.insert(0, width - digits.size(), found->zeros ? '0' : ' ');
+            }
+            name += digits;
+            i += found->length - 1;
+        } else if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == '%') {
+            name += '%';
+            ++i;
+        } else {
+            name += pattern[i];
+        }
+    }
+    return name;
+}
+
+std::string jsonString(std::string_view text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (byte < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest& request,
+               const CaptureOutput& output, const std::atomic<bool>& interrupted) {
+    frames::FrameStore store;
+    int status = kExitDone;
+    for (int n = 1; n <= request.count; ++n) {
+        if (interrupted) {
+            return kExitInterrupted;
+        }
+        if (n > 1 && request.interval.count() > 0) {
+            waitInterruptibly(clock, request.interval, interrupted);
+            if (interrupted) {
+                return kExitInterrupted;
+            }
+        }
+        store.clear();
+        std::function<void(std::uint32_t)> counted;
+        if (output.progress) {
+            counted = [&output, n, shown = std::uint32_t{0}](std::uint32_t count) mutable {
+                // Every 512 bytes: a terminal that repaints per byte would slow the download.
+                if (count >= shown + 512) {
+                    shown = count;
+                    std::fprintf(output.err, "\rframe %d: %" PRIu32 " bytes", n, count);
+                    std::fflush(output.err);
+                }
+            };
+        }
+        const Fetched fetched = source.fetch(store, counted);
+        if (output.progress) {
+            std::fprintf(output.err, "\r\033[K");
+            std::fflush(output.err);
+        }
+        const std::string file = frameFileName(request.pattern, n);
+        if (fetched.failure) {
+            // What did come stays out of the final name: a frame cut by the link is no frame.
+            std::fprintf(output.err, "camctl: %s: frame %d: %s (%" PRIu32 " bytes received)\n",
+                         output.linkName.c_str(), n, fetched.failure->c_str(), store.count());
+            return kExitLinkFailed;
+        }
+        if (const auto error = frames::writeFrameFile(file, store.frame())) {
+            std::fprintf(output.err, "camctl: cannot write %s: %s\n", file.c_str(), error->c_str());
+            return kExitLinkFailed;
+        }
+        const JpegCheck jpeg = checkJpeg(store.frame());
+        const double seconds = secondsOf(fetched.transferTime);
+        const double rate = seconds > 0 ? store.count() / seconds : 0.0;
+        const std::string size =
+            jpeg.decodes ? std::to_string(jpeg.width) + "x" + std::to_string(jpeg.height) : "";
+        if (request.json) {
+            std::fprintf(output.out,
+                         "{\"frame\":%d,\"file\":%s,\"bytes\":%" PRIu32
+                         ",\"seconds\":%.3f,\"bytes_per_second\":%.0f,\"whole_jpeg\":%s,"
+                         "\"soi\":%s,\"eoi\":%s,\"decodes\":%s,\"width\":%d,\"height\":%d}\n",
+                         n, jsonString(file).c_str(), store.count(), seconds, rate,
+                         jpeg.whole() ? "true" : "false", jpeg.startsWithSoi ? "true" : "false",
+                         jpeg.endsWithEoi ? "true" : "false", jpeg.decodes ? "true" : "false",
+                         jpeg.width, jpeg.height);
+        } else {
+            std::string verdict = jpeg.whole() ? "whole-jpeg " + size : "not-whole-jpeg";
+            if (!jpeg.whole()) {
+                verdict += std::string(jpeg.startsWithSoi ? "" : " no-soi") +
+                           (jpeg.endsWithEoi ? "" : " no-eoi") + (jpeg.decodes ? "" : " no-decode");
+            }
+            std::fprintf(output.out, "%d %s %" PRIu32 " bytes %.3f s %.0f B/s %s\n", n,
+                         file.c_str(), store.count(), seconds, rate, verdict.c_str());
+        }
+        std::fflush(output.out);
+        if (!jpeg.whole()) {
+            status = kExitNotWholeJpeg;
+        }
+    }
+    return status;
+}
+
+}  // namespace camctl

@@ -1,0 +1,57 @@
+// camctl's capture command: frames one after another, each saved whole under its own name and
+// reported on a line of its own.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "camctl/frame_source.h"
+#include "protocol/clock.h"
+
+namespace camctl {
+
+// Exit statuses of camctl.
+inline constexpr int kExitDone = 0;
+inline constexpr int kExitLinkFailed = 1;
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitNotWholeJpeg = 3;
+inline constexpr int kExitInterrupted = 130;
+
+inline constexpr std::string_view kDefaultPattern = "frame-%03d.jpg";
+
+// Why a file name pattern cannot be used, or nullopt: at most one %d (with an optional 0 flag and
+// width, as %03d), %% for a percent sign, no other conversion.
+std::optional<std::string> checkPattern(std::string_view pattern);
+// The pattern with the frame number put in.
+std::string frameFileName(std::string_view pattern, int frameNumber);
+bool patternNumbersFrames(std::string_view pattern);
+
+// A JSON string literal of `text` (bytes that are not UTF-8 pass as they are).
+std::string jsonString(std::string_view text);
+
+struct CaptureRequest {
+    std::string pattern{kDefaultPattern};
+    int count = 1;
+    std::chrono::duration<double> interval{0};
+    bool json = false;
+};
+
+struct CaptureOutput {
+    std::FILE* out = stdout;
+    std::FILE* err = stderr;
+    // Whether a progress line of the bytes arriving goes to `err`.
+    bool progress = false;
+    std::string linkName;  // "spi LPT1", "serial /dev/ttyS0", for messages
+};
+
+// Runs the frames. `interrupted` turning true stops the run once the frame in progress is saved.
+// Returns the exit status.
+int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest& request,
+               const CaptureOutput& output, const std::atomic<bool>& interrupted);
+
+}  // namespace camctl

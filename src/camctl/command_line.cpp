@@ -1,0 +1,308 @@
+#include "camctl/command_line.h"
+
+#include <charconv>
+#include <string_view>
+
+#include "protocol/encodings.h"
+
+namespace camctl {
+
+namespace {
+
+std::optional<long long> wholeNumber(std::string_view text) {
+    long long value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::uint32_t> lineSpeed(std::string_view text) {
+    const auto value = wholeNumber(text);
+    if (!value || *value <= 0 || *value > 115200 ||
+        !protocol::speedCodeForBaud(static_cast<std::uint32_t>(*value))) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(*value);
+}
+
+std::string speedList() {
+    std::string list;
+    for (const protocol::SpeedCode& row : protocol::kSpeedCodes) {
+        list += (list.empty() ? "" : ", ") + std::to_string(row.baud);
+    }
+    return list;
+}
+
+// "--name=value" or "--name value"; `value` set and true when `argument` is option `name`.
+bool optionValue(const std::vector<std::string>& arguments, std::size_t& i, std::string_view name,
+                 std::string& value, std::string& error) {
+    const std::string& argument = arguments[i];
+    const std::string option = "--" + std::string(name);
+    if (argument.rfind(option + "=", 0) == 0) {
+        value = argument.substr(option.size() + 1);
+        return true;
+    }
+    if (argument == option) {
+        if (i + 1 >= arguments.size()) {
+            error = option + " needs a value";
+            return true;
+        }
+        value = arguments[++i];
+        return true;
+    }
+    return false;
+}
+
+// A global option at arguments[i]: true when taken (or refused, with `error` set).
+bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Options& o,
+                  bool& linkChosen, std::string& error) {
+    const std::string& a = arguments[i];
+    std::string value;
+    const auto chooseLink = [&](LinkKind kind) {
+        if (linkChosen) {
+            error = "choose one link: --serial, --spi or --emulator";
+        }
+        linkChosen = true;
+        o.link = kind;
+    };
+    if (a == "--spi") {
+        chooseLink(LinkKind::Spi);
+        return true;
+    }
+    if (a == "--json" || a == "--quiet") {
+        (a == "--json" ? o.json : o.quiet) = true;
+        return true;
+    }
+    if (optionValue(arguments, i, "serial", value, error)) {
+        chooseLink(LinkKind::Serial);
+        o.device = value;
+        if (error.empty() && value.empty()) {
+            error = "--serial needs a device";
+        }
+        return true;
+    }
+    if (optionValue(arguments, i, "emulator", value, error)) {
+        if (value != "spi" && value != "serial" && error.empty()) {
+            error = "--emulator takes spi or serial, not \"" + value + "\"";
+        }
+        chooseLink(value == "serial" ? LinkKind::Serial : LinkKind::Spi);
+        o.emulator = true;
+        return true;
+    }
+    if (optionValue(arguments, i, "baud", value, error)) {
+        const auto baud = lineSpeed(value);
+        if (!baud && error.empty()) {
+            error = "--baud takes one of " + speedList() + ", not \"" + value + "\"";
+        }
+        o.baud = baud.value_or(o.baud);
+        return true;
+    }
+    if (optionValue(arguments, i, "port-io", value, error)) {
+        o.portIo = value;
+        return true;
+    }
+    if (optionValue(arguments, i, "lpt", value, error)) {
+        if (value != "1" && value != "2" && error.empty()) {
+            error = "--lpt takes 1 or 2, not \"" + value + "\"";
+        }
+        o.lpt = value == "2" ? 2 : 1;
+        return true;
+    }
+    if (optionValue(arguments, i, "mode", value, error)) {
+        const auto mode = wholeNumber(value);
+        if ((!mode || *mode < 0 || *mode >= protocol::kSpiModeCount) && error.empty()) {
+            error = "--mode takes 0 to 3, not \"" + value + "\"";
+        }
+        o.mode = static_cast<int>(mode.value_or(0));
+        return true;
+    }
+    if (optionValue(arguments, i, "trace", value, error)) {
+        o.tracePath = value;
+        return true;
+    }
+    return false;
+}
+
+bool captureOption(const std::vector<std::string>& arguments, std::size_t& i, CaptureRequest& c,
+                   std::string& error) {
+    const std::string& a = arguments[i];
+    std::string value;
+    if (a == "-o" || a == "-n") {
+        if (i + 1 >= arguments.size()) {
+            error = a + " needs a value";
+            return true;
+        }
+        value = arguments[++i];
+        if (a == "-o") {
+            c.pattern = value;
+        } else {
+            const auto n = wholeNumber(value);
+            if (!n || *n < 1 || *n > 1000000000) {
+                error = "-n takes a number of frames from 1, not \"" + value + "\"";
+            }
+            c.count = static_cast<int>(n.value_or(1));
+        }
+        return true;
+    }
+    if (optionValue(arguments, i, "interval", value, error)) {
+        double seconds = -1;
+        const char* end = value.data() + value.size();
+        const auto [ptr, ec] = std::from_chars(value.data(), end, seconds);
+        if ((value.empty() || ec != std::errc() || ptr != end || !(seconds >= 0) ||
+             seconds > 1e6) &&
+            error.empty()) {
+            error = "--interval takes seconds (0 or more), not \"" + value + "\"";
+        }
+        c.interval = std::chrono::duration<double>(seconds < 0 ? 0 : seconds);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
+    ParsedCommandLine parsed;
+    Options& o = parsed.options;
+    bool linkChosen = false;
+    std::optional<std::string> command;
+    std::vector<std::string> commandArguments;
+    std::string& error = parsed.error;
+    for (std::size_t i = 0; i < arguments.size() && error.empty(); ++i) {
+        const std::string& a = arguments[i];
+        if (a == "--help" || a == "-h") {
+            parsed.help = true;
+            return parsed;
+        }
+        if (a == "--version") {
+            parsed.version = true;
+            return parsed;
+        }
+        if (globalOption(arguments, i, o, linkChosen, error)) {
+            continue;
+        }
+        if (command == "capture" && captureOption(arguments, i, o.capture, error)) {
+            continue;
+        }
+        if (a.rfind("-", 0) == 0 && a.size() > 1) {
+            error = "unknown option " + a;
+        } else if (!command) {
+            command = a;
+        } else {
+            commandArguments.push_back(a);
+        }
+    }
+    if (!error.empty()) {
+        return parsed;
+    }
+    if (!linkChosen) {
+        error = "choose a link: --serial=DEVICE, --spi or --emulator=spi|serial";
+        return parsed;
+    }
+    const bool serialLink = o.link == LinkKind::Serial;
+    if (!command) {
+        error = "no command: get, set, capture, speed or reset";
+    } else if (*command == "get" || *command == "reset") {
+        o.command = *command == "get" ? Command::Get : Command::Reset;
+        if (!commandArguments.empty()) {
+            error = *command + " takes no arguments";
+        }
+    } else if (*command == "set") {
+        o.command = Command::Set;
+        if (commandArguments.empty()) {
+            error = "set needs NAME=VALUE";
+        }
+        for (const std::string& assignment : commandArguments) {
+            ParsedSetting setting = parseSetting(assignment, o.link);
+            if (!setting.change) {
+                error = setting.error;
+                break;
+            }
+            o.changes.push_back(*setting.change);
+        }
+    } else if (*command == "capture") {
+        o.command = Command::Capture;
+        o.capture.json = o.json;
+        if (!commandArguments.empty()) {
+            error = "capture takes no argument \"" + commandArguments.front() + "\"";
+        } else if (const auto refusal = checkPattern(o.capture.pattern)) {
+            error = *refusal;
+        } else if (o.capture.count > 1 && !patternNumbersFrames(o.capture.pattern)) {
+            error =
+                "-n above 1 needs a %d in the file name pattern, or every frame would "
+                "replace the one before";
+        }
+    } else if (*command == "speed") {
+        o.command = Command::Speed;
+        if (!serialLink) {
+            error = "speed is a command of the serial link only";
+        } else if (commandArguments.size() > 1) {
+            error = "speed takes at most one line speed";
+        } else if (commandArguments.size() == 1) {
+            o.speed = lineSpeed(commandArguments.front());
+            if (!o.speed) {
+                error = "speed takes one of " + speedList() + ", not \"" +
+                        commandArguments.front() + "\"";
+            }
+        }
+    } else {
+        error = "unknown command \"" + *command + "\"";
+    }
+    if (error.empty() && !serialLink && o.baud != protocol::kResetBaud) {
+        error = "--baud is an option of the serial link";
+    }
+    if (error.empty() && (serialLink || o.emulator) &&
+        (o.lpt != 1 || o.mode != 0 || o.portIo != "auto")) {
+        error = "--port-io, --lpt and --mode are options of --spi";
+    }
+    return parsed;
+}
+
+std::string helpText() {
+    return "Usage: camctl LINK [--trace=FILE] [--json] [--quiet] COMMAND [ARGS]\n"
+           "Drives the JPEG camera module from a script, over SPI on a parallel port or over "
+           "RS-232.\n"
+           "\n"
+           "LINK, one of:\n"
+           "  --serial=DEVICE [--baud=N]   RS-232 on DEVICE; N is the PC's speed to open with\n"
+           "                               (" +
+           speedList() +
+           "; default 2400)\n"
+           "  --spi [--port-io=auto|ppdev|direct|unix:PATH] [--lpt=1|2] [--mode=0-3]\n"
+           "                               SPI on a parallel port (default auto, LPT1, mode 0;\n"
+           "                               another mode is written to the module in mode 0)\n"
+           "  --emulator=spi|serial        an emulated module in this process behind that link\n"
+           "\n"
+           "Commands:\n"
+           "  get                          read every setting back, one name=value a line\n"
+           "                               (with --json, one object)\n"
+           "  set NAME=VALUE...            write settings, in the order given\n"
+           "  capture [-o PATTERN] [-n N] [--interval=SECONDS]\n"
+           "                               capture, wait 1 s, read, save; PATTERN may hold one\n"
+           "                               %d, the frame number from 1 (default frame-%03d.jpg);\n"
+           "                               one line a frame: number, file, bytes, seconds,\n"
+           "                               bytes per second, whole JPEG and its size\n"
+           "  speed [BAUD]                 (serial) the module's line speed, or switch the\n"
+           "                               module, then the PC, to BAUD\n"
+           "  reset                        reset the module (SPI: back to mode 0; serial: back\n"
+           "                               to 2400 baud)\n"
+           "\n"
+           "Settings (set NAME=VALUE; get prints them in this order):\n" +
+           settingsHelp() +
+           "\n"
+           "Options:\n"
+           "  --trace=FILE   one line per exchange with the module: time, direction, bytes\n"
+           "  --json         get and capture print JSON\n"
+           "  --quiet        no progress line on standard error\n"
+           "  --help, --version\n"
+           "\n"
+           "Exit status: 0 all done; 1 the module did not answer or the link failed (the\n"
+           "message names the link and the reason); 2 a usage error; 3 a frame that is not a\n"
+           "whole JPEG (it is saved all the same); 130 stopped by Ctrl-C after the frame in\n"
+           "progress was saved.\n";
+}
+
+}  // namespace camctl

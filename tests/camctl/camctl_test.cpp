@@ -1,0 +1,255 @@
+// camctl's logic in this process, on a clock that moves at once: the command line, set and get
+// against an emulated module behind the SPI link, and capture's files, lines and exit statuses.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "camctl/capture_run.h"
+#include "camctl/command_line.h"
+#include "camctl/frame_source.h"
+#include "camctl/settings_script.h"
+#include "emulator/in_process_module.h"
+#include "lpt/spi_link.h"
+#include "support/fake_clock.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes contentsOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Keeps what the module sent, one record per reply or frame.
+struct ModuleBytes final : protocol::ExchangeTrace {
+    void record(protocol::Direction direction, std::span<const std::uint8_t> bytes) override {
+        if (direction == protocol::Direction::FromModule) {
+            records.emplace_back(bytes.begin(), bytes.end());
+        }
+    }
+    std::vector<Bytes> records;
+};
+
+// An emulated module behind the SPI link, compressing at once so the fake clock's second is
+// enough.
+struct SpiRig {
+    explicit SpiRig(std::optional<Bytes> fixedFrame = std::nullopt)
+        : module(emulator::CameraModule::Options{std::chrono::microseconds(0),
+                                                 [] { return std::chrono::steady_clock::now(); },
+                                                 std::move(fixedFrame)}),
+          link(module.port, &trace) {
+        link.startPortAccess();
+        link.enterStartState();
+    }
+    std::uint16_t reg(protocol::Register r) const { return module.module.registerValue(r); }
+
+    emulator::InProcessSpiModule module;
+    ModuleBytes trace;
+    lpt::SpiLink link;
+    testing_support::FakeClock clock;
+};
+
+std::vector<camctl::SettingChange> changes(std::initializer_list<std::string_view> texts) {
+    std::vector<camctl::SettingChange> out;
+    for (std::string_view text : texts) {
+        const auto parsed = camctl::parseSetting(text, camctl::LinkKind::Spi);
+        EXPECT_TRUE(parsed.change) << text << ": " << parsed.error;
+        out.push_back(parsed.change.value_or(camctl::SettingChange{}));
+    }
+    return out;
+}
+
+// What capture wrote to its standard output.
+struct CapturedOutput {
+    CapturedOutput() : file(std::tmpfile()) {}
+    ~CapturedOutput() { std::fclose(file); }
+    std::string text() const {
+        std::rewind(file);
+        std::string s;
+        for (int c; (c = std::fgetc(file)) != EOF;) {
+            s += static_cast<char>(c);
+        }
+        return s;
+    }
+    std::FILE* file;
+};
+
+}  // namespace
+
+TEST(CamctlCommandLine, RefusesWhatItCannotDo) {
+    const std::vector<std::vector<std::string>> refused = {
+        {"get"},                                                     // no link
+        {"--spi", "--emulator=serial", "get"},                       // two links
+        {"--emulator=usb", "get"},                                   // no such emulator
+        {"--emulator=spi"},                                          // no command
+        {"--emulator=spi", "get", "extra"},                          // get takes nothing
+        {"--emulator=spi", "set"},                                   // set needs a setting
+        {"--emulator=spi", "set", "brightness=26"},                  // above the slider
+        {"--emulator=spi", "set", "red=-1"},                         // below it
+        {"--emulator=spi", "set", "colour=grey"},                    // not a colour mode
+        {"--emulator=spi", "set", "size=352"},                       // not WxH
+        {"--emulator=spi", "set", "zoom=2"},                         // no such setting
+        {"--emulator=serial", "set", "spi-mode=1"},                  // SPI only
+        {"--emulator=spi", "speed"},                                 // serial only
+        {"--serial=/dev/null", "speed", "1000"},                     // not a speed of the table
+        {"--serial=/dev/null", "--baud=38401", "get"},               // ditto
+        {"--serial=/dev/null", "--mode=1", "get"},                   // SPI option on serial
+        {"--spi", "--lpt=3", "get"},                                 // LPT1 or LPT2
+        {"--spi", "--mode=4", "get"},                                // modes 0..3
+        {"--emulator=spi", "capture", "-n", "0"},                    // at least a frame
+        {"--emulator=spi", "capture", "-n", "2", "-o", "same.jpg"},  // each would replace one
+        {"--emulator=spi", "capture", "-o", "f%s.jpg"},              // only %d
+        {"--emulator=spi", "capture", "-o", "%d-%d"},                // one number
+        {"--emulator=spi", "capture", "--interval=-1"},              // no negative wait
+        {"--emulator=spi", "--frobnicate", "get"},                   // unknown option
+    };
+    for (const auto& arguments : refused) {
+        const auto parsed = camctl::parseCommandLine(arguments);
+        EXPECT_FALSE(parsed.error.empty()) << ::testing::PrintToString(arguments);
+    }
+}
+
+TEST(CamctlCommandLine, TakesOptionsOnEitherSideOfTheCommand) {
+    const auto parsed =
+        camctl::parseCommandLine({"--serial", "/dev/ttyUSB0", "capture", "-n", "4", "--baud=115200",
+                                  "-o", "x%02d.jpg", "--interval=0.5", "--json"});
+    ASSERT_EQ(parsed.error, "");
+    const camctl::Options& o = parsed.options;
+    EXPECT_EQ(o.link, camctl::LinkKind::Serial);
+    EXPECT_EQ(o.device, "/dev/ttyUSB0");
+    EXPECT_EQ(o.baud, 115200u);
+    EXPECT_EQ(o.command, camctl::Command::Capture);
+    EXPECT_EQ(o.capture.count, 4);
+    EXPECT_EQ(camctl::frameFileName(o.capture.pattern, 7), "x07.jpg");
+    EXPECT_DOUBLE_EQ(o.capture.interval.count(), 0.5);
+    EXPECT_TRUE(o.capture.json);
+}
+
+TEST(CamctlCapture, FileNamesFromThePattern) {
+    const std::vector<std::tuple<std::string, int, std::string>> rows = {
+        {"frame-%03d.jpg", 7, "frame-007.jpg"}, {"f%d.jpg", 12, "f12.jpg"}, {"%4d", 3, "   3"},
+        {"100%%-%d.jpg", 2, "100%-2.jpg"},      {"one.jpg", 5, "one.jpg"},
+    };
+    for (const auto& [pattern, n, name] : rows) {
+        EXPECT_EQ(camctl::checkPattern(pattern), std::nullopt) << pattern;
+        EXPECT_EQ(camctl::frameFileName(pattern, n), name) << pattern;
+    }
+}
+
+TEST(CamctlSettings, SetWritesTheRegistersAndGetReadsThemBack) {
+    SpiRig rig;
+    camctl::ModuleSettings settings(rig.link, rig.clock, camctl::LinkKind::Spi,
+                                    [&](int mode) { rig.link.switchMode(mode); });
+    std::vector<std::string> notes;
+    ASSERT_EQ(settings.apply(changes({"compression=5", "colour=bw", "brightness=25", "red=0",
+                                      "green=63", "blue=17", "size=176x144", "spi-mode=3"}),
+                             notes),
+              std::nullopt);
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(rig.reg(protocol::Register::Compression), 13);
+    EXPECT_EQ(rig.reg(protocol::Register::Brightness), 250);
+    EXPECT_EQ(rig.reg(protocol::Register::Red), 0);
+    EXPECT_EQ(rig.reg(protocol::Register::Green), 252);
+    EXPECT_EQ(rig.reg(protocol::Register::Blue), 68);
+    EXPECT_EQ(rig.reg(protocol::Register::FrameWidth), 176);
+    EXPECT_EQ(rig.reg(protocol::Register::FrameHeight), 144);
+    EXPECT_EQ(rig.reg(protocol::Register::SpiMode), 3);
+
+    const auto reading = settings.read();
+    ASSERT_EQ(reading.failure, std::nullopt);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"compression", "5"}, {"colour", "bw"}, {"brightness", "25"}, {"red", "0"},
+        {"green", "63"},      {"blue", "17"},   {"size", "176x144"},  {"spi-mode", "3"}};
+    EXPECT_EQ(reading.values, expected);
+
+    // Colour alone keeps the module's level; an arbitrary size follows the window's rule.
+    ASSERT_EQ(settings.apply(changes({"colour=colour", "size=100x1000"}), notes), std::nullopt);
+    EXPECT_EQ(rig.reg(protocol::Register::Compression), 5);
+    EXPECT_EQ(notes, std::vector<std::string>{"size=100x1000 written as 96x320"});
+    EXPECT_EQ(settings.read().values[6], (std::pair<std::string, std::string>{"size", "96x320"}));
+}
+
+TEST(CamctlSettings, ALinkThatGivesNoReplyFailsTheReadBack) {
+    SpiRig rig;
+    camctl::ModuleSettings settings(rig.link, rig.clock, camctl::LinkKind::Spi);
+    rig.link.stopPortAccess();
+    const auto reading = settings.read();
+    // A stopped link gives no byte at all, so the read-back cannot show made-up values.
+    ASSERT_TRUE(reading.failure.has_value());
+    EXPECT_TRUE(reading.values.empty());
+}
+
+TEST(CamctlCapture, SavesEachFrameAsTheModuleSentIt) {
+    QTemporaryDir dir;
+    SpiRig rig;
+    camctl::SpiFrameSource source(rig.link, rig.clock);
+    CapturedOutput out;
+    const std::atomic<bool> interrupted{false};
+    camctl::CaptureRequest request;
+    request.pattern = dir.filePath("f%d.jpg").toStdString();
+    request.count = 3;
+    const int status = camctl::runCapture(source, rig.clock, request,
+                                          {out.file, stderr, false, "spi LPT1"}, interrupted);
+    EXPECT_EQ(status, camctl::kExitDone);
+    ASSERT_EQ(rig.trace.records.size(), 3u);
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_EQ(contentsOf(camctl::frameFileName(request.pattern, n)),
+                  rig.trace.records[static_cast<std::size_t>(n - 1)])
+            << n;
+    }
+    const std::string text = out.text();
+    EXPECT_NE(text.find("1 " + camctl::frameFileName(request.pattern, 1) + " " +
+                        std::to_string(rig.trace.records[0].size()) + " bytes"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("whole-jpeg 352x288\n3 "), std::string::npos) << text;
+}
+
+TEST(CamctlCapture, ACutFrameIsSavedAndEndsWithStatus3) {
+    QTemporaryDir dir;
+    const Bytes cut = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F'};
+    SpiRig rig(cut);
+    camctl::SpiFrameSource source(rig.link, rig.clock);
+    CapturedOutput out;
+    const std::atomic<bool> interrupted{false};
+    camctl::CaptureRequest request;
+    request.pattern = dir.filePath("cut.jpg").toStdString();
+    request.json = true;
+    EXPECT_EQ(camctl::runCapture(source, rig.clock, request, {out.file, stderr, false, "spi"},
+                                 interrupted),
+              camctl::kExitNotWholeJpeg);
+    EXPECT_EQ(contentsOf(request.pattern), cut);
+    EXPECT_NE(out.text().find("\"whole_jpeg\":false,\"soi\":true,\"eoi\":false"), std::string::npos)
+        << out.text();
+}
+
+TEST(CamctlCapture, AnInterruptEndsTheRunAfterTheFrameInProgress) {
+    // A source whose first frame is interrupted while it arrives.
+    struct InterruptedSource final : camctl::FrameSource {
+        camctl::Fetched fetch(frames::FrameStore& store,
+                              const std::function<void(std::uint32_t)>&) override {
+            ++fetches;
+            store.storeAll(Bytes{0xFF, 0xD8, 0x01, 0xFF, 0xD9});
+            flag = true;
+            return {};
+        }
+        std::atomic<bool> flag{false};
+        int fetches = 0;
+    } source;
+    QTemporaryDir dir;
+    testing_support::FakeClock clock;
+    CapturedOutput out;
+    camctl::CaptureRequest request;
+    request.pattern = dir.filePath("f%d.jpg").toStdString();
+    request.count = 3;
+    EXPECT_EQ(
+        camctl::runCapture(source, clock, request, {out.file, stderr, false, "spi"}, source.flag),
+        camctl::kExitInterrupted);
+    EXPECT_EQ(source.fetches, 1);
+    EXPECT_EQ(contentsOf(camctl::frameFileName(request.pattern, 1)).size(), 5u);
+    EXPECT_FALSE(std::ifstream(camctl::frameFileName(request.pattern, 2)).good());
+}

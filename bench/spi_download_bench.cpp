@@ -9,63 +9,20 @@
 //   xvfb-run -a build-rel/bench/spi_download_bench
 #include <QApplication>
 #include <QGuiApplication>
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <random>
 #include <vector>
 
-#include "emulator/in_process_module.h"
-#include "lpt/frame_download.h"
-#include "protocol/wire.h"
 #include "serial/real_clock.h"
+#include "spi_download_rig.h"
 #include "ui/operator_dialogs.h"
 #include "ui/spi_form.h"
 
 namespace {
 
-constexpr std::size_t kFrameBytes = 65000;
-constexpr auto kPortAccessTime = std::chrono::microseconds(1);
+using namespace bench;
+
 constexpr int kRounds = 3;
-
-using Seconds = std::chrono::duration<double>;
-
-std::vector<std::uint8_t> randomFrame() {
-    std::mt19937 generator(12345);
-    std::vector<std::uint8_t> frame(kFrameBytes);
-    for (auto& b : frame) {
-        b = static_cast<std::uint8_t>(generator());
-    }
-    return frame;
-}
-
-emulator::InProcessSpiModule makeModule(const std::vector<std::uint8_t>& frame) {
-    emulator::CameraModule::Options module;
-    module.captureTime = std::chrono::microseconds(0);
-    module.fixedFrame = frame;
-    emulator::EmulatedPort::Options port;
-    port.accessDelay = kPortAccessTime;
-    return emulator::InProcessSpiModule(module, port);
-}
-
-// The bare loop: the frame-read command and the download, nothing else.
-Seconds bareDownload(const std::vector<std::uint8_t>& frame) {
-    auto module = makeModule(frame);
-    lpt::SpiLink link(module.port);
-    frames::FrameStore store;
-    link.enterStartState();
-    protocol::sendCommand(link, protocol::command::kCapture);
-    const auto start = std::chrono::steady_clock::now();
-    protocol::sendCommand(link, protocol::command::kFrameRead);
-    lpt::downloadFrame(link, store);
-    const Seconds took = std::chrono::steady_clock::now() - start;
-    if (store.count() != kFrameBytes ||
-        !std::equal(frame.begin(), frame.end(), store.frame().begin())) {
-        std::fprintf(stderr, "bare download lost bytes: %u stored\n", store.count());
-        std::exit(1);
-    }
-    return took;
-}
 
 // The real clock, with the time the window spends processing events added up.
 class MeasuringClock final : public protocol::Clock {
@@ -103,18 +60,9 @@ Seconds windowDownload(const std::vector<std::uint8_t>& frame) {
     const Seconds took = std::chrono::steady_clock::now() - start;
     std::printf("  window: %d event passes, %.1f ms in them\n", clock.yields,
                 std::chrono::duration<double, std::milli>(clock.inEvents).count());
-    if (store.count() != kFrameBytes ||
-        !std::equal(frame.begin(), frame.end(), store.frame().begin())) {
-        std::fprintf(stderr, "window download lost bytes: %u stored\n", store.count());
-        std::exit(1);
-    }
+    expectWholeFrame("window download", frame, store.frame());
     window.close();
     return took;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 }  // namespace

@@ -28,6 +28,9 @@ Fetched SpiFrameSource::fetch(frames::FrameStore& store,
 Fetched SerialFrameSource::fetch(frames::FrameStore& store,
                                  const std::function<void(std::uint32_t)>& counted) {
     link_.beginOperation();
+    // Bytes still on the line are the rest of a frame that was taken as ended (the line went
+    // quiet for the idle time inside it): they belong to no frame of this request.
+    link_.takeArrived();
     serial::FrameArrival arrival(control_, link_, store, clock_);
     protocol::sendCommand(link_, protocol::command::kCapture);
     clock_.waitYielding(kCompressTime);

@@ -81,7 +81,7 @@ TEST(Camctl, CaptureSavesThreeWholeFramesAsTheModuleSentThem) {
         const QString trace = dir.filePath("trace");
         const Outcome run = camctl(link + QStringList{"--trace=" + trace, "--quiet", "capture",
                                                       "-n", "3", "-o", dir.filePath("f%d.jpg")});
-        ASSERT_EQ(run.status, 0) << run.err;
+        ASSERT_EQ(run.status, 0) << run.out << run.err;
         QByteArray saved;
         for (int n = 1; n <= 3; ++n) {
             const QByteArray frame = contentsOf(dir.filePath(QStringLiteral("f%1.jpg").arg(n)));

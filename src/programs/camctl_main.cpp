@@ -294,6 +294,10 @@ int main(int argc, char** argv) {
                          error.c_str());
             return kExitLinkFailed;
         }
+        // The run goes on without the lines the disk refuses; the first refusal is told.
+        trace->onFirstLoss([](const std::string& reason) {
+            std::fprintf(stderr, "camctl: trace lines are being lost: %s\n", reason.c_str());
+        });
     }
     serial::RealClock clock;
     return o.link == camctl::LinkKind::Spi ? runSpi(o, trace.get(), clock)

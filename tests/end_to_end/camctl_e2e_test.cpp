@@ -125,6 +125,29 @@ TEST(Camctl, SerialSpeedSetAndGetAgainstTheEmulatorProgram) {
     EXPECT_TRUE(emulator.waitForFinished(5000));
 }
 
+// Against the emulator program behind the socket port: a mode switch is written as the window
+// writes it, a later run starting in that mode reads it back, and a reset takes the module back
+// to mode 0.
+TEST(Camctl, SpiModeAndResetAgainstTheEmulatorProgram) {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("cam.sock");
+    QProcess emulator;
+    emulator.start(CAMERA_EMULATOR_PROGRAM, {"--port-io-socket=" + socket});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000));
+    const QStringList spi{"--spi", "--port-io=unix:" + socket};
+
+    EXPECT_EQ(camctl(spi + QStringList{"set", "brightness=7", "spi-mode=2"}).status, 0);
+    const Outcome inMode2 = camctl(spi + QStringList{"--mode=2", "get"});
+    EXPECT_NE(inMode2.out.find("brightness=7\n"), std::string::npos) << inMode2.out;
+    EXPECT_NE(inMode2.out.find("spi-mode=2\n"), std::string::npos) << inMode2.out;
+    EXPECT_EQ(camctl(spi + QStringList{"--mode=2", "reset"}).status, 0);
+    const Outcome afterReset = camctl(spi + QStringList{"get"});
+    EXPECT_NE(afterReset.out.find("spi-mode=0\n"), std::string::npos) << afterReset.out;
+
+    ::kill(static_cast<pid_t>(emulator.processId()), SIGTERM);
+    EXPECT_TRUE(emulator.waitForFinished(5000));
+}
+
 TEST(Camctl, ASilentModuleGives1NamingLinkAndReason) {
     int master = -1;
     int slave = -1;

@@ -53,6 +53,25 @@ QByteArray contentsOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The emulator program serving `option`=`path` (its pseudo-terminal link or its socket), ended
+// with SIGTERM as a user ends it.
+class EmulatorProgram {
+  public:
+    EmulatorProgram(const QString& option, const QString& path) {
+        process_.start(CAMERA_EMULATOR_PROGRAM, {option + "=" + path});
+        serving_ = QTest::qWaitFor([&] { return QFile::exists(path); }, 5000);
+    }
+    ~EmulatorProgram() {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGTERM);
+        EXPECT_TRUE(process_.waitForFinished(5000));
+    }
+    bool serving() const { return serving_; }
+
+  private:
+    QProcess process_;
+    bool serving_ = false;
+};
+
 }  // namespace
 
 TEST(Camctl, UsageErrorsGive2AndHelpListsEveryCommandAndName) {
@@ -100,9 +119,8 @@ TEST(Camctl, CaptureSavesThreeWholeFramesAsTheModuleSentThem) {
 TEST(Camctl, SerialSpeedSetAndGetAgainstTheEmulatorProgram) {
     QTemporaryDir dir;
     const QString line = dir.filePath("cam");
-    QProcess emulator;
-    emulator.start(CAMERA_EMULATOR_PROGRAM, {"--serial=" + line});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(line); }, 5000));
+    const EmulatorProgram emulator("--serial", line);
+    ASSERT_TRUE(emulator.serving());
     const QString serial = "--serial=" + line;
 
     EXPECT_EQ(camctl({serial, "speed", "115200"}).status, 0);
@@ -120,9 +138,6 @@ TEST(Camctl, SerialSpeedSetAndGetAgainstTheEmulatorProgram) {
         << get.err;
     EXPECT_EQ(camctl(fast + QStringList{"reset"}).status, 0);
     EXPECT_EQ(camctl({serial, "speed"}).out, "speed=2400\n");
-
-    ::kill(static_cast<pid_t>(emulator.processId()), SIGTERM);
-    EXPECT_TRUE(emulator.waitForFinished(5000));
 }
 
 // Against the emulator program behind the socket port: a mode switch is written as the window
@@ -131,9 +146,8 @@ TEST(Camctl, SerialSpeedSetAndGetAgainstTheEmulatorProgram) {
 TEST(Camctl, SpiModeAndResetAgainstTheEmulatorProgram) {
     QTemporaryDir dir;
     const QString socket = dir.filePath("cam.sock");
-    QProcess emulator;
-    emulator.start(CAMERA_EMULATOR_PROGRAM, {"--port-io-socket=" + socket});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000));
+    const EmulatorProgram emulator("--port-io-socket", socket);
+    ASSERT_TRUE(emulator.serving());
     const QStringList spi{"--spi", "--port-io=unix:" + socket};
 
     EXPECT_EQ(camctl(spi + QStringList{"set", "brightness=7", "spi-mode=2"}).status, 0);
@@ -143,9 +157,6 @@ TEST(Camctl, SpiModeAndResetAgainstTheEmulatorProgram) {
     EXPECT_EQ(camctl(spi + QStringList{"--mode=2", "reset"}).status, 0);
     const Outcome afterReset = camctl(spi + QStringList{"get"});
     EXPECT_NE(afterReset.out.find("spi-mode=0\n"), std::string::npos) << afterReset.out;
-
-    ::kill(static_cast<pid_t>(emulator.processId()), SIGTERM);
-    EXPECT_TRUE(emulator.waitForFinished(5000));
 }
 
 TEST(Camctl, ASilentModuleGives1NamingLinkAndReason) {

@@ -128,6 +128,12 @@ std::string jsonString(std::string_view text) {
     return out + "\"";
 }
 
+std::string jsonValue(std::string_view text) {
+    const bool digits = !text.empty() && text.size() < 10 &&
+                        text.find_first_not_of("0123456789") == std::string_view::npos;
+    return digits ? std::string(text) : jsonString(text);
+}
+
 int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest& request,
                const CaptureOutput& output, const std::atomic<bool>& interrupted) {
     frames::FrameStore store;

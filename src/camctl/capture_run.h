@@ -33,6 +33,8 @@ bool patternNumbersFrames(std::string_view pattern);
 
 // A JSON string literal of `text` (bytes that are not UTF-8 pass as they are).
 std::string jsonString(std::string_view text);
+// A JSON number when `text` is plain decimal digits, else a string literal.
+std::string jsonValue(std::string_view text);
 
 struct CaptureRequest {
     std::string pattern{kDefaultPattern};

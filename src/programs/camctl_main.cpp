@@ -58,7 +58,7 @@ void printReading(const camctl::ModuleSettings::Reading& reading, bool json) {
         std::string line = "{";
         for (const auto& [name, value] : reading.values) {
             line += (line.size() > 1 ? "," : "") + camctl::jsonString(name) + ":" +
-                    camctl::jsonString(value);
+                    camctl::jsonValue(value);
         }
         std::printf("%s}\n", line.c_str());
         return;
@@ -230,7 +230,7 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
                 const std::string value =
                     speed.text.value_or("none (code " + std::to_string(speed.code) + ")");
                 if (o.json) {
-                    std::printf("{\"speed\":%s}\n", camctl::jsonString(value).c_str());
+                    std::printf("{\"speed\":%s}\n", camctl::jsonValue(value).c_str());
                 } else {
                     std::printf("speed=%s\n", value.c_str());
                 }

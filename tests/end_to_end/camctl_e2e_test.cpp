@@ -133,8 +133,8 @@ TEST(Camctl, SerialSpeedSetAndGetAgainstTheEmulatorProgram) {
     EXPECT_EQ(set.err, "camctl: size=200x100 written as 192x96\n");
     const Outcome get = camctl(fast + QStringList{"--json", "get"});
     EXPECT_EQ(get.out,
-              "{\"compression\":\"4\",\"colour\":\"bw\",\"brightness\":\"3\",\"red\":\"10\","
-              "\"green\":\"20\",\"blue\":\"30\",\"size\":\"192x96\"}\n")
+              "{\"compression\":4,\"colour\":\"bw\",\"brightness\":3,\"red\":10,\"green\":20,"
+              "\"blue\":30,\"size\":\"192x96\"}\n")
         << get.err;
     EXPECT_EQ(camctl(fast + QStringList{"reset"}).status, 0);
     EXPECT_EQ(camctl({serial, "speed"}).out, "speed=2400\n");

@@ -28,10 +28,11 @@ std::optional<std::uint32_t> lineSpeed(std::string_view text) {
     return static_cast<std::uint32_t>(*value);
 }
 
-std::string speedList() {
+// The speeds of the table from row `first` to before row `end`.
+std::string speedList(std::size_t first = 0, std::size_t end = protocol::kSpeedCodes.size()) {
     std::string list;
-    for (const protocol::SpeedCode& row : protocol::kSpeedCodes) {
-        list += (list.empty() ? "" : ", ") + std::to_string(row.baud);
+    for (std::size_t i = first; i < end; ++i) {
+        list += (list.empty() ? "" : ", ") + std::to_string(protocol::kSpeedCodes[i].baud);
     }
     return list;
 }
@@ -267,14 +268,15 @@ std::string helpText() {
            "RS-232.\n"
            "\n"
            "LINK, one of:\n"
-           "  --serial=DEVICE [--baud=N]   RS-232 on DEVICE; N is the PC's speed to open with\n"
-           "                               (" +
-           speedList() +
-           "; default 2400)\n"
+           "  --serial=DEVICE [--baud=N]   RS-232 on DEVICE; N is the PC's speed to open with,\n"
+           "                               default 2400: " +
+           speedList(0, 5) + ",\n                               " + speedList(5, 10) +
+           "\n"
            "  --spi [--port-io=auto|ppdev|direct|unix:PATH] [--lpt=1|2] [--mode=0-3]\n"
            "                               SPI on a parallel port (default auto, LPT1, mode 0;\n"
            "                               another mode is written to the module in mode 0)\n"
-           "  --emulator=spi|serial        an emulated module in this process behind that link\n"
+           "  --emulator=spi|serial        an emulated module in this process behind that link,\n"
+           "                               fresh in each run (--baud=N switches it to N first)\n"
            "\n"
            "Commands:\n"
            "  get                          read every setting back, one name=value a line\n"
@@ -295,7 +297,7 @@ std::string helpText() {
            "\n"
            "Options:\n"
            "  --trace=FILE   one line per exchange with the module: time, direction, bytes\n"
-           "  --json         get and capture print JSON\n"
+           "  --json         get, capture and speed print JSON\n"
            "  --quiet        no progress line on standard error\n"
            "  --help, --version\n"
            "\n"

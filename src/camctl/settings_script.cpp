@@ -1,5 +1,6 @@
 #include "camctl/settings_script.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 
@@ -13,19 +14,20 @@ struct NameRow {
     SettingName name;
     std::string_view text;
     std::string_view values;  // for --help and the refusal
+    std::string_view note;    // for --help: lines after the values, each starting on a new line
 };
 constexpr std::array<NameRow, 9> kNames{{
-    {SettingName::Compression, "compression", "0..6"},
-    {SettingName::Colour, "colour", "colour|bw"},
-    {SettingName::Brightness, "brightness", "0..25"},
-    {SettingName::Red, "red", "0..63"},
-    {SettingName::Green, "green", "0..63"},
-    {SettingName::Blue, "blue", "0..63"},
-    {SettingName::Size, "size",
-     "WxH: 352x288, 320x240, 176x144, 160x120, or any other size, taken down to a multiple of 16, "
-     "width 32..352, height 32..320"},
-    {SettingName::TestMode, "test-mode", "on|off (written only: the module cannot be asked)"},
-    {SettingName::SpiMode, "spi-mode", "0..3 (over SPI only)"},
+    {SettingName::Compression, "compression", "0..6", ""},
+    {SettingName::Colour, "colour", "colour|bw", ""},
+    {SettingName::Brightness, "brightness", "0..25", ""},
+    {SettingName::Red, "red", "0..63", ""},
+    {SettingName::Green, "green", "0..63", ""},
+    {SettingName::Blue, "blue", "0..63", ""},
+    {SettingName::Size, "size", "WxH",
+     "352x288, 320x240, 176x144, 160x120, or another size\n"
+     "taken down to a multiple of 16 and into 32..352 x 32..320"},
+    {SettingName::TestMode, "test-mode", "on|off", "written only: the module cannot be asked"},
+    {SettingName::SpiMode, "spi-mode", "0..3", "over SPI only"},
 }};
 
 constexpr std::string_view kColourValue = "colour";
@@ -119,9 +121,22 @@ ParsedSetting parseSetting(std::string_view assignment, LinkKind link) {
 }
 
 std::string settingsHelp() {
+    constexpr std::size_t kNoteColumn = 31;
     std::string help;
     for (const NameRow& row : kNames) {
-        help += "  " + std::string(row.text) + "=" + std::string(row.values) + "\n";
+        std::string line = "  " + std::string(row.text) + "=" + std::string(row.values);
+        std::string_view note = row.note;
+        while (!note.empty()) {
+            line.resize(std::max(line.size() + 1, kNoteColumn), ' ');
+            const auto end = note.find('\n');
+            line += std::string(note.substr(0, end));
+            note = end == std::string_view::npos ? std::string_view() : note.substr(end + 1);
+            help += line + "\n";
+            line.clear();
+        }
+        if (!line.empty()) {
+            help += line + "\n";
+        }
     }
     return help;
 }

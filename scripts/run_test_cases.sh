@@ -6,8 +6,9 @@
 # ones do not end up last. Prints the output of each failed case and a count; exits 1 when a case
 # failed.
 #   scripts/run_test_cases.sh JOBS PROGRAM [ARGUMENTS...]
+# CAMERA_TEST_JOBS, when set, overrides JOBS (1 runs the cases one by one, for a busy machine).
 set -uo pipefail
-jobs=$1
+jobs=${CAMERA_TEST_JOBS:-$1}
 shift
 outputs=$(mktemp -d)
 trap 'rm -rf "$outputs"' EXIT

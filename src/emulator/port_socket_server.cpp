@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <span>
 
@@ -78,16 +79,32 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         closeAll();
         return false;
     }
+    // The socket is bound under a name of its own and renamed onto `path` once it listens: a
+    // client that connects the moment the path appears is never refused. A path too long for
+    // that name is bound in place.
+    const std::string binding = path + ".binding-" + std::to_string(getpid());
+    const bool renameAfterListen = binding.size() < sizeof address.sun_path;
+    if (renameAfterListen) {
+        std::memcpy(address.sun_path, binding.c_str(), binding.size() + 1);
+    }
     if (bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        error = systemError("bind " + path);
+        error = systemError("bind " + std::string(address.sun_path));
         closeAll();
         return false;
     }
-    path_ = path;
+    path_ = address.sun_path;
     if (listen(listenFd_, 1) != 0) {
         error = systemError("listen " + path);
         closeAll();
         return false;
+    }
+    if (renameAfterListen) {
+        if (rename(binding.c_str(), path.c_str()) != 0) {
+            error = systemError("rename " + binding + " to " + path);
+            closeAll();
+            return false;
+        }
+        path_ = path;
     }
     port_.start();
     log_.record(LogKind::Line, {}, "serving port I/O at " + path_);

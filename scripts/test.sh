@@ -19,3 +19,6 @@ LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp" \
 # they are run by hand (README).
 "$top/scripts/build.sh" build -DCAMERA_BUILD_BENCH=ON
 ctest --test-dir "$top/build" --output-on-failure -j2
+
+# What `cmake --install` and `cpack -G DEB` make of the normal build.
+"$top/scripts/check_install.sh" "$top/build"

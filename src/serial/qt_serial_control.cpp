@@ -115,15 +115,17 @@ void QtSerialControl::output(std::span<const std::uint8_t> bytes) {
 }
 
 std::size_t QtSerialControl::inBufferCount() {
-    return port_.isOpen() ? static_cast<std::size_t>(port_.bytesAvailable()) : 0;
+    return receivedBeforeLoss_.size() +
+           (port_.isOpen() ? static_cast<std::size_t>(port_.bytesAvailable()) : 0);
 }
 
 std::vector<std::uint8_t> QtSerialControl::input() {
-    if (!port_.isOpen() || port_.bytesAvailable() == 0) {
-        return {};
+    std::vector<std::uint8_t> taken = std::exchange(receivedBeforeLoss_, {});
+    if (port_.isOpen() && port_.bytesAvailable() > 0) {
+        const QByteArray received = port_.readAll();
+        taken.insert(taken.end(), received.begin(), received.end());
     }
-    const QByteArray taken = port_.readAll();
-    return {taken.begin(), taken.end()};
+    return taken;
 }
 
 void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
@@ -153,6 +155,10 @@ void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
 void QtSerialControl::closeLostDevice() {
     if (deviceLost_) {
         deviceLost_ = false;
+        // What the line delivered before it went away came from the module: closing would drop
+        // Qt's read buffer, so it is kept to be taken like any other received bytes.
+        const QByteArray received = port_.readAll();
+        receivedBeforeLoss_.insert(receivedBeforeLoss_.end(), received.begin(), received.end());
         port_.close();
     }
 }

@@ -62,6 +62,8 @@ class QtSerialControl final : public SerialControl {
     bool faultReported_ = false;
     std::optional<std::string> pendingFault_;
     bool deviceLost_ = false;
+    // Bytes Qt had received when the device was lost, until input() takes them.
+    std::vector<std::uint8_t> receivedBeforeLoss_;
 };
 
 }  // namespace serial

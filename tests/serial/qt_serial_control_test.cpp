@@ -172,12 +172,16 @@ TEST(QtSerialControlTest, APortHeldByAnotherControlIsBusy) {
     EXPECT_EQ(second.open(), std::nullopt);
 }
 
-TEST(QtSerialControlTest, ALineThatGoesAwayIsReportedOnceAndThePortCloses) {
+TEST(QtSerialControlTest, ALineThatGoesAwayIsReportedOnceAndThePortClosesKeepingWhatCame) {
     PtyPair pty;
     serial::QtSerialControl control(mapWith(2, pty.slavePath()));
     control.setCommPort(2);
     control.setBaud(2400);
     ASSERT_EQ(control.open(), std::nullopt);
+    const Bytes cameFirst{0xFF, 0xD8, 0x01, 0x02};
+    ASSERT_EQ(::write(pty.master(), cameFirst.data(), cameFirst.size()),
+              static_cast<ssize_t>(cameFirst.size()));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return control.inBufferCount() == cameFirst.size(); }, 2000));
     pty.closeMaster();  // the far end hangs up, as an unplugged adapter does
 
     std::optional<std::string> fault;
@@ -191,6 +195,8 @@ TEST(QtSerialControlTest, ALineThatGoesAwayIsReportedOnceAndThePortCloses) {
     QTest::qWait(50);
     EXPECT_EQ(control.takeLineFault(), std::nullopt);
     EXPECT_FALSE(control.isOpen());
+    EXPECT_EQ(control.input(), cameFirst);  // received before the hang-up: not lost with it
+    EXPECT_EQ(control.inBufferCount(), 0u);
     const Bytes command{64};
     control.output(command);  // must not crash
 }

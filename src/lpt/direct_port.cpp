@@ -1,7 +1,6 @@
 #include "lpt/direct_port.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include <unistd.h>
@@ -44,12 +43,6 @@ std::uint8_t systemIn(std::uint16_t) {
 
 bool withinPort(std::uint16_t address, std::uint16_t base) {
     return address >= base && address < base + kRegistersPerPort;
-}
-
-std::string hexAddress(std::uint16_t address) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%x", address);
-    return text;
 }
 
 // What the user can do about a refused ioperm().

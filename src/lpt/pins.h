@@ -4,6 +4,8 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 namespace lpt {
 
@@ -54,5 +56,12 @@ static_assert(kModePatterns[0] == SpiModePatterns{248, 249, 250});
 static_assert(kModePatterns[1] == SpiModePatterns{249, 248, 250});
 static_assert(kModePatterns[2] == SpiModePatterns{249, 248, 251});
 static_assert(kModePatterns[3] == SpiModePatterns{248, 249, 251});
+
+// An I/O address as messages write it: "0x378".
+inline std::string hexAddress(std::uint16_t address) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%x", address);
+    return text;
+}
 
 }  // namespace lpt

@@ -7,7 +7,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -29,12 +28,6 @@ std::string conventionalDeviceName(std::uint16_t base) {
         return "parport1";
     }
     return {};
-}
-
-std::string hexAddress(std::uint16_t address) {
-    char text[8];
-    std::snprintf(text, sizeof text, "0x%x", address);
-    return text;
 }
 
 bool isParportName(const std::string& name) {

@@ -60,8 +60,12 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
 
     // Compression and colour.
     label(window, "Label8", QStringLiteral("Сжатие"), QRect(120, 2400, 1095, 255));
-    Combo2 = editableCombo(window, "Combo2", {"0", "1", "2", "3", "4", "5", "6"},
-                           QStringLiteral("2"), QRect(1560, 2400, 1095, 315));
+    QStringList compressionLevels;
+    for (int level = 0; level <= protocol::kMaxCompressionLevel; ++level) {
+        compressionLevels << QString::number(level);
+    }
+    Combo2 = editableCombo(window, "Combo2", compressionLevels, QStringLiteral("2"),
+                           QRect(1560, 2400, 1095, 315));
     auto* command9 =
         button(window, "Command9", QStringLiteral("Считать"), QRect(3120, 2400, 1215, 375));
     label(window, "Label9", QStringLiteral("Цветность"), QRect(120, 2760, 1215, 255));

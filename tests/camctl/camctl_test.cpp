@@ -14,6 +14,7 @@
 #include "emulator/in_process_module.h"
 #include "lpt/spi_link.h"
 #include "support/fake_clock.h"
+#include "support/recording_port.h"
 
 namespace {
 
@@ -225,6 +226,39 @@ TEST(CamctlCapture, ACutFrameIsSavedAndEndsWithStatus3) {
     EXPECT_EQ(contentsOf(request.pattern), cut);
     EXPECT_NE(out.text().find("\"whole_jpeg\":false,\"soi\":true,\"eoi\":false"), std::string::npos)
         << out.text();
+}
+
+TEST(CamctlCapture, APortLostMidFrameEndsWithStatus1AndNoFile) {
+    QTemporaryDir dir;
+    testing_support::RecordingPort port;
+    port.setStatusFallback(0x20);  // data bit set, ready flag never: the frame goes on
+    constexpr std::size_t kCommandAccesses = 2 * 17;
+    constexpr std::size_t kAccessesPerByte = 25;
+    port.failFrom(kCommandAccesses + 10 * kAccessesPerByte + 5, "port socket s: connection reset");
+    lpt::SpiLink link(port);
+    link.startPortAccess();
+    link.enterStartState();
+    testing_support::FakeClock clock;
+    camctl::SpiFrameSource source(link, clock);
+    CapturedOutput out;
+    std::string err;
+    const std::atomic<bool> interrupted{false};
+    camctl::CaptureRequest request;
+    request.pattern = dir.filePath("lost.jpg").toStdString();
+    std::FILE* errors = std::tmpfile();
+    EXPECT_EQ(camctl::runCapture(source, clock, request, {out.file, errors, false, "spi LPT1"},
+                                 interrupted),
+              camctl::kExitLinkFailed);
+    std::rewind(errors);
+    for (int c; (c = std::fgetc(errors)) != EOF;) {
+        err += static_cast<char>(c);
+    }
+    std::fclose(errors);
+    // The bytes before the fault are real but no frame: nothing is saved under the name.
+    EXPECT_FALSE(std::ifstream(request.pattern).good());
+    EXPECT_NE(err.find("LPT1: port socket s: connection reset"), std::string::npos) << err;
+    EXPECT_NE(err.find("(10 bytes received)"), std::string::npos) << err;
+    EXPECT_TRUE(out.text().empty());
 }
 
 TEST(CamctlCapture, AnInterruptEndsTheRunAfterTheFrameInProgress) {

@@ -10,9 +10,10 @@ cd "$top"
 
 # What each folder may include besides itself.
 arrows='
-programs: ui camctl lpt serial frames protocol emulator
-camctl: lpt serial frames protocol
-ui: lpt serial frames protocol
+programs: ui camctl session lpt serial frames protocol emulator
+camctl: session lpt serial frames protocol
+ui: session lpt serial frames protocol
+session: lpt serial frames protocol
 lpt: frames protocol
 serial: frames protocol
 frames: protocol

@@ -18,7 +18,10 @@ Fetched SpiFrameSource::fetch(frames::FrameStore& store,
     const auto start = clock_.now();
     protocol::sendCommand(link_, protocol::command::kFrameRead);
     const lpt::DownloadResult result = lpt::downloadFrame(link_, store, {counted, {}});
-    Fetched fetched{clock_.now() - start, link_.takeFault()};
+    Fetched fetched{clock_.now() - start, std::nullopt};
+    if (const auto fault = link_.takeFault()) {
+        fetched.failure = fault->systemText();
+    }
     if (!fetched.failure && result.linkFault) {
         fetched.failure = "the port failed during the download";
     }
@@ -67,7 +70,9 @@ Fetched SerialFrameSource::fetch(frames::FrameStore& store,
     }
     fetched.transferTime = clock_.now() - start;
     if (!fetched.failure) {
-        fetched.failure = link_.takeFault();
+        if (const auto fault = link_.takeFault()) {
+            fetched.failure = fault->systemText();
+        }
     }
     if (!fetched.failure && store.count() == 0) {
         fetched.failure = "the module sent no frame after the frame-read command";

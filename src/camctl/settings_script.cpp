@@ -199,7 +199,10 @@ std::optional<std::string> ModuleSettings::takeFailure() {
     if (window_->told) {
         return std::exchange(window_->told, std::nullopt);
     }
-    return link_.takeFault();
+    if (const auto fault = link_.takeFault()) {
+        return fault->systemText();
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> ModuleSettings::apply(const std::vector<SettingChange>& changes,

@@ -146,7 +146,7 @@ bool SpiLink::confirmReads() {
         return false;
     }
     if (!port_.confirmAnswers()) {
-        breakOff(port_.accessFault());
+        breakOff(protocol::LinkFault::Kind::StrayByte, port_.accessFault());
         readsInDoubt_ = true;
         return false;
     }
@@ -165,11 +165,12 @@ void SpiLink::beginOperation() {
         needsRecovery_ = false;
     } else {
         // Every access of this operation is skipped; the operator hears why once.
-        fault_ = portName() + ": " + port_.failureReason();
+        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::NoPort, portName(),
+                                     port_.failureReason()};
     }
 }
 
-std::optional<std::string> SpiLink::takeFault() {
+std::optional<protocol::LinkFault> SpiLink::takeFault() {
     if (!fault_ || faultTold_) {
         return std::nullopt;
     }
@@ -180,7 +181,7 @@ std::optional<std::string> SpiLink::takeFault() {
 void SpiLink::traceFault() {
     if (trace_ != nullptr && fault_ && !faultTraced_) {
         faultTraced_ = true;
-        trace_->recordFault(*fault_);
+        trace_->recordFault(fault_->systemText());
     }
 }
 
@@ -196,7 +197,7 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 
 void SpiLink::writeData(std::uint8_t value) {
     if (accessAllowed() && !port_.writeByte(portBase_, value)) {
-        breakOff(port_.accessFault());
+        breakOff(protocol::LinkFault::Kind::Lost, port_.accessFault());
     }
 }
 
@@ -206,15 +207,17 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
     }
     std::uint8_t value = 0;
     if (!port_.readByte(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value)) {
-        breakOff(port_.accessFault());
         readsInDoubt_ = port_.answersInDoubt();
+        breakOff(
+            readsInDoubt_ ? protocol::LinkFault::Kind::StrayByte : protocol::LinkFault::Kind::Lost,
+            port_.accessFault());
         return std::nullopt;
     }
     return value;
 }
 
-void SpiLink::breakOff(const std::string& reason) {
-    fault_ = portName() + ": " + reason;
+void SpiLink::breakOff(protocol::LinkFault::Kind kind, const std::string& reason) {
+    fault_ = protocol::LinkFault{kind, portName(), reason};
     needsRecovery_ = true;
 }
 

@@ -74,8 +74,9 @@ class SpiLink final : public protocol::ModuleLink {
     void send(std::span<const std::uint8_t> bytes) override;
     std::optional<std::uint8_t> readOne() override;
     std::optional<std::pair<std::uint8_t, std::uint8_t>> readTwo() override;
+    std::string name() const override { return portName(); }
     void beginOperation() override;
-    std::optional<std::string> takeFault() override;
+    std::optional<protocol::LinkFault> takeFault() override;
 
     // True once an access of the operation in progress has failed, or port access has been
     // stopped: the bytes "read" since are none of the module's.
@@ -103,7 +104,7 @@ class SpiLink final : public protocol::ModuleLink {
     std::optional<std::uint8_t> readStatusRegister();
     bool accessAllowed() const { return !stopped_ && !fault_; }
     // An access failed: the operation ends here, and the next one asks the port back first.
-    void breakOff(const std::string& reason);
+    void breakOff(protocol::LinkFault::Kind kind, const std::string& reason);
 
     protocol::PortIo& port_;
     protocol::ExchangeTrace* trace_;
@@ -113,7 +114,7 @@ class SpiLink final : public protocol::ModuleLink {
     bool stopped_ = false;
     // The fault of the operation in progress, whether the operator and the trace have it yet,
     // and whether the port must be asked back before the next operation.
-    std::optional<std::string> fault_;
+    std::optional<protocol::LinkFault> fault_;
     bool faultTold_ = false;
     bool faultTraced_ = false;
     bool needsRecovery_ = false;

@@ -129,7 +129,7 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         link.beginOperation();
         switchMode(o.mode);
         if (const auto fault = link.takeFault()) {
-            return linkFailed(linkName, *fault);
+            return linkFailed(linkName, fault->systemText());
         }
     }
 
@@ -149,7 +149,7 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         }
         switchMode(0);
         if (const auto fault = link.takeFault()) {
-            status = linkFailed(linkName, *fault);
+            status = linkFailed(linkName, fault->systemText());
         }
     } else {
         camctl::ModuleSettings settings(link, clock, camctl::LinkKind::Spi, switchMode);
@@ -223,8 +223,8 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
                 if (!speed.answered) {
                     const auto fault = link.takeFault();
                     status = linkFailed(linkName, "the module did not answer: " +
-                                                      fault.value_or("no reply within the time "
-                                                                     "limit"));
+                                                      (fault ? fault->systemText()
+                                                             : "no reply within the time limit"));
                     break;
                 }
                 const std::string value =
@@ -236,7 +236,7 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
                 }
             }
             if (const auto fault = link.takeFault()) {
-                status = linkFailed(linkName, *fault);
+                status = linkFailed(linkName, fault->systemText());
             }
             break;
         }
@@ -244,7 +244,7 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
             link.beginOperation();
             lineSpeed.resetModule();
             if (const auto fault = link.takeFault()) {
-                status = linkFailed(linkName, *fault);
+                status = linkFailed(linkName, fault->systemText());
             }
             break;
         case camctl::Command::Get:

@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "protocol/link_fault.h"
+
 namespace protocol {
 
 class ModuleLink {
@@ -29,13 +31,17 @@ class ModuleLink {
     // time: the query is not made.
     virtual bool prepareQuery() { return true; }
 
-    // An operation of the operator's begins (a button, a read-back): a fault met by an earlier one
-    // is forgotten, and a link that broke tries once to come back.
+    // The link's name for messages: "LPT1", "COM2 (/dev/ttyS1)".
+    virtual std::string name() const = 0;
+
+    // An operation with the module begins: a fault met by an earlier one is forgotten, and a link
+    // that broke tries once to come back. Only the module session calls this, when it opens an
+    // operation.
     virtual void beginOperation() {}
 
-    // The fault that ended an exchange since the operation began, naming the link and the
-    // reason. Given once, so the operator hears of it once; nullopt when there is none (left).
-    virtual std::optional<std::string> takeFault() { return std::nullopt; }
+    // The fault that ended an exchange since the operation began. Given once; nullopt when there
+    // is none (left). Only the module session takes it, when it closes an operation.
+    virtual std::optional<LinkFault> takeFault() { return std::nullopt; }
 };
 
 }  // namespace protocol

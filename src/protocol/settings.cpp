@@ -212,7 +212,8 @@ void CameraSettings::waitBetweenReads() {
 void CameraSettings::tellNoAnswer() {
     // A reply that never came because the link failed says why; the fault is then told.
     const auto fault = link_.takeFault();
-    window_.tellOperator(kNoAnswerTitle, fault ? kNoAnswerText + "\n" + *fault : kNoAnswerText);
+    window_.tellOperator(kNoAnswerTitle,
+                         fault ? kNoAnswerText + "\n" + fault->systemText() : kNoAnswerText);
 }
 
 }  // namespace protocol

@@ -40,10 +40,7 @@ bool FrameArrival::lineQuiet() const {
 }
 
 bool FrameArrival::waitUntilQuiet() {
-    // A frame never holds more bytes than the store: that bounds how long one takes.
-    const protocol::Clock::Duration longest =
-        protocol::characterTime<std::chrono::seconds>(baud(), frames::FrameStore::kCapacity);
-    const auto deadline = clock_.now() + link_.replyTimeLimit() + longest;
+    const auto deadline = clock_.now() + longestFrame();
     while (true) {
         if (!poll().empty() && onBytesStored) {
             onBytesStored();
@@ -56,6 +53,10 @@ bool FrameArrival::waitUntilQuiet() {
         }
         clock_.waitYielding(kQuietPollInterval);
     }
+}
+
+protocol::Clock::Duration FrameArrival::longestFrame() const {
+    return link_.replyTimeLimit() + protocol::characterTime(baud(), frames::FrameStore::kCapacity);
 }
 
 std::uint32_t FrameArrival::baud() const {

@@ -36,6 +36,10 @@ class FrameArrival final : public LineWatch {
     // after the time the longest frame takes at the line's speed.
     bool waitUntilQuiet() override;
 
+    // The longest a frame may take from its request to its end at the line's speed: the module's
+    // reply time, then a store's worth of characters (a frame never holds more).
+    protocol::Clock::Duration longestFrame() const;
+
     // Told after a poll stored bytes outside the window's own tick (during a query's wait).
     std::function<void()> onBytesStored;
 

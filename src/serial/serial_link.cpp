@@ -40,15 +40,18 @@ void SerialLink::noteClosedPort() {
     if (fault_) {
         return;
     }
-    const std::string port = "COM" + std::to_string(control_.commPort()) + " (" +
-                             control_.deviceOf(control_.commPort()) + ")";
     // A line that failed under the operation closed the port: its fault is the reason, and it is
     // told here, with the operation, not a second time by the reception.
     if (const auto lineFault = control_.takeLineFault()) {
-        fault_ = port + ": " + *lineFault;
+        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::Lost, name(), *lineFault};
     } else {
-        fault_ = port + " is not open";
+        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::NoPort, name(), {}};
     }
+}
+
+std::string SerialLink::name() const {
+    return "COM" + std::to_string(control_.commPort()) + " (" +
+           control_.deviceOf(control_.commPort()) + ")";
 }
 
 std::uint32_t SerialLink::baud() const {

@@ -48,8 +48,12 @@ class SerialLink final : public protocol::ModuleLink {
 
     // Waits for the watched line to be quiet; a closed port is a fault.
     bool prepareQuery() override;
+    // "COM2 (/dev/ttyS1)": the port number and the device it stands for.
+    std::string name() const override;
     void beginOperation() override { fault_.reset(); }
-    std::optional<std::string> takeFault() override { return std::exchange(fault_, std::nullopt); }
+    std::optional<protocol::LinkFault> takeFault() override {
+        return std::exchange(fault_, std::nullopt);
+    }
 
     // Queries wait for this watch before their request goes out.
     void watchLine(LineWatch& watch) { lineWatch_ = &watch; }
@@ -83,7 +87,7 @@ class SerialLink final : public protocol::ModuleLink {
     protocol::Clock& clock_;
     protocol::ExchangeTrace* trace_;
     LineWatch* lineWatch_ = nullptr;
-    std::optional<std::string> fault_;
+    std::optional<protocol::LinkFault> fault_;
 };
 
 }  // namespace serial

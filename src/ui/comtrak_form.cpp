@@ -145,7 +145,7 @@ void ComtrakForm::readModuleSpeed() {
                            .arg(portName(session_.portNumber()),
                                 QString::fromStdString(serial::lineSettingsFor(control_.baud())));
         if (const auto fault = link_.takeFault()) {
-            text += QStringLiteral("\n") + QString::fromStdString(*fault);
+            text += QStringLiteral("\n") + QString::fromStdString(fault->systemText());
         }
         tellOperator(kSpeedTitle, text);
     }

@@ -144,7 +144,7 @@ void Form1::runExchange(const std::function<void()>& operation) {
     if (fault) {
         tellOperator(kLinkFaultTitle,
                      QStringLiteral("Связь с модулем прервана, операция не выполнена.\n%1")
-                         .arg(QString::fromStdString(*fault)));
+                         .arg(QString::fromStdString(fault->systemText())));
     }
 }
 

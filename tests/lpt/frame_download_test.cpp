@@ -141,6 +141,6 @@ TEST_F(Download, AnswersFoundOutOfTurnTakeBackEveryByteSinceTheLastConfirmation)
     EXPECT_EQ(store.count(), 2048u);
     EXPECT_EQ(store.frame()[2047], static_cast<std::uint8_t>(2048));
     EXPECT_EQ(store.wholeBuffer()[2048], 0);
-    EXPECT_EQ(link.takeFault(),
+    EXPECT_EQ(link.takeFault()->systemText(),
               "LPT1: port socket s: the simulator sent 1 byte(s) nobody asked for");
 }

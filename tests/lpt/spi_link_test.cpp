@@ -218,7 +218,8 @@ TEST(SpiLinkFault, TraceHoldsTheBytesThatWentOutThenTheFaultAndReadsGiveNothing)
     EXPECT_EQ(link.readOne(), std::nullopt);
     EXPECT_EQ(recorder.lines, (std::vector<std::string>{"1 bytes", "LPT1: gone"}));
     EXPECT_EQ(port.failedAccesses(), 1u);
-    EXPECT_EQ(link.takeFault(), "LPT1: gone");
+    EXPECT_EQ(link.takeFault(),
+              (protocol::LinkFault{protocol::LinkFault::Kind::Lost, "LPT1", "gone"}));
     EXPECT_EQ(link.takeFault(), std::nullopt);  // told once
 
     link.beginOperation();  // the port comes back: the next operation goes out whole

@@ -16,6 +16,7 @@ namespace {
 // script is a module that does not answer.
 class ScriptedLink final : public ModuleLink {
   public:
+    std::string name() const override { return "scripted"; }
     void send(std::span<const std::uint8_t> bytes) override {
         log.push_back("send " + hex(Bytes(bytes.begin(), bytes.end())));
     }

@@ -1,0 +1,166 @@
+#include "session/serial_session.h"
+
+#include <string>
+
+#include "protocol/wire.h"
+
+namespace session {
+
+namespace {
+constexpr auto kReceptionPollInterval = std::chrono::milliseconds(1);
+// The time the module needs to act on a speed change or a reset before the PC follows.
+constexpr std::chrono::seconds kModuleSwitchTime{1};
+}  // namespace
+
+SerialSession::SerialSession(serial::SerialControl& control, serial::SerialLink& link,
+                             frames::FrameStore& frames, protocol::Clock& clock)
+    : ModuleSession(link, clock, SessionWaits{true, false}),
+      control_(control),
+      link_(link),
+      arrival_(control, link, frames, clock) {
+    link_.watchLine(arrival_);
+}
+
+std::optional<serial::OpenFailure> SerialSession::start() {
+    control_.setBaud(protocol::kResetBaud);
+    portNumber_ = kStartPortNumber;
+    control_.setCommPort(portNumber_);
+    return control_.open();
+}
+
+std::optional<serial::OpenFailure> SerialSession::choosePort(int portNumber) {
+    portNumber_ = portNumber;
+    control_.close();
+    control_.setCommPort(portNumber_);
+    return control_.open();
+}
+
+std::optional<Exchange> SerialSession::busyOutsideOperations() const {
+    if (arrival_.arriving()) {
+        return Exchange::FrameArriving;
+    }
+    return std::nullopt;
+}
+
+Result<SerialSession::ModuleSpeed> SerialSession::readSpeed() {
+    Operation op(*this, Exchange::LineSpeed);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    const auto reply = protocol::queryRegister(link_, protocol::Register::Speed);
+    if (!reply) {
+        return op.failure();
+    }
+    ModuleSpeed speed;
+    speed.code = static_cast<std::uint8_t>(*reply);
+    speed.baud = protocol::baudForSpeedCode(speed.code);
+    return op.finish(speed);
+}
+
+Result<void> SerialSession::writeSpeed(const protocol::SpeedCode& speed) {
+    Operation op(*this, Exchange::LineSpeed);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    protocol::writeRegister(link_, protocol::Register::Speed, speed.code);
+    clock_.waitYielding(kModuleSwitchTime);
+    if (!control_.setBaud(speed.baud)) {
+        return op.failure(fault(LinkFault::Kind::Refused,
+                                "the line refused " + std::to_string(speed.baud) + " baud"));
+    }
+    return op.finish();
+}
+
+Result<void> SerialSession::reset() {
+    Operation op(*this, Exchange::Reset);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    protocol::sendCommand(link_, protocol::command::kReset);
+    clock_.waitYielding(kModuleSwitchTime);
+    control_.setBaud(protocol::kResetBaud);
+    return op.finish();
+}
+
+Result<void> SerialSession::requestFrame() {
+    Operation op(*this, Exchange::FrameRead);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    protocol::sendCommand(link_, protocol::command::kFrameRead);
+    if (control_.isOpen()) {
+        arrival_.frameRequested();
+    }
+    return op.finish();
+}
+
+std::optional<LinkFault> SerialSession::takeLineFault() {
+    if (auto reason = control_.takeLineFault()) {
+        return fault(LinkFault::Kind::Lost, *reason);
+    }
+    return std::nullopt;
+}
+
+Result<FrameFetch> SerialSession::readFrame(frames::FrameStore& store,
+                                            const FetchProgress& progress) {
+    Operation op(*this, Exchange::FrameRead);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    // Bytes still on the line are the rest of a frame that was taken as ended (the line went
+    // quiet for the idle time inside it): they belong to no frame of this request.
+    link_.takeArrived();
+    serial::FrameArrival arrival(control_, link_, store, clock_);
+    const auto start = clock_.now();
+    arrival.frameRequested();
+    protocol::sendCommand(link_, protocol::command::kFrameRead);
+    const auto limit = arrival.longestFrame();
+    const std::uint32_t first = store.count();
+    std::size_t dropped = 0;
+    std::optional<LinkFault> failure;
+    FrameFetch fetch;
+    while (true) {
+        const auto batch = arrival.poll();
+        dropped += batch.dropped;
+        if (batch.stored != 0 && progress.counted) {
+            progress.counted(store.count());
+        }
+        if (auto lineFault = takeLineFault()) {
+            failure = *lineFault;
+            break;
+        }
+        if (!control_.isOpen()) {
+            failure = fault(LinkFault::Kind::NoPort, "the port closed");
+            break;
+        }
+        if (!arrival.arriving()) {
+            break;
+        }
+        if (progress.cancelled && progress.cancelled()) {
+            fetch.cancelled = true;
+            break;
+        }
+        if (clock_.now() - start > limit) {
+            failure = fault(LinkFault::Kind::Lost, "the frame did not end within its time limit");
+            break;
+        }
+        clock_.waitYielding(kReceptionPollInterval);
+    }
+    fetch.transferTime = clock_.now() - start;
+    fetch.bytes = store.count() - first;
+    if (failure) {
+        return op.failure(failure);
+    }
+    if (!fetch.cancelled && fetch.bytes == 0) {
+        return op.failure(fault(LinkFault::Kind::Silent,
+                                "the module sent no frame after the frame-read command"));
+    }
+    if (dropped != 0) {
+        return op.failure(
+            fault(LinkFault::Kind::StrayByte,
+                  std::to_string(dropped) + " bytes came after the frame store was full"));
+    }
+    return op.finish(fetch);
+}
+
+}  // namespace session

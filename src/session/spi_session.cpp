@@ -1,0 +1,107 @@
+#include "session/spi_session.h"
+
+#include "lpt/frame_download.h"
+#include "lpt/pins.h"
+#include "protocol/wire.h"
+
+namespace session {
+
+SpiSession::SpiSession(lpt::SpiLink& link, protocol::Clock& clock)
+    : ModuleSession(link, clock, SessionWaits{false, true}), link_(link) {}
+
+Result<void> SpiSession::start() {
+    const bool started = link_.startPortAccess();
+    link_.enterStartState();
+    mode_ = 0;
+    if (!started) {
+        return fault(LinkFault::Kind::NoPort, link_.failureReason());
+    }
+    return {};
+}
+
+void SpiSession::stop() {
+    link_.stopPortAccess();
+}
+
+void SpiSession::switchModeInOperation(int mode) {
+    link_.switchMode(mode);
+    mode_ = mode;
+}
+
+Result<void> SpiSession::switchMode(int mode) {
+    Operation op(*this, Exchange::SpiMode);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    switchModeInOperation(mode);
+    return op.finish();
+}
+
+Result<std::optional<int>> SpiSession::readSpiMode() {
+    Operation op(*this, Exchange::ReadBack);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    const auto reply = protocol::queryRegister(link_, protocol::Register::SpiMode);
+    if (!reply) {
+        return op.failure();
+    }
+    return op.finish(protocol::decodeSpiMode(static_cast<std::uint8_t>(*reply)));
+}
+
+Result<Settings> SpiSession::readSettings() {
+    auto settings = ModuleSession::readSettings();
+    if (!settings) {
+        return settings;
+    }
+    const auto mode = readSpiMode();
+    if (!mode) {
+        return mode.fault();
+    }
+    Settings all = *settings;
+    all.spiMode = *mode;
+    return all;
+}
+
+std::optional<bool> SpiSession::pollReady() {
+    const auto status = link_.pollStatus();
+    if (!status) {
+        return std::nullopt;
+    }
+    return (*status & lpt::kReadyBit) != 0;
+}
+
+Result<FrameFetch> SpiSession::readFrame(frames::FrameStore& store, const FetchProgress& progress) {
+    Operation op(*this, Exchange::FrameRead);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    const auto start = clock_.now();
+    protocol::sendCommand(link_, protocol::command::kFrameRead);
+    const lpt::DownloadResult result =
+        lpt::downloadFrame(link_, store, {progress.counted, progress.cancelled});
+    FrameFetch fetch;
+    fetch.bytes = result.bytesStored;
+    fetch.transferTime = clock_.now() - start;
+    fetch.cancelled = result.cancelled;
+    fetch.endedByReadyFlag = result.stoppedByReadyFlag;
+    if (result.linkFault) {
+        return op.failure(fault(LinkFault::Kind::Lost, "the port failed during the download"));
+    }
+    return op.finish(fetch);
+}
+
+Result<void> SpiSession::reset() {
+    Operation op(*this, Exchange::Reset);
+    if (op.refused()) {
+        return op.refusal();
+    }
+    protocol::sendCommand(link_, protocol::command::kReset);
+    if (mode_ != 0) {
+        switchModeInOperation(0);
+    }
+    switchModeInOperation(0);
+    return op.finish();
+}
+
+}  // namespace session

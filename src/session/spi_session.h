@@ -1,0 +1,51 @@
+// The module session over the SPI link on a parallel port: port access, the port choice, the SPI
+// mode, the status poll, the frame download and the reset, besides the operations every link has.
+#pragma once
+
+#include <optional>
+
+#include "lpt/spi_link.h"
+#include "session/module_session.h"
+
+namespace session {
+
+class SpiSession final : public ModuleSession {
+  public:
+    SpiSession(lpt::SpiLink& link, protocol::Clock& clock);
+
+    // Port access, then the start state (LPT1, mode 0, the idle pattern), which follows whatever
+    // port access gave. A NoPort fault says why port access could not be had.
+    Result<void> start();
+    // Stops port access; a second call does nothing.
+    void stop();
+    bool stopped() const { return link_.portAccessStopped(); }
+    // 0 is LPT1, anything else LPT2. Nothing is written at the change.
+    void choosePort(int listIndex) { link_.choosePort(listIndex); }
+
+    // The mode register told `mode` in the mode in force, then the link switches to it. Runs in
+    // full even when `mode` is in force.
+    Result<void> switchMode(int mode);
+    int mode() const { return mode_; }
+    // The mode register read back; nullopt in the result for a value that is no mode.
+    Result<std::optional<int>> readSpiMode();
+    Result<Settings> readSettings() override;
+
+    // One status read, no exchange: the ready flag, or nullopt while the port is lost.
+    std::optional<bool> pollReady();
+
+    // The frame-read command and at once the download: bytes until the ready flag read with a
+    // byte says the frame is out, or the download limit. The bytes read whole before a fault stay.
+    Result<FrameFetch> readFrame(frames::FrameStore& store, const FetchProgress& progress) override;
+
+    // The reset command in the mode in force; the module is then in mode 0, so the link follows:
+    // the mode register is told 0 in the old mode when that was another, then once more in mode 0.
+    Result<void> reset() override;
+
+  private:
+    void switchModeInOperation(int mode);
+
+    lpt::SpiLink& link_;
+    int mode_ = 0;
+};
+
+}  // namespace session

@@ -48,17 +48,6 @@ constexpr CompressionSetting decodeCompression(std::uint8_t reply) {
             reply >= kBlackAndWhiteFlag ? ColourMode::BlackAndWhite : ColourMode::Colour};
 }
 
-// Texts of the colour box, as the window shows them.
-inline constexpr std::string_view kColourText = "Цветной";
-inline constexpr std::string_view kBlackAndWhiteText = "Черно-белый";
-constexpr std::string_view colourModeText(ColourMode m) {
-    return m == ColourMode::BlackAndWhite ? kBlackAndWhiteText : kColourText;
-}
-// Only "Черно-белый" exactly is black-and-white; any other text, "Цветной" included, is colour.
-constexpr ColourMode colourModeOfText(std::string_view text) {
-    return text == kBlackAndWhiteText ? ColourMode::BlackAndWhite : ColourMode::Colour;
-}
-
 // ---- Speed register: line speed <-> speed code. Code 8 is no speed (38400 is 9).
 struct SpeedCode {
     std::uint32_t baud;
@@ -149,6 +138,18 @@ inline constexpr int kArbitrarySizeStep = 16;
 inline constexpr int kMinArbitrarySide = 32;
 inline constexpr int kMaxArbitraryWidth = 352;
 inline constexpr int kMaxArbitraryHeight = 320;
+
+// An arbitrary size as the programs write it: each side taken down (towards zero) to a multiple
+// of 16, then held inside its limits.
+constexpr FrameSize arbitraryFrameSize(std::int64_t width, std::int64_t height) {
+    const auto side = [](std::int64_t typed, std::int64_t maximum) {
+        const std::int64_t multiple = typed / kArbitrarySizeStep * kArbitrarySizeStep;
+        return static_cast<std::uint16_t>(multiple < kMinArbitrarySide
+                                              ? kMinArbitrarySide
+                                              : (multiple > maximum ? maximum : multiple));
+    };
+    return {side(width, kMaxArbitraryWidth), side(height, kMaxArbitraryHeight)};
+}
 
 // The standard size whose four reply bytes match, or nullopt for an arbitrary size.
 constexpr std::optional<StandardFrameSize> standardSizeFor(FrameSize s) {

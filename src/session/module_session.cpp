@@ -88,97 +88,85 @@ Result<void> ModuleSession::writeCompression(protocol::CompressionSetting settin
         return fault(LinkFault::Kind::Refused,
                      "compression level " + std::to_string(setting.level) + " does not fit");
     }
-    Operation op(*this, Exchange::Setting);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::writeRegister(link_, protocol::Register::Compression, *value);
-    if (waits_.freezeAfterCompressionWrite) {
-        clock_.waitBlocking(kCompressionFreeze);
-    }
-    return op.finish();
+    return run(Exchange::Setting, [&](Operation& op) {
+        protocol::writeRegister(link_, protocol::Register::Compression, *value);
+        if (waits_.freezeAfterCompressionWrite) {
+            clock_.waitBlocking(kCompressionFreeze);
+        }
+        return op.finish();
+    });
 }
 
 Result<void> ModuleSession::writeLevel(Level level, int step) {
-    Operation op(*this, Exchange::Setting);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    const std::uint8_t value = level == Level::Brightness ? protocol::encodeBrightness(step)
-                                                          : protocol::encodeColourLevel(step);
-    protocol::writeRegister(link_, kLevelRegisters[static_cast<std::size_t>(level)], value);
-    return op.finish();
+    return run(Exchange::Setting, [&](Operation& op) {
+        const std::uint8_t value = level == Level::Brightness ? protocol::encodeBrightness(step)
+                                                              : protocol::encodeColourLevel(step);
+        protocol::writeRegister(link_, kLevelRegisters[static_cast<std::size_t>(level)], value);
+        return op.finish();
+    });
 }
 
 Result<void> ModuleSession::writeFrameSize(protocol::FrameSize size) {
-    Operation op(*this, Exchange::Setting);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::writeRegister(link_, protocol::Register::FrameWidth, size.width);
-    clock_.waitYielding(kBetweenSizeWrites);
-    protocol::writeRegister(link_, protocol::Register::FrameHeight, size.height);
-    return op.finish();
+    return run(Exchange::Setting, [&](Operation& op) {
+        protocol::writeRegister(link_, protocol::Register::FrameWidth, size.width);
+        clock_.waitYielding(kBetweenSizeWrites);
+        protocol::writeRegister(link_, protocol::Register::FrameHeight, size.height);
+        return op.finish();
+    });
 }
 
 Result<void> ModuleSession::writeTestMode(bool on) {
-    Operation op(*this, Exchange::Setting);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::sendCommand(link_,
-                          on ? protocol::command::kTestModeOn : protocol::command::kTestModeOff);
-    return op.finish();
+    return run(Exchange::Setting, [&](Operation& op) {
+        protocol::sendCommand(
+            link_, on ? protocol::command::kTestModeOn : protocol::command::kTestModeOff);
+        return op.finish();
+    });
 }
 
 Result<protocol::CompressionSetting> ModuleSession::readCompression() {
-    Operation op(*this, Exchange::ReadBack);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    const auto reply = protocol::queryRegister(link_, protocol::Register::Compression);
-    if (!reply) {
-        return op.failure();
-    }
-    return op.finish(protocol::decodeCompression(static_cast<std::uint8_t>(*reply)));
+    return run(Exchange::ReadBack, [&](Operation& op) {
+        return query(op, protocol::Register::Compression, protocol::decodeCompression);
+    });
 }
 
 Result<Levels> ModuleSession::readLevels() {
-    Operation op(*this, Exchange::ReadBack);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    std::uint8_t replies[kLevelCount] = {};
-    for (std::size_t i = 0; i < kLevelCount; ++i) {
-        const auto reply = protocol::queryRegister(link_, kLevelRegisters[i]);
-        if (!reply) {
-            return op.failure();
+    return run(Exchange::ReadBack, [&](Operation& op) -> Result<Levels> {
+        std::uint8_t replies[kLevelCount] = {};
+        for (std::size_t i = 0; i < kLevelCount; ++i) {
+            const auto reply = protocol::queryRegister(link_, kLevelRegisters[i]);
+            if (!reply) {
+                return op.failure();
+            }
+            replies[i] = static_cast<std::uint8_t>(*reply);
+            if (i + 1 < kLevelCount) {
+                waitBetweenReads();
+            }
         }
-        replies[i] = static_cast<std::uint8_t>(*reply);
-        if (i + 1 < kLevelCount) {
-            waitBetweenReads();
-        }
-    }
-    return op.finish(
-        Levels{protocol::decodeBrightness(replies[0]), protocol::decodeColourLevel(replies[1]),
-               protocol::decodeColourLevel(replies[2]), protocol::decodeColourLevel(replies[3])});
+        return op.finish(Levels{
+            protocol::decodeBrightness(replies[0]), protocol::decodeColourLevel(replies[1]),
+            protocol::decodeColourLevel(replies[2]), protocol::decodeColourLevel(replies[3])});
+    });
 }
 
 Result<protocol::FrameSize> ModuleSession::readFrameSize() {
-    Operation op(*this, Exchange::ReadBack);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    const auto width = protocol::queryRegister(link_, protocol::Register::FrameWidth);
-    if (!width) {
-        return op.failure();
-    }
-    waitBetweenReads();
-    const auto height = protocol::queryRegister(link_, protocol::Register::FrameHeight);
-    if (!height) {
-        return op.failure();
-    }
-    return op.finish(protocol::FrameSize{*width, *height});
+    return run(Exchange::ReadBack, [&](Operation& op) -> Result<protocol::FrameSize> {
+        const auto width = protocol::queryRegister(link_, protocol::Register::FrameWidth);
+        if (!width) {
+            return op.failure();
+        }
+        waitBetweenReads();
+        const auto height = protocol::queryRegister(link_, protocol::Register::FrameHeight);
+        if (!height) {
+            return op.failure();
+        }
+        return op.finish(protocol::FrameSize{*width, *height});
+    });
+}
+
+Result<std::optional<int>> ModuleSession::readSpiMode() {
+    return run(Exchange::ReadBack, [&](Operation& op) {
+        return query(op, protocol::Register::SpiMode, protocol::decodeSpiMode);
+    });
 }
 
 Result<Settings> ModuleSession::readSettings() {
@@ -202,12 +190,10 @@ Result<Settings> ModuleSession::readSettings() {
 }
 
 Result<void> ModuleSession::capture() {
-    Operation op(*this, Exchange::Capture);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::sendCommand(link_, protocol::command::kCapture);
-    return op.finish();
+    return run(Exchange::Capture, [&](Operation& op) {
+        protocol::sendCommand(link_, protocol::command::kCapture);
+        return op.finish();
+    });
 }
 
 Result<FrameFetch> ModuleSession::captureAndRead(frames::FrameStore& store,

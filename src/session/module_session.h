@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
@@ -17,6 +18,7 @@
 #include "protocol/link_fault.h"
 #include "protocol/module_link.h"
 #include "protocol/registers.h"
+#include "protocol/wire.h"
 
 namespace session {
 
@@ -100,6 +102,8 @@ class ModuleSession {
     Result<protocol::CompressionSetting> readCompression();
     Result<Levels> readLevels();
     Result<protocol::FrameSize> readFrameSize();
+    // The SPI mode register; nullopt in the result for a value that is no mode (above 3).
+    Result<std::optional<int>> readSpiMode();
     // Every setting, one read-back after another (the SPI mode too, over SPI).
     virtual Result<Settings> readSettings();
 
@@ -163,6 +167,28 @@ class ModuleSession {
         ModuleSession& session_;
         bool refused_ = false;
     };
+
+    // Runs `body(op)` inside one operation; an operation refused because another one runs gives
+    // its Busy fault without running the body.
+    template <class Body>
+    auto run(Exchange what, Body body) -> decltype(body(std::declval<Operation&>())) {
+        Operation op(*this, what);
+        if (op.refused()) {
+            return op.refusal();
+        }
+        return body(op);
+    }
+    // A query of one register inside `op`, decoded by `decode`; the operation's failure when no
+    // whole reply came.
+    template <class Decode>
+    auto query(Operation& op, protocol::Register r, Decode decode)
+        -> Result<decltype(decode(std::uint8_t{}))> {
+        const auto reply = protocol::queryRegister(link_, r);
+        if (!reply) {
+            return op.failure();
+        }
+        return op.finish(decode(static_cast<std::uint8_t>(*reply)));
+    }
 
     // Something other than an operation keeps the link busy (a frame arriving over serial).
     virtual std::optional<Exchange> busyOutsideOperations() const { return std::nullopt; }

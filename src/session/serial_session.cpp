@@ -43,55 +43,42 @@ std::optional<Exchange> SerialSession::busyOutsideOperations() const {
 }
 
 Result<SerialSession::ModuleSpeed> SerialSession::readSpeed() {
-    Operation op(*this, Exchange::LineSpeed);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    const auto reply = protocol::queryRegister(link_, protocol::Register::Speed);
-    if (!reply) {
-        return op.failure();
-    }
-    ModuleSpeed speed;
-    speed.code = static_cast<std::uint8_t>(*reply);
-    speed.baud = protocol::baudForSpeedCode(speed.code);
-    return op.finish(speed);
+    return run(Exchange::LineSpeed, [&](Operation& op) {
+        return query(op, protocol::Register::Speed, [](std::uint8_t code) {
+            return ModuleSpeed{code, protocol::baudForSpeedCode(code)};
+        });
+    });
 }
 
 Result<void> SerialSession::writeSpeed(const protocol::SpeedCode& speed) {
-    Operation op(*this, Exchange::LineSpeed);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::writeRegister(link_, protocol::Register::Speed, speed.code);
-    clock_.waitYielding(kModuleSwitchTime);
-    if (!control_.setBaud(speed.baud)) {
-        return op.failure(fault(LinkFault::Kind::Refused,
-                                "the line refused " + std::to_string(speed.baud) + " baud"));
-    }
-    return op.finish();
+    return run(Exchange::LineSpeed, [&](Operation& op) -> Result<void> {
+        protocol::writeRegister(link_, protocol::Register::Speed, speed.code);
+        clock_.waitYielding(kModuleSwitchTime);
+        if (!control_.setBaud(speed.baud)) {
+            return op.failure(fault(LinkFault::Kind::Refused,
+                                    "the line refused " + std::to_string(speed.baud) + " baud"));
+        }
+        return op.finish();
+    });
 }
 
 Result<void> SerialSession::reset() {
-    Operation op(*this, Exchange::Reset);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::sendCommand(link_, protocol::command::kReset);
-    clock_.waitYielding(kModuleSwitchTime);
-    control_.setBaud(protocol::kResetBaud);
-    return op.finish();
+    return run(Exchange::Reset, [&](Operation& op) {
+        protocol::sendCommand(link_, protocol::command::kReset);
+        clock_.waitYielding(kModuleSwitchTime);
+        control_.setBaud(protocol::kResetBaud);
+        return op.finish();
+    });
 }
 
 Result<void> SerialSession::requestFrame() {
-    Operation op(*this, Exchange::FrameRead);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::sendCommand(link_, protocol::command::kFrameRead);
-    if (control_.isOpen()) {
-        arrival_.frameRequested();
-    }
-    return op.finish();
+    return run(Exchange::FrameRead, [&](Operation& op) {
+        protocol::sendCommand(link_, protocol::command::kFrameRead);
+        if (control_.isOpen()) {
+            arrival_.frameRequested();
+        }
+        return op.finish();
+    });
 }
 
 std::optional<LinkFault> SerialSession::takeLineFault() {
@@ -103,10 +90,12 @@ std::optional<LinkFault> SerialSession::takeLineFault() {
 
 Result<FrameFetch> SerialSession::readFrame(frames::FrameStore& store,
                                             const FetchProgress& progress) {
-    Operation op(*this, Exchange::FrameRead);
-    if (op.refused()) {
-        return op.refusal();
-    }
+    return run(Exchange::FrameRead,
+               [&](Operation& op) { return receiveFrame(op, store, progress); });
+}
+
+Result<FrameFetch> SerialSession::receiveFrame(Operation& op, frames::FrameStore& store,
+                                               const FetchProgress& progress) {
     // Bytes still on the line are the rest of a frame that was taken as ended (the line went
     // quiet for the idle time inside it): they belong to no frame of this request.
     link_.takeArrived();

@@ -68,6 +68,9 @@ class SerialSession final : public ModuleSession {
     std::optional<Exchange> busyOutsideOperations() const override;
 
   private:
+    Result<FrameFetch> receiveFrame(Operation& op, frames::FrameStore& store,
+                                    const FetchProgress& progress);
+
     serial::SerialControl& control_;
     serial::SerialLink& link_;
     serial::FrameArrival arrival_;

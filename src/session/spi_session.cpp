@@ -29,24 +29,10 @@ void SpiSession::switchModeInOperation(int mode) {
 }
 
 Result<void> SpiSession::switchMode(int mode) {
-    Operation op(*this, Exchange::SpiMode);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    switchModeInOperation(mode);
-    return op.finish();
-}
-
-Result<std::optional<int>> SpiSession::readSpiMode() {
-    Operation op(*this, Exchange::ReadBack);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    const auto reply = protocol::queryRegister(link_, protocol::Register::SpiMode);
-    if (!reply) {
-        return op.failure();
-    }
-    return op.finish(protocol::decodeSpiMode(static_cast<std::uint8_t>(*reply)));
+    return run(Exchange::SpiMode, [&](Operation& op) {
+        switchModeInOperation(mode);
+        return op.finish();
+    });
 }
 
 Result<Settings> SpiSession::readSettings() {
@@ -72,36 +58,43 @@ std::optional<bool> SpiSession::pollReady() {
 }
 
 Result<FrameFetch> SpiSession::readFrame(frames::FrameStore& store, const FetchProgress& progress) {
-    Operation op(*this, Exchange::FrameRead);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    const auto start = clock_.now();
-    protocol::sendCommand(link_, protocol::command::kFrameRead);
-    const lpt::DownloadResult result =
-        lpt::downloadFrame(link_, store, {progress.counted, progress.cancelled});
-    FrameFetch fetch;
-    fetch.bytes = result.bytesStored;
-    fetch.transferTime = clock_.now() - start;
-    fetch.cancelled = result.cancelled;
-    fetch.endedByReadyFlag = result.stoppedByReadyFlag;
-    if (result.linkFault) {
-        return op.failure(fault(LinkFault::Kind::Lost, "the port failed during the download"));
-    }
-    return op.finish(fetch);
+    return fetch(store, progress, true);
+}
+
+Result<FrameFetch> SpiSession::download(frames::FrameStore& store, const FetchProgress& progress) {
+    return fetch(store, progress, false);
+}
+
+Result<FrameFetch> SpiSession::fetch(frames::FrameStore& store, const FetchProgress& progress,
+                                     bool frameReadCommand) {
+    return run(Exchange::FrameRead, [&](Operation& op) -> Result<FrameFetch> {
+        const auto start = clock_.now();
+        if (frameReadCommand) {
+            protocol::sendCommand(link_, protocol::command::kFrameRead);
+        }
+        const lpt::DownloadResult result =
+            lpt::downloadFrame(link_, store, {progress.counted, progress.cancelled});
+        FrameFetch fetch;
+        fetch.bytes = result.bytesStored;
+        fetch.transferTime = clock_.now() - start;
+        fetch.cancelled = result.cancelled;
+        fetch.endedByReadyFlag = result.stoppedByReadyFlag;
+        if (result.linkFault) {
+            return op.failure(fault(LinkFault::Kind::Lost, "the port failed during the download"));
+        }
+        return op.finish(fetch);
+    });
 }
 
 Result<void> SpiSession::reset() {
-    Operation op(*this, Exchange::Reset);
-    if (op.refused()) {
-        return op.refusal();
-    }
-    protocol::sendCommand(link_, protocol::command::kReset);
-    if (mode_ != 0) {
+    return run(Exchange::Reset, [&](Operation& op) {
+        protocol::sendCommand(link_, protocol::command::kReset);
+        if (mode_ != 0) {
+            switchModeInOperation(0);
+        }
         switchModeInOperation(0);
-    }
-    switchModeInOperation(0);
-    return op.finish();
+        return op.finish();
+    });
 }
 
 }  // namespace session

@@ -26,8 +26,6 @@ class SpiSession final : public ModuleSession {
     // full even when `mode` is in force.
     Result<void> switchMode(int mode);
     int mode() const { return mode_; }
-    // The mode register read back; nullopt in the result for a value that is no mode.
-    Result<std::optional<int>> readSpiMode();
     Result<Settings> readSettings() override;
 
     // One status read, no exchange: the ready flag, or nullopt while the port is lost.
@@ -36,6 +34,8 @@ class SpiSession final : public ModuleSession {
     // The frame-read command and at once the download: bytes until the ready flag read with a
     // byte says the frame is out, or the download limit. The bytes read whole before a fault stay.
     Result<FrameFetch> readFrame(frames::FrameStore& store, const FetchProgress& progress) override;
+    // The download alone, for a frame the module has been told to send.
+    Result<FrameFetch> download(frames::FrameStore& store, const FetchProgress& progress);
 
     // The reset command in the mode in force; the module is then in mode 0, so the link follows:
     // the mode register is told 0 in the old mode when that was another, then once more in mode 0.
@@ -43,6 +43,8 @@ class SpiSession final : public ModuleSession {
 
   private:
     void switchModeInOperation(int mode);
+    Result<FrameFetch> fetch(frames::FrameStore& store, const FetchProgress& progress,
+                             bool frameReadCommand);
 
     lpt::SpiLink& link_;
     int mode_ = 0;

@@ -7,6 +7,7 @@
 
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
+#include "session/module_session.h"
 
 namespace ui {
 
@@ -42,7 +43,8 @@ class CaptureCycle {
 
     bool stepRunning() const { return stepRunning_; }
 
-    static constexpr std::chrono::seconds kCaptureToRead{1};
+    // The module's time to compress the frame it captured.
+    static constexpr std::chrono::seconds kCaptureToRead = session::ModuleSession::kCompressTime;
 
   private:
     void step();

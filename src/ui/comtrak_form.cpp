@@ -65,21 +65,17 @@ constexpr const char* kTabOrder[] = {
 ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
                          frames::FrameStore& frames, protocol::Clock& clock,
                          OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, link, protocol::kSerialPolicy, frames, clock, dialogs, parent, kSerialLayout),
-      control_(control),
-      link_(link),
-      session_(control),
-      speed_(control, link, clock),
-      arrival_(control, link, frames, clock) {
-    link_.watchLine(arrival_);
+    : Form1(kCaption, std::make_unique<session::SerialSession>(control, link, frames, clock),
+            frames, clock, dialogs, parent, kSerialLayout),
+      serial_(static_cast<session::SerialSession&>(session())) {
     // A query's wait for the end of a frame stores its bytes: the count follows.
-    arrival_.onBytesStored = [this] { showReceivedCount(); };
+    serial_.onBytesStored([this] { showReceivedCount(); });
     QStringList ports;
     for (int n = 1; n <= kPortCount; ++n) {
         ports << portName(n);
     }
     addPortGroup(QStringLiteral("Настройка UART"), ports,
-                 serial::PortSession::kStartPortNumber - 1);
+                 session::SerialSession::kStartPortNumber - 1);
     addLabel("Label7", QStringLiteral("Скорость передачи"), twipRect(120, 960, 1815, 255));
 
     // The speed box is read by its two buttons only: choosing an entry sends nothing.
@@ -107,18 +103,18 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
 }
 
 void ComtrakForm::Form_Load() {
-    reportOpenFailure(session_.start());
+    reportOpenFailure(serial_.start());
     frames_.resetCount();
     Timer1->start();
 }
 
 void ComtrakForm::Form_Unload() {
     Timer1->stop();
-    session_.close();
+    serial_.close();
 }
 
 void ComtrakForm::Combo1_Click() {
-    reportOpenFailure(session_.choosePort(Combo1->currentIndex() + 1));
+    reportOpenFailure(serial_.choosePort(Combo1->currentIndex() + 1));
 }
 
 void ComtrakForm::resumeReception() {
@@ -128,86 +124,94 @@ void ComtrakForm::resumeReception() {
     }
 }
 
+QString ComtrakForm::portAndLine() const {
+    return QStringLiteral("%1 (%2)").arg(
+        portName(serial_.portNumber()),
+        QString::fromStdString(serial::lineSettingsFor(serial_.baud())));
+}
+
 void ComtrakForm::Command13_Click() {
-    runExchange([this] { readModuleSpeed(); });
+    readModuleSpeed();
 }
 
 void ComtrakForm::readModuleSpeed() {
     Timer1->stop();
-    const serial::LineSpeed::ModuleSpeed speed = speed_.readModuleSpeed();
-    if (speed.text) {
+    const auto speed = serial_.readSpeed();
+    if (speed && speed->baud) {
         // Setting the box's text from code runs no handler.
-        showInBox(Combo4, QString::fromStdString(*speed.text));
+        showInBox(Combo4, QString::number(*speed->baud));
     }
     resumeReception();
-    if (!speed.answered) {
-        QString text = QStringLiteral("Модуль не ответил на запрос скорости на %1 (%2).")
-                           .arg(portName(session_.portNumber()),
-                                QString::fromStdString(serial::lineSettingsFor(control_.baud())));
-        if (const auto fault = link_.takeFault()) {
-            text += QStringLiteral("\n") + QString::fromStdString(fault->systemText());
+    if (!speed && speed.fault().kind != protocol::LinkFault::Kind::Busy) {
+        QString text =
+            QStringLiteral("Модуль не ответил на запрос скорости на %1.").arg(portAndLine());
+        if (const auto detail = faultDetail(speed.fault())) {
+            text += QStringLiteral("\n") + *detail;
         }
         tellOperator(kSpeedTitle, text);
     }
 }
 
 void ComtrakForm::Command15_Click() {
-    runExchange([this] { writeSpeed(); });
+    writeSpeed();
 }
 
 void ComtrakForm::writeSpeed() {
-    Timer1->stop();
     const QString text = Combo4->currentText();
-    const serial::LineSpeed::WriteOutcome outcome = speed_.write(text.toStdString());
-    resumeReception();
-    switch (outcome) {
-        case serial::LineSpeed::WriteOutcome::Switched:
-            break;
-        case serial::LineSpeed::WriteOutcome::NotASpeed:
-            tellOperator(
-                kSpeedTitle,
-                QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
-                               "скорость линии прежняя (%2).")
-                    .arg(text, QString::fromStdString(serial::lineSettingsFor(control_.baud()))));
-            break;
-        case serial::LineSpeed::WriteOutcome::LineRefused:
-            tellOperator(
-                kSpeedTitle,
-                QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
-                               "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
-                               "2400.")
-                    .arg(text.trimmed(), portName(session_.portNumber()),
-                         QString::fromStdString(serial::lineSettingsFor(control_.baud()))));
-            break;
+    // Sending a code the module does not know and then switching the PC to the typed speed
+    // would leave the two at different speeds with no way to reach the module again.
+    const auto speed = serial::speedForText(serial::trimBlanks(text.toStdString()));
+    if (!speed) {
+        tellOperator(
+            kSpeedTitle,
+            QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
+                           "скорость линии прежняя (%2).")
+                .arg(text, QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
+        return;
     }
+    Timer1->stop();
+    const auto switched = serial_.writeSpeed(*speed);
+    resumeReception();
+    if (switched) {
+        return;
+    }
+    if (switched.fault().kind == protocol::LinkFault::Kind::Refused) {
+        tellOperator(kSpeedTitle,
+                     QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
+                                    "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
+                                    "2400.")
+                         .arg(text.trimmed(), portName(serial_.portNumber()),
+                              QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
+        return;
+    }
+    tellLinkFault(switched.fault());
 }
 
 void ComtrakForm::readFrame() {
-    runExchange([this] {
-        protocol::sendCommand(link_, protocol::command::kFrameRead);
-        if (control_.isOpen()) {
-            arrival_.frameRequested();
-        }
-    });
+    if (const auto requested = serial_.requestFrame(); !requested) {
+        tellLinkFault(requested.fault());
+    }
 }
 
 void ComtrakForm::resetModule() {
-    runExchange([this] { speed_.resetModule(); });
+    if (const auto reset = serial_.reset(); !reset) {
+        tellLinkFault(reset.fault());
+    }
 }
 
 void ComtrakForm::Timer1_Timer() {
-    if (const auto fault = control_.takeLineFault()) {
-        warnAfterTick(kPortTitle,
-                      QStringLiteral("Ошибка линии %1: %2")
-                          .arg(portName(session_.portNumber()), QString::fromStdString(*fault)));
+    if (const auto fault = serial_.takeLineFault()) {
+        warnAfterTick(kPortTitle, QStringLiteral("Ошибка линии %1: %2")
+                                      .arg(portName(serial_.portNumber()),
+                                           QString::fromStdString(fault->reason)));
     }
-    const serial::Reception::Batch batch = arrival_.poll();
+    const serial::Reception::Batch batch = serial_.receive();
     // A frame that begins or ends frees or takes the controls that would talk to the module.
     refreshLinkBusy();
     if (batch.empty()) {
         // Nothing came. Only a line quiet for its idle time means the frame has ended and the
         // capture cycle may step; a shorter gap is a pause inside the frame.
-        if (arrival_.lineQuiet()) {
+        if (serial_.lineQuiet()) {
             captureCycle_.onTick();
         }
         return;
@@ -228,7 +232,7 @@ void ComtrakForm::reportOpenFailure(const std::optional<serial::OpenFailure>& fa
     tellOperator(
         kPortTitle,
         QStringLiteral("Не удалось открыть %1 (%2): %3.\n%4")
-            .arg(portName(session_.portNumber()), QString::fromStdString(failure->device),
+            .arg(portName(serial_.portNumber()), QString::fromStdString(failure->device),
                  QString::fromStdString(failure->reason), openFailureHint(failure->fault)));
 }
 

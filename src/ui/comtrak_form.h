@@ -4,11 +4,9 @@
 // tells the operator about faults.
 #pragma once
 
-#include "serial/frame_arrival.h"
-#include "serial/line_speed.h"
-#include "serial/port_session.h"
 #include "serial/serial_control.h"
 #include "serial/serial_link.h"
+#include "session/serial_session.h"
 #include "ui/form1.h"
 
 class QComboBox;
@@ -48,9 +46,6 @@ class ComtrakForm final : public Form1 {
     static const QString kSpeedTitle;
     static const QString kReceptionTitle;
 
-  protected:
-    bool frameArriving() const override { return arrival_.arriving(); }
-
   private:
     void reportOpenFailure(const std::optional<serial::OpenFailure>& failure);
     // A warning shown once the current handler has returned, so a tick that finds a fault does
@@ -60,11 +55,10 @@ class ComtrakForm final : public Form1 {
     void readModuleSpeed();
     void writeSpeed();
 
-    serial::SerialControl& control_;
-    serial::SerialLink& link_;
-    serial::PortSession session_;
-    serial::LineSpeed speed_;
-    serial::FrameArrival arrival_;
+    // "COM2 (2400,N,8,1)": the port in use and its line settings, for messages.
+    QString portAndLine() const;
+
+    session::SerialSession& serial_;
 
     QComboBox* Combo4;
 };

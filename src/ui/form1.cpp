@@ -44,8 +44,11 @@ const QString Form1::kTitleLine2 = QStringLiteral("Программа отлад
 const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
 const QString Form1::kLinkFaultTitle = QStringLiteral("Связь с модулем");
 const QString Form1::kTraceLossTitle = QStringLiteral("Трасса обмена");
+const QString Form1::kNoAnswerTitle = QStringLiteral("Модуль не ответил");
+const QString Form1::kNoAnswerText =
+    QStringLiteral("Модуль камеры не ответил на запрос. Значения в окне не изменены.");
 
-Form1::Form1(const QString& caption, protocol::ModuleLink& link, protocol::SettingsPolicy policy,
+Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> session,
              frames::FrameStore& frames, protocol::Clock& clock, OperatorDialogs& dialogs,
              QWidget* parent, const SettingsLayout& settingsLayout)
     : QWidget(parent),
@@ -53,8 +56,8 @@ Form1::Form1(const QString& caption, protocol::ModuleLink& link, protocol::Setti
       clock_(clock),
       dialogs_(dialogs),
       captureCycle_(*this, frames, clock),
-      exitAction_(endProgramNow),
-      moduleLink_(link) {
+      session_(std::move(session)),
+      exitAction_(endProgramNow) {
     setObjectName("Form1");
     setWindowTitle(caption);
     // Positions are fixed: the window has no resize handling.
@@ -67,7 +70,9 @@ Form1::Form1(const QString& caption, protocol::ModuleLink& link, protocol::Setti
     Timer1->setInterval(kTimer1IntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
 
-    settingsPanel_ = new SettingsPanel(this, *this, settingsLayout, link, clock, policy);
+    settingsPanel_ = new SettingsPanel(this, *this, settingsLayout, *session_);
+    // An operation that opens or closes frees or takes the controls that would talk to the module.
+    session_->onBusyChanged([this] { refreshLinkBusy(); });
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName("Picture1");
@@ -126,26 +131,9 @@ Form1::Form1(const QString& caption, protocol::ModuleLink& link, protocol::Setti
     }
 }
 
-void Form1::runExchange(const std::function<void()>& operation) {
-    const bool outermost = exchangeDepth_ == 0;
-    if (outermost) {
-        moduleLink_.beginOperation();
-    }
-    ++exchangeDepth_;
-    refreshLinkBusy();
-    operation();
-    --exchangeDepth_;
-    if (!outermost) {
-        return;
-    }
-    refreshLinkBusy();
-    const auto fault = moduleLink_.takeFault();
-    lastExchangeFaulted_ = fault.has_value();
-    if (fault) {
-        tellOperator(kLinkFaultTitle,
-                     QStringLiteral("Связь с модулем прервана, операция не выполнена.\n%1")
-                         .arg(QString::fromStdString(fault->systemText())));
-    }
+Form1::~Form1() {
+    // The controls go before the session they ask whether it is busy.
+    session_->onBusyChanged({});
 }
 
 void Form1::refreshLinkBusy() {
@@ -160,15 +148,43 @@ void Form1::refreshLinkBusy() {
     for (QWidget* control : moduleControls_) {
         control->setEnabled(!busy);
     }
-    settingsPanel_->setLinkBusy(busy);
+    settingsPanel_->refreshEnabled();
     if (!busy && focusBeforeBusy_ != nullptr && focusBeforeBusy_->isEnabled()) {
         focusBeforeBusy_->setFocus();
     }
 }
 
 bool Form1::captureFrame() {
-    runExchange([this] { protocol::sendCommand(moduleLink_, protocol::command::kCapture); });
-    return !lastExchangeFaulted_;
+    const auto captured = session_->capture();
+    if (!captured) {
+        tellLinkFault(captured.fault());
+    }
+    return captured.ok();
+}
+
+std::optional<QString> Form1::faultDetail(const protocol::LinkFault& fault) {
+    if (fault.kind == protocol::LinkFault::Kind::Silent && fault.reason.empty()) {
+        return std::nullopt;
+    }
+    return QString::fromStdString(fault.systemText());
+}
+
+void Form1::tellLinkFault(const protocol::LinkFault& fault) {
+    if (fault.kind == protocol::LinkFault::Kind::Busy) {
+        return;
+    }
+    tellOperator(kLinkFaultTitle,
+                 QStringLiteral("Связь с модулем прервана, операция не выполнена.\n%1")
+                     .arg(QString::fromStdString(fault.systemText())));
+}
+
+void Form1::tellNoAnswer(const protocol::LinkFault& fault) {
+    if (fault.kind == protocol::LinkFault::Kind::Busy) {
+        return;
+    }
+    const auto detail = faultDetail(fault);
+    tellOperator(kNoAnswerTitle,
+                 detail ? kNoAnswerText + QStringLiteral("\n") + *detail : kNoAnswerText);
 }
 
 QPushButton* Form1::addButton(const char* name, const QString& caption, QRect geometry) {
@@ -299,10 +315,6 @@ void Form1::setPollingEnabled(bool enabled) {
     } else {
         Timer1->stop();
     }
-}
-
-void Form1::tellOperator(const std::string& title, const std::string& text) {
-    tellOperator(QString::fromStdString(title), QString::fromStdString(text));
 }
 
 void Form1::tellOperator(const QString& title, const QString& text) {

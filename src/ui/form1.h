@@ -13,6 +13,8 @@
 #include "frames/frame_store.h"
 #include "protocol/clock.h"
 #include "protocol/exchange_trace.h"
+#include "protocol/link_fault.h"
+#include "session/module_session.h"
 #include "ui/capture_cycle.h"
 #include "ui/operator_dialogs.h"
 #include "ui/settings_panel.h"
@@ -30,11 +32,12 @@ namespace ui {
 class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     Q_OBJECT
   public:
-    // `link` is the one every exchange of the window goes through; the settings controls write
-    // to it with the program's waits and indicator (`policy`).
-    Form1(const QString& caption, protocol::ModuleLink& link, protocol::SettingsPolicy policy,
+    // `session` is the program's module session, held by the window: every operation with the
+    // module goes through it.
+    Form1(const QString& caption, std::unique_ptr<session::ModuleSession> session,
           frames::FrameStore& frames, protocol::Clock& clock, OperatorDialogs& dialogs,
           QWidget* parent = nullptr, const SettingsLayout& settingsLayout = kParallelPortLayout);
+    ~Form1() override;
 
     // The window's load and unload handlers; unload runs once, when the close box closes it.
     virtual void Form_Load() = 0;
@@ -88,45 +91,47 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     static const QString kTitleLine2;
     static const QString kLinkFaultTitle;
     static const QString kTraceLossTitle;
+    static const QString kNoAnswerTitle;
+    static const QString kNoAnswerText;
 
     static constexpr int kTimer1IntervalMs = 1;
 
     SettingsPanel& settingsPanel() { return *settingsPanel_; }
 
-    // An exchange with the module is under way (or, over serial, a frame is arriving): the
+    // The session is busy with an operation (or, over serial, a frame is arriving): the
     // controls that would start another one are disabled until it ends.
-    bool linkBusy() const { return exchangeDepth_ > 0 || frameArriving(); }
+    bool linkBusy() const { return session_->busyWith().has_value(); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
     // SettingsHost: the read-backs switch Timer1 and tell the operator of faults; the indicator
-    // and the SPI mode buttons belong to the parallel-port window.
+    // belongs to the parallel-port window.
     // Also the cycle's timer switch. Once the window has unloaded the timer stays off.
     void setPollingEnabled(bool enabled) override;
-    void tellOperator(const std::string& title, const std::string& text) override;
+    // A warning box, unless the window has closed.
+    void tellOperator(const QString& title, const QString& text) override;
+    // "Связь с модулем прервана, операция не выполнена." with the link and its reason. An
+    // operation refused because another one runs says nothing: its control was disabled.
+    void tellLinkFault(const protocol::LinkFault& fault) override;
+    // "Модуль камеры не ответил на запрос...", with the link's fault when it was one.
+    void tellNoAnswer(const protocol::LinkFault& fault) override;
+    // The link and its reason, for the line under a message; nullopt for a module that only
+    // did not answer in time.
+    static std::optional<QString> faultDetail(const protocol::LinkFault& fault);
 
     // CycleWindow: the cycle runs the window's own frame operations (above).
     bool cycleTicked() const override;
     bool cycleMayStep() const override { return !linkBusy(); }
 
-    // Runs `operation` as one operation of the operator's with the module: the link forgets the
-    // fault of an earlier one (and a broken link tries once to come back), the controls that
-    // would start another exchange are disabled meanwhile, and a link fault met on the way is
-    // told once at the end. A call from inside a running operation (a reset that switches the
-    // mode, a read-back that moves a slider) is part of that operation.
-    void runExchange(const std::function<void()>& operation) override;
-    // Whether a frame is arriving by itself (the serial link); such a frame keeps the link busy.
-    virtual bool frameArriving() const { return false; }
-    // Shows the busy state when it has changed (an exchange began or ended, a frame began or
+    // Shows the busy state when it has changed (an operation began or ended, a frame began or
     // ended).
     void refreshLinkBusy();
     // A control that talks to the module or changes the frame store: disabled while busy.
     void addModuleControl(QWidget* control) { moduleControls_.push_back(control); }
 
-    // A warning box, unless the window has closed.
-    void tellOperator(const QString& title, const QString& text);
     bool unloaded() const { return unloaded_; }
+    session::ModuleSession& session() { return *session_; }
 
     QPushButton* addButton(const char* name, const QString& caption, QRect geometry);
     QLabel* addLabel(const char* name, const QString& caption, QRect geometry);
@@ -150,11 +155,9 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     SettingsPanel* settingsPanel_;
 
   private:
+    std::unique_ptr<session::ModuleSession> session_;
     bool unloaded_ = false;
     std::function<void()> exitAction_;
-    protocol::ModuleLink& moduleLink_;
-    int exchangeDepth_ = 0;
-    bool lastExchangeFaulted_ = false;
     bool busyShown_ = false;
     std::vector<QWidget*> moduleControls_;
     // The control that had the keyboard focus when the controls were disabled gets it back.

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "protocol/encodings.h"
+#include "protocol/text_number.h"
 #include "ui/fonts.h"
 #include "ui/list_box.h"
 #include "ui/twips.h"
@@ -42,19 +43,29 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption, Q
     return named(new QPushButton(caption, parent), name, twips);
 }
 
-QString fromUtf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+std::int64_t integerOf(const QString& text) {
+    return protocol::integerOfText(text.toUtf8().toStdString());
 }
-std::string toUtf8(const QString& text) {
-    return text.toUtf8().toStdString();
-}
+
+const QString kColourText = QStringLiteral("Цветной");
+const QString kBlackAndWhiteText = QStringLiteral("Черно-белый");
 
 }  // namespace
 
+QString colourModeText(protocol::ColourMode mode) {
+    return mode == protocol::ColourMode::BlackAndWhite ? kBlackAndWhiteText : kColourText;
+}
+
+protocol::ColourMode colourModeOfText(const QString& text) {
+    return text == kBlackAndWhiteText ? protocol::ColourMode::BlackAndWhite
+                                      : protocol::ColourMode::Colour;
+}
+
+const QString SettingsPanel::kCompressionRefusedTitle = QStringLiteral("Сжатие");
+
 SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout,
-                             protocol::ModuleLink& link, protocol::Clock& clock,
-                             protocol::SettingsPolicy policy)
-    : QObject(window), host_(host), settings_(link, clock, *this, host, policy) {
+                             session::ModuleSession& session)
+    : QObject(window), host_(host), session_(session) {
     label(window, "Label12", QStringLiteral("Настройка камеры"), QRect(120, 2040, 2175, 255))
         ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
 
@@ -69,12 +80,8 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     auto* command9 =
         button(window, "Command9", QStringLiteral("Считать"), QRect(3120, 2400, 1215, 375));
     label(window, "Label9", QStringLiteral("Цветность"), QRect(120, 2760, 1215, 255));
-    Combo3 = editableCombo(
-        window, "Combo3",
-        {QString::fromUtf8(protocol::kColourText.data(), protocol::kColourText.size()),
-         QString::fromUtf8(protocol::kBlackAndWhiteText.data(),
-                           protocol::kBlackAndWhiteText.size())},
-        QStringLiteral("Цветной"), QRect(1560, 2760, 1455, 315));
+    Combo3 = editableCombo(window, "Combo3", {kColourText, kBlackAndWhiteText}, kColourText,
+                           QRect(1560, 2760, 1455, 315));
 
     // Brightness and R, G, B.
     struct Level {
@@ -87,7 +94,7 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
         int initial;
         int tickEvery;
     };
-    const Level levels[protocol::kLevelSliderCount] = {
+    const Level levels[session::kLevelCount] = {
         {"Slider1", "Label10", "Яркость", QRect(120, 3480, 735, 255), 3480,
          protocol::kBrightnessMaxStep, 6, 1},
         {"Slider2", "Label11", "R", QRect(720, 3840, 255, 255), 3840, protocol::kColourLevelMaxStep,
@@ -160,8 +167,7 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     }
 }
 
-void SettingsPanel::setLinkBusy(bool busy) {
-    linkBusy_ = busy;
+void SettingsPanel::refreshEnabled() {
     for (QWidget* control : talking_) {
         applyEnabled(control);
     }
@@ -169,24 +175,43 @@ void SettingsPanel::setLinkBusy(bool busy) {
 
 void SettingsPanel::applyEnabled(QWidget* control) {
     const bool talks = std::find(talking_.begin(), talking_.end(), control) != talking_.end();
-    control->setEnabled(!disabledByRule_.value(control, false) && !(talks && linkBusy_));
+    const bool busy = talks && session_.busyWith().has_value();
+    control->setEnabled(!disabledByRule_.value(control, false) && !busy);
 }
 
-// ---- Handlers
-
-void SettingsPanel::exchange(void (protocol::CameraSettings::*operation)()) {
-    host_.runExchange([this, operation] { (settings_.*operation)(); });
+void SettingsPanel::setRuleEnabled(QWidget* control, bool enabled) {
+    disabledByRule_[control] = !enabled;
+    applyEnabled(control);
 }
+
+void SettingsPanel::told(const protocol::Result<void>& result) {
+    if (!result) {
+        host_.tellLinkFault(result.fault());
+    }
+}
+
+// ---- Writes
 
 void SettingsPanel::sliderChanged(int index) {
-    host_.runExchange([this, index] {
-        settings_.sliderChanged(static_cast<protocol::LevelSlider>(index),
-                                sliders_[static_cast<std::size_t>(index)]->value());
-    });
+    const auto i = static_cast<std::size_t>(index);
+    told(session_.writeLevel(static_cast<session::Level>(index), sliders_[i]->value()));
 }
 
 void SettingsPanel::Combo2_Click() {
-    exchange(&protocol::CameraSettings::compressionOrColourPicked);
+    const QString levelText = Combo2->currentText();
+    const protocol::ColourMode mode = colourModeOfText(Combo3->currentText());
+    const std::int64_t level = integerOf(levelText);
+    if (!protocol::encodeCompression(level, mode)) {
+        // The register holds one byte: a level that does not fit is refused, not wrapped round.
+        host_.tellOperator(
+            kCompressionRefusedTitle,
+            QStringLiteral("Сжатие \"%1\" не записано: уровень должен быть от 0 "
+                           "до %2 (в списке 0–%3).")
+                .arg(levelText, QString::number(protocol::highestCompressionLevel(mode)),
+                     QString::number(protocol::kMaxCompressionLevel)));
+        return;
+    }
+    told(session_.writeCompression({static_cast<int>(level), mode}));
 }
 
 void SettingsPanel::Combo3_Click() {
@@ -194,102 +219,89 @@ void SettingsPanel::Combo3_Click() {
 }
 
 void SettingsPanel::Combo5_Click() {
-    exchange(&protocol::CameraSettings::standardSizePicked);
-}
-
-void SettingsPanel::Check2_Click() {
-    settings_.arbitrarySizeToggled(Check2->isChecked());
-}
-
-void SettingsPanel::Check3_Click() {
-    host_.runExchange([this] { settings_.testModeToggled(Check3->isChecked()); });
+    const auto standard =
+        protocol::standardSizeForText(Combo5->currentText().trimmed().toStdString());
+    if (!standard) {
+        return;  // only a pick from the list gets here, and every entry is a standard size
+    }
+    told(session_.writeFrameSize(standard->size));
 }
 
 void SettingsPanel::Command4_Click() {
-    exchange(&protocol::CameraSettings::writeArbitrarySize);
+    const protocol::FrameSize size =
+        protocol::arbitraryFrameSize(integerOf(Text5->text()), integerOf(Text6->text()));
+    Text5->setText(QString::number(size.width));
+    Text6->setText(QString::number(size.height));
+    told(session_.writeFrameSize(size));
+}
+
+void SettingsPanel::Check2_Click() {
+    const bool ticked = Check2->isChecked();
+    setRuleEnabled(Command4, ticked);
+    setRuleEnabled(Combo5, !ticked);
+}
+
+void SettingsPanel::Check3_Click() {
+    const bool ticked = Check3->isChecked();
+    // "Записать", compression, colour and R, G, B stay as they are: test mode fixes the picture,
+    // not the link.
+    for (QWidget* control : {static_cast<QWidget*>(Combo5), static_cast<QWidget*>(Check2),
+                             static_cast<QWidget*>(Text5), static_cast<QWidget*>(Text6),
+                             static_cast<QWidget*>(sliders_[0])}) {
+        setRuleEnabled(control, !ticked);
+    }
+    told(session_.writeTestMode(ticked));
+}
+
+// ---- Read-backs
+
+template <class T, class Show>
+void SettingsPanel::readBack(protocol::Result<T> (session::ModuleSession::*read)(), Show show) {
+    host_.setPollingEnabled(false);
+    host_.showBusy();
+    const protocol::Result<T> result = (session_.*read)();
+    if (result) {
+        // Shown before the timer runs again: a slider that moves writes its register.
+        show(*result);
+    }
+    host_.setPollingEnabled(true);
+    host_.showReady();
+    if (!result) {
+        host_.tellNoAnswer(result.fault());
+    }
 }
 
 void SettingsPanel::Command9_Click() {
-    exchange(&protocol::CameraSettings::readCompression);
+    readBack(&session::ModuleSession::readCompression, [this](protocol::CompressionSetting s) {
+        // Setting a combo box's text from code is no pick from its list: it writes nothing.
+        showInBox(Combo2, QString::number(s.level));
+        showInBox(Combo3, colourModeText(s.mode));
+    });
 }
 
 void SettingsPanel::Command10_Click() {
-    exchange(&protocol::CameraSettings::readLevels);
+    readBack(&session::ModuleSession::readLevels, [this](const session::Levels& levels) {
+        // Each slider that moves writes its register again, as the operator's move does.
+        const int steps[session::kLevelCount] = {levels.brightness, levels.red, levels.green,
+                                                 levels.blue};
+        for (std::size_t i = 0; i < sliders_.size(); ++i) {
+            sliders_[i]->setValue(steps[i]);
+        }
+    });
 }
 
 void SettingsPanel::Command1_Click() {
-    exchange(&protocol::CameraSettings::readFrameSize);
-}
-
-void SettingsPanel::Command2_Click() {
-    exchange(&protocol::CameraSettings::readSpiMode);
-}
-
-// ---- The settings' view of the controls.
-
-std::string SettingsPanel::compressionText() const {
-    return toUtf8(Combo2->currentText());
-}
-std::string SettingsPanel::colourText() const {
-    return toUtf8(Combo3->currentText());
-}
-std::string SettingsPanel::frameSizeText() const {
-    return toUtf8(Combo5->currentText());
-}
-std::string SettingsPanel::widthText() const {
-    return toUtf8(Text5->text());
-}
-std::string SettingsPanel::heightText() const {
-    return toUtf8(Text6->text());
-}
-
-// Setting a combo box's text from code is no pick from its list: it writes nothing.
-void SettingsPanel::showCompressionText(const std::string& text) {
-    showInBox(Combo2, fromUtf8(text));
-}
-void SettingsPanel::showColourText(const std::string& text) {
-    showInBox(Combo3, fromUtf8(text));
-}
-void SettingsPanel::showFrameSizeText(const std::string& text) {
-    showInBox(Combo5, fromUtf8(text));
-}
-void SettingsPanel::showWidthText(const std::string& text) {
-    Text5->setText(fromUtf8(text));
-}
-void SettingsPanel::showHeightText(const std::string& text) {
-    Text6->setText(fromUtf8(text));
-}
-
-void SettingsPanel::setSliderPosition(protocol::LevelSlider slider, int position) {
-    sliders_[static_cast<std::size_t>(slider)]->setValue(position);
-}
-
-void SettingsPanel::setArbitrarySizeTicked(bool ticked) {
-    Check2->setChecked(ticked);
-}
-
-void SettingsPanel::setControlEnabled(protocol::SettingsControl control, bool enabled) {
-    QWidget* widget = controlFor(control);
-    disabledByRule_[widget] = !enabled;
-    applyEnabled(widget);
-}
-
-QWidget* SettingsPanel::controlFor(protocol::SettingsControl control) const {
-    switch (control) {
-        case protocol::SettingsControl::FrameSizeBox:
-            return Combo5;
-        case protocol::SettingsControl::ArbitrarySizeCheck:
-            return Check2;
-        case protocol::SettingsControl::WidthBox:
-            return Text5;
-        case protocol::SettingsControl::HeightBox:
-            return Text6;
-        case protocol::SettingsControl::BrightnessSlider:
-            return sliders_[0];
-        case protocol::SettingsControl::WriteSizeButton:
-            return Command4;
-    }
-    return Command4;
+    readBack(&session::ModuleSession::readFrameSize, [this](protocol::FrameSize size) {
+        if (const auto standard = protocol::standardSizeFor(size)) {
+            Check2->setChecked(false);
+            showInBox(Combo5, QString::fromLatin1(standard->text.data(),
+                                                  static_cast<qsizetype>(standard->text.size())));
+        } else {
+            Check2->setChecked(true);
+            Text5->setText(QString::number(size.width));
+            Text6->setText(QString::number(size.height));
+        }
+    });
 }
 
 }  // namespace ui

@@ -1,6 +1,7 @@
 // The camera-settings controls of the window ("Настройка камеры", the frame-size rows and
-// "Тестовый режим"), their event binding, and the settings' view of them. The behaviour lives in
-// protocol::CameraSettings; this class only binds events and holds control state.
+// "Тестовый режим"), their event binding and their enabled-state rules. Each handler turns its
+// control into one typed operation of the module session and shows what comes back; the waits
+// and the exchanges live in the session.
 #pragma once
 
 #include <QHash>
@@ -12,9 +13,9 @@
 #include <memory>
 #include <vector>
 
-#include "protocol/clock.h"
-#include "protocol/module_link.h"
-#include "protocol/settings.h"
+#include "protocol/encodings.h"
+#include "protocol/link_fault.h"
+#include "session/module_session.h"
 
 class QCheckBox;
 class QComboBox;
@@ -26,11 +27,25 @@ class QWidget;
 
 namespace ui {
 
-// The window's side of the settings: what they need of the window around their controls, and
-// how a handler that talks to the module runs as one operation with the link.
-class SettingsHost : public protocol::SettingsWindow {
+// Texts of the colour box, as the window shows them. Only "Черно-белый" exactly is
+// black-and-white; any other text, "Цветной" included, is colour.
+QString colourModeText(protocol::ColourMode mode);
+protocol::ColourMode colourModeOfText(const QString& text);
+
+// The window's side of the settings: its timer, its status indicator and the operator.
+class SettingsHost {
   public:
-    virtual void runExchange(const std::function<void()>& operation) = 0;
+    virtual ~SettingsHost() = default;
+    virtual void setPollingEnabled(bool enabled) = 0;  // Timer1
+    // The status indicator during a read-back (a window without one shows nothing).
+    virtual void showBusy() {}
+    virtual void showReady() {}
+    // A refusal the operator must hear of; nothing else changed.
+    virtual void tellOperator(const QString& title, const QString& text) = 0;
+    // A link fault that ended an operation.
+    virtual void tellLinkFault(const protocol::LinkFault& fault) = 0;
+    // A read-back that brought nothing: the controls keep their values.
+    virtual void tellNoAnswer(const protocol::LinkFault& fault) = 0;
 };
 
 // Where the frame-size rows and the test-mode box sit; the two windows differ only there.
@@ -42,63 +57,56 @@ struct SettingsLayout {
 inline const SettingsLayout kParallelPortLayout{5040, 5520, QRect(120, 6120, 1815, 255)};
 inline const SettingsLayout kSerialLayout{5160, 5640, QRect(120, 6000, 2655, 255)};
 
-class SettingsPanel final : public QObject, public protocol::SettingsView {
+class SettingsPanel final : public QObject {
     Q_OBJECT
   public:
-    // Every change of a control writes to the module through `link`, with the program's waits.
+    // Every change of a control writes to the module through `session`.
     SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout,
-                  protocol::ModuleLink& link, protocol::Clock& clock,
-                  protocol::SettingsPolicy policy);
+                  session::ModuleSession& session);
 
-    // While the link is busy the controls that would write or read the module are disabled;
+    // The controls that would write or read the module are disabled while the session is busy;
     // the settings' own enabled-state rules hold beneath that and come back when it ends.
-    void setLinkBusy(bool busy);
+    void refreshEnabled();
 
     // The handlers, by the controls' names.
     void Slider1_Change() { sliderChanged(0); }
     void Slider2_Change() { sliderChanged(1); }
     void Slider3_Change() { sliderChanged(2); }
     void Slider4_Change() { sliderChanged(3); }
+    // Compression or colour picked: both are written together, level + colour flag.
     void Combo2_Click();
     void Combo3_Click();
+    // A standard frame size picked.
     void Combo5_Click();
+    // "Произвольный": the typed size or the list, never both.
     void Check2_Click();
+    // "Тестовый режим": the picture is fixed, so the controls that shape it are held.
     void Check3_Click();
+    // The typed size, brought to what the module takes, shown, and written.
     void Command4_Click();
+    // Read-backs: compression and colour, the four levels, the frame size.
     void Command9_Click();
     void Command10_Click();
     void Command1_Click();
-    void Command2_Click();
 
-    // protocol::SettingsView
-    std::string compressionText() const override;
-    std::string colourText() const override;
-    std::string frameSizeText() const override;
-    std::string widthText() const override;
-    std::string heightText() const override;
-    void showCompressionText(const std::string& text) override;
-    void showColourText(const std::string& text) override;
-    void showFrameSizeText(const std::string& text) override;
-    void showWidthText(const std::string& text) override;
-    void showHeightText(const std::string& text) override;
-    void setSliderPosition(protocol::LevelSlider slider, int position) override;
-    void setArbitrarySizeTicked(bool ticked) override;
-    void setControlEnabled(protocol::SettingsControl control, bool enabled) override;
+    static const QString kCompressionRefusedTitle;
 
   private:
     void sliderChanged(int index);
-    QWidget* controlFor(protocol::SettingsControl control) const;
-    // Runs a settings operation as one operation with the link.
-    void exchange(void (protocol::CameraSettings::*operation)());
+    // Timer1 off and the indicator busy around a read-back; its result shown or the operator told.
+    template <class T, class Show>
+    void readBack(protocol::Result<T> (session::ModuleSession::*read)(), Show show);
+    void told(const protocol::Result<void>& result);
+    void setRuleEnabled(QWidget* control, bool enabled);
     void applyEnabled(QWidget* control);
 
     SettingsHost& host_;
-    protocol::CameraSettings settings_;
+    session::ModuleSession& session_;
 
     QComboBox* Combo2;
     QComboBox* Combo3;
     QComboBox* Combo5;
-    std::array<QSlider*, protocol::kLevelSliderCount> sliders_{};
+    std::array<QSlider*, session::kLevelCount> sliders_{};
     QCheckBox* Check2;
     QCheckBox* Check3;
     QLineEdit* Text5;
@@ -107,7 +115,6 @@ class SettingsPanel final : public QObject, public protocol::SettingsView {
     // The controls that talk to the module, and those a settings rule has disabled.
     std::vector<QWidget*> talking_;
     QHash<QWidget*, bool> disabledByRule_;
-    bool linkBusy_ = false;
 };
 
 }  // namespace ui

@@ -7,14 +7,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <functional>
 #include <utility>
-
-#include "protocol/registers.h"
-#include "protocol/wire.h"
 
 #include "ui/fonts.h"
 #include "ui/twips.h"
@@ -94,8 +92,9 @@ class DownloadPacing {
 
 SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock& clock,
                  OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, link, protocol::kParallelPortPolicy, frames, clock, dialogs, parent),
-      link_(link),
+    : Form1(kCaption, std::make_unique<session::SpiSession>(link, clock), frames, clock, dialogs,
+            parent),
+      spi_(static_cast<session::SpiSession&>(session())),
       Label3(makeIndicatorLabel(this)),
       indicator_(Label3) {
     addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
@@ -117,7 +116,7 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
     modeButtons_[0]->setChecked(true);
     auto* command2 =
         addButton("Command2", QStringLiteral("Считать"), twipRect(3120, 1320, 1215, 375));
-    connect(command2, &QPushButton::clicked, this, [this] { settingsPanel().Command2_Click(); });
+    connect(command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     addModuleControl(command2);
     for (QRadioButton* button : modeButtons_) {
         addModuleControl(button);
@@ -134,71 +133,81 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
 }
 
 void SpiForm::Form_Load() {
-    if (!link_.startPortAccess()) {
+    const auto started = spi_.start();
+    frames_.resetCount();
+    if (!started) {
         // The box keeps its words and adds why, so a program started from a menu says it too.
-        const std::string reason = link_.failureReason();
+        const std::string& reason = started.fault().reason;
         std::fprintf(stderr, "SPI: port access failed: %s\n", reason.c_str());
         dialogs_.showStop(
             this, kStartFailedTitle,
             kStartFailedText + QStringLiteral("\n\n") + QString::fromStdString(reason));
     }
-    frames_.resetCount();
-    link_.enterStartState();
     Timer1->start();
 }
 
 void SpiForm::Form_Unload() {
     Timer1->stop();
-    link_.stopPortAccess();
+    spi_.stop();
 }
 
 void SpiForm::readFrame() {
-    if (downloading_) {
-        return;
+    if (linkBusy()) {
+        return;  // a download (or another exchange) is running: it goes on
     }
-    runExchange([this] {
-        protocol::sendCommand(link_, protocol::command::kFrameRead);
-        readFrameLPTport();
-    });
+    receiveFrame(&session::SpiSession::readFrame);
 }
 
-void SpiForm::readFrameLPTport() {
-    downloading_ = true;
+void SpiForm::receiveFrame(Fetch fetch) {
     Timer1->stop();
     indicator_.showBusy();
     DownloadPacing pacing(clock_,
                           [this](std::uint32_t count) { Text4->setText(QString::number(count)); });
-    const lpt::DownloadProgress progress{
+    const session::FetchProgress progress{
         [&pacing](std::uint32_t count) { pacing.counted(count); },
         // The window closing stops port access; not one more access after that.
-        [this] { return link_.portAccessStopped(); }};
-    const lpt::DownloadResult result = lpt::downloadFrame(link_, frames_, progress);
-    downloading_ = false;
-    if (result.cancelled) {
+        [this] { return spi_.stopped(); }};
+    const auto fetched = (spi_.*fetch)(frames_, progress);
+    if (fetched && fetched->cancelled) {
         return;  // the window is gone: no timer, no more port access
     }
     showReceivedCount();
     Timer1->start();
     // A frame cut short by the link is no frame the module called ready.
-    result.linkFault ? indicator_.showNoLink() : indicator_.showReady();
+    if (!fetched) {
+        indicator_.showNoLink();
+        tellLinkFault(fetched.fault());
+        return;
+    }
+    indicator_.showReady();
 }
 
 void SpiForm::resetModule() {
-    runExchange([this] {
-        protocol::sendCommand(link_, protocol::command::kReset);
-        // Selecting from code runs Option1_Click when the selection changes...
-        modeButtons_[0]->setChecked(true);
-        // ...and the direct call tells the module mode 0 once more, now in mode 0.
-        Option1_Click();
-    });
+    const auto reset = spi_.reset();
+    showMode(spi_.mode());
+    if (!reset) {
+        tellLinkFault(reset.fault());
+    }
+}
+
+void SpiForm::Command2_Click() {
+    const auto mode = spi_.readSpiMode();
+    if (!mode) {
+        tellNoAnswer(mode.fault());
+        return;
+    }
+    if (*mode) {
+        // Selecting from code runs the button's handler when the selection changes.
+        modeButtons_[static_cast<std::size_t>(**mode)]->setChecked(true);
+    }
 }
 
 void SpiForm::Timer1_Timer() {
-    if (link_.portAccessStopped()) {
+    if (spi_.stopped()) {
         return;
     }
-    if (const auto status = link_.pollStatus()) {
-        indicator_.showReadyFlag((*status & lpt::kReadyBit) != 0);
+    if (const auto ready = spi_.pollReady()) {
+        indicator_.showReadyFlag(*ready);
     } else {
         indicator_.showNoLink();
     }
@@ -206,15 +215,23 @@ void SpiForm::Timer1_Timer() {
 }
 
 void SpiForm::Combo1_Click() {
-    link_.choosePort(Combo1->currentIndex());
+    spi_.choosePort(Combo1->currentIndex());
 }
 
-void SpiForm::selectSpiMode(int mode) {
-    modeButtons_[static_cast<std::size_t>(mode)]->setChecked(true);
+void SpiForm::showMode(int mode) {
+    // The button that loses the selection says so too; its handler acts only on a selection.
+    QRadioButton* button = modeButtons_[static_cast<std::size_t>(mode)];
+    const QSignalBlocker blocker(button);
+    button->setChecked(true);
 }
 
 void SpiForm::switchMode(int mode) {
-    runExchange([this, mode] { link_.switchMode(mode); });
+    const auto switched = spi_.switchMode(mode);
+    // A switch that could not start leaves the link where it was, and its button with it.
+    showMode(spi_.mode());
+    if (!switched) {
+        tellLinkFault(switched.fault());
+    }
 }
 
 }  // namespace ui

@@ -4,8 +4,8 @@
 
 #include <array>
 
-#include "lpt/frame_download.h"
 #include "lpt/spi_link.h"
+#include "session/spi_session.h"
 #include "ui/form1.h"
 #include "ui/status_indicator.h"
 
@@ -33,39 +33,45 @@ class SpiForm final : public Form1 {
     void Option2_Click() { switchMode(1); }
     void Option3_Click() { switchMode(2); }
     void Option4_Click() { switchMode(3); }
+    // "Считать" of the SPI mode: the mode register read back selects its button, whose handler
+    // then switches the link; a value that is no mode selects nothing.
+    void Command2_Click();
 
     // The frame-read command, then at once the download. A click while a download runs does
     // nothing: the running download goes on.
     void readFrame() override;
-    // The reset command in the mode in force, then mode 0 selected and switched to, the switch
-    // run a second time directly so the module hears mode 0 in mode 0.
+    // The reset command in the mode in force; the module is then in mode 0, and the link and
+    // mode 0's button follow it.
     void resetModule() override;
     // Status poll: one status read, the indicator follows the ready flag.
     void Timer1_Timer() override;
 
     // The download: Timer1 off, "BUSY", bytes until the ready flag or the limit, Timer1 on,
     // "READY".
-    void readFrameLPTport();
-    bool downloading() const { return downloading_; }
+    void readFrameLPTport() { receiveFrame(&session::SpiSession::download); }
 
     static const QString kCaption;
     static const QString kStartFailedTitle;
     static const QString kStartFailedText;
 
   protected:
-    // The read-backs show "BUSY" while they run; the SPI mode read-back selects a mode button.
+    // The read-backs show "BUSY" while they run.
     void showBusy() override { indicator_.showBusy(); }
     void showReady() override { indicator_.showReady(); }
-    void selectSpiMode(int mode) override;
 
   private:
+    using Fetch = protocol::Result<session::FrameFetch> (session::SpiSession::*)(
+        frames::FrameStore&, const session::FetchProgress&);
+    // Timer1 off, "BUSY", the fetch with the count kept up, then Timer1 on and the indicator.
+    void receiveFrame(Fetch fetch);
     void switchMode(int mode);
+    // Selects the button of `mode` without running its handler: the link is there already.
+    void showMode(int mode);
 
-    lpt::SpiLink& link_;
+    session::SpiSession& spi_;
     std::array<QRadioButton*, 4> modeButtons_{};
     QLabel* Label3;
     StatusIndicator indicator_;
-    bool downloading_ = false;
 };
 
 }  // namespace ui

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "end_to_end/comtrak_on_emulator.h"
-#include "protocol/settings.h"
+#include "ui/form1.h"
 #include "support/scripted_pty_peer.h"
 #include "support/window_controls.h"
 
@@ -102,7 +102,7 @@ TEST_F(ComtrakLineFault, AReplyCutShortIsNoAnswerAndItsByteNeverReachesTheNextFr
 
     click("Command1");
     ASSERT_EQ(dialogs.warnings.size(), 1u);
-    EXPECT_EQ(dialogs.warnings[0].title.toStdString(), protocol::CameraSettings::kNoAnswerTitle);
+    EXPECT_EQ(dialogs.warnings[0].title.toStdString(), ui::Form1::kNoAnswerTitle.toStdString());
     EXPECT_EQ(control_<QComboBox>("Combo5")->currentText(), sizeBefore);
     EXPECT_FALSE(control_<QCheckBox>("Check2")->isChecked());
     EXPECT_EQ(bytesHeard(), Bytes{7});  // no height asked after the width failed

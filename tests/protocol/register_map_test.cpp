@@ -48,8 +48,6 @@ TEST(Encodings, CompressionBothWays) {
     EXPECT_EQ(decodeCompression(255), (CompressionSetting{7, ColourMode::BlackAndWhite}));
     EXPECT_EQ(decodeCompression(16), (CompressionSetting{0, ColourMode::BlackAndWhite}));
     EXPECT_EQ(decodeCompression(7), (CompressionSetting{7, ColourMode::Colour}));
-    EXPECT_EQ(colourModeText(ColourMode::BlackAndWhite), "Черно-белый");
-    EXPECT_EQ(colourModeText(ColourMode::Colour), "Цветной");
 }
 
 TEST(Encodings, SpeedCodesHaveNoCodeEight) {

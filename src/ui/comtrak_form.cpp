@@ -104,24 +104,17 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
 
 void ComtrakForm::Form_Load() {
     reportOpenFailure(serial_.start());
-    frames_.resetCount();
-    Timer1->start();
+    frames().resetCount();
+    setPollingEnabled(true);
 }
 
 void ComtrakForm::Form_Unload() {
-    Timer1->stop();
+    setPollingEnabled(false);
     serial_.close();
 }
 
 void ComtrakForm::Combo1_Click() {
-    reportOpenFailure(serial_.choosePort(Combo1->currentIndex() + 1));
-}
-
-void ComtrakForm::resumeReception() {
-    // A window closed during a wait has closed its port: nothing to poll any more.
-    if (!unloaded()) {
-        Timer1->start();
-    }
+    reportOpenFailure(serial_.choosePort(portIndex() + 1));
 }
 
 QString ComtrakForm::portAndLine() const {
@@ -135,13 +128,13 @@ void ComtrakForm::Command13_Click() {
 }
 
 void ComtrakForm::readModuleSpeed() {
-    Timer1->stop();
+    setPollingEnabled(false);
     const auto speed = serial_.readSpeed();
     if (speed && speed->baud) {
         // Setting the box's text from code runs no handler.
         showInBox(Combo4, QString::number(*speed->baud));
     }
-    resumeReception();
+    setPollingEnabled(true);  // not once the window has closed
     if (!speed && speed.fault().kind != protocol::LinkFault::Kind::Busy) {
         QString text =
             QStringLiteral("Модуль не ответил на запрос скорости на %1.").arg(portAndLine());
@@ -169,9 +162,9 @@ void ComtrakForm::writeSpeed() {
                 .arg(text, QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
         return;
     }
-    Timer1->stop();
+    setPollingEnabled(false);
     const auto switched = serial_.writeSpeed(*speed);
-    resumeReception();
+    setPollingEnabled(true);  // not once the window has closed
     if (switched) {
         return;
     }
@@ -212,7 +205,7 @@ void ComtrakForm::Timer1_Timer() {
         // Nothing came. Only a line quiet for its idle time means the frame has ended and the
         // capture cycle may step; a shorter gap is a pause inside the frame.
         if (serial_.lineQuiet()) {
-            captureCycle_.onTick();
+            runCycleTest();
         }
         return;
     }

@@ -51,7 +51,6 @@ class ComtrakForm final : public Form1 {
     // A warning shown once the current handler has returned, so a tick that finds a fault does
     // not stop in a modal box with bytes still arriving.
     void warnAfterTick(const QString& title, const QString& text);
-    void resumeReception();
     void readModuleSpeed();
     void writeSpeed();
 

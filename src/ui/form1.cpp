@@ -243,6 +243,14 @@ QLabel* Form1::addLabel(const char* name, const QString& caption, QRect geometry
     return label;
 }
 
+int Form1::portIndex() const {
+    return Combo1->currentIndex();
+}
+
+void Form1::showCount(std::uint32_t count) {
+    Text4->setText(QString::number(count));
+}
+
 void Form1::showReceivedCount() {
     Text4->setText(QString::number(frames_.count()));
 }

@@ -142,6 +142,18 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // Chains the keyboard focus through the named controls, in the order given.
     void applyTabOrder(std::span<const char* const> namesInOrder);
 
+    // The parts the windows share, for each program's own handlers.
+    frames::FrameStore& frames() { return frames_; }
+    protocol::Clock& clock() { return clock_; }
+    OperatorDialogs& dialogs() { return dialogs_; }
+    // The index picked in the port box.
+    int portIndex() const;
+    // A count in the byte-count box, while a frame comes in.
+    void showCount(std::uint32_t count);
+    // The capture cycle's test, at the end of a timer tick.
+    void runCycleTest() { captureCycle_.onTick(); }
+
+  private:
     frames::FrameStore& frames_;
     protocol::Clock& clock_;
     OperatorDialogs& dialogs_;
@@ -154,7 +166,6 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     QCheckBox* Check1;
     SettingsPanel* settingsPanel_;
 
-  private:
     std::unique_ptr<session::ModuleSession> session_;
     bool unloaded_ = false;
     std::function<void()> exitAction_;

@@ -134,20 +134,20 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
 
 void SpiForm::Form_Load() {
     const auto started = spi_.start();
-    frames_.resetCount();
+    frames().resetCount();
     if (!started) {
         // The box keeps its words and adds why, so a program started from a menu says it too.
         const std::string& reason = started.fault().reason;
         std::fprintf(stderr, "SPI: port access failed: %s\n", reason.c_str());
-        dialogs_.showStop(
+        dialogs().showStop(
             this, kStartFailedTitle,
             kStartFailedText + QStringLiteral("\n\n") + QString::fromStdString(reason));
     }
-    Timer1->start();
+    setPollingEnabled(true);
 }
 
 void SpiForm::Form_Unload() {
-    Timer1->stop();
+    setPollingEnabled(false);
     spi_.stop();
 }
 
@@ -159,20 +159,19 @@ void SpiForm::readFrame() {
 }
 
 void SpiForm::receiveFrame(Fetch fetch) {
-    Timer1->stop();
+    setPollingEnabled(false);
     indicator_.showBusy();
-    DownloadPacing pacing(clock_,
-                          [this](std::uint32_t count) { Text4->setText(QString::number(count)); });
+    DownloadPacing pacing(clock(), [this](std::uint32_t count) { showCount(count); });
     const session::FetchProgress progress{
         [&pacing](std::uint32_t count) { pacing.counted(count); },
         // The window closing stops port access; not one more access after that.
         [this] { return spi_.stopped(); }};
-    const auto fetched = (spi_.*fetch)(frames_, progress);
+    const auto fetched = (spi_.*fetch)(frames(), progress);
     if (fetched && fetched->cancelled) {
         return;  // the window is gone: no timer, no more port access
     }
     showReceivedCount();
-    Timer1->start();
+    setPollingEnabled(true);
     // A frame cut short by the link is no frame the module called ready.
     if (!fetched) {
         indicator_.showNoLink();
@@ -211,11 +210,11 @@ void SpiForm::Timer1_Timer() {
     } else {
         indicator_.showNoLink();
     }
-    captureCycle_.onTick();
+    runCycleTest();
 }
 
 void SpiForm::Combo1_Click() {
-    spi_.choosePort(Combo1->currentIndex());
+    spi_.choosePort(portIndex());
 }
 
 void SpiForm::showMode(int mode) {

@@ -10,7 +10,6 @@
 
 #include "camctl/capture_run.h"
 #include "camctl/command_line.h"
-#include "camctl/frame_source.h"
 #include "camctl/settings_script.h"
 #include "emulator/camera_module.h"
 #include "emulator/emulator_log.h"
@@ -26,6 +25,8 @@
 #include "serial/qt_serial_control.h"
 #include "serial/real_clock.h"
 #include "serial/serial_link.h"
+#include "session/serial_session.h"
+#include "session/spi_session.h"
 
 namespace {
 
@@ -136,9 +137,8 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
     int status = camctl::kExitDone;
     if (o.command == camctl::Command::Capture) {
         stopCaptureOnInterrupt();
-        camctl::SpiFrameSource source(link, clock);
-        status =
-            camctl::runCapture(source, clock, o.capture, captureOutput(o, linkName), interrupted);
+        session::SpiSession spi(link, clock);
+        status = camctl::runCapture(spi, clock, o.capture, captureOutput(o, linkName), interrupted);
     } else if (o.command == camctl::Command::Reset) {
         // As the window's reset: the command in the mode in force, the mode register told 0 in
         // that mode when it was another, then 0 again in mode 0.
@@ -203,8 +203,10 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
     switch (o.command) {
         case camctl::Command::Capture: {
             stopCaptureOnInterrupt();
-            camctl::SerialFrameSource source(control, link, clock);
-            status = camctl::runCapture(source, clock, o.capture, captureOutput(o, linkName),
+            // Frames arrive into the store each capture gives; this one takes none.
+            frames::FrameStore unrequested;
+            session::SerialSession module(control, link, unrequested, clock);
+            status = camctl::runCapture(module, clock, o.capture, captureOutput(o, linkName),
                                         interrupted);
             break;
         }

@@ -146,8 +146,7 @@ TEST(CamctlCapture, FileNamesFromThePattern) {
 
 TEST(CamctlSettings, SetWritesTheRegistersAndGetReadsThemBack) {
     SpiRig rig;
-    camctl::ModuleSettings settings(rig.link, rig.clock, camctl::LinkKind::Spi,
-                                    [&](int mode) { rig.link.switchMode(mode); });
+    camctl::ModuleSettings settings(rig.session);
     std::vector<std::string> notes;
     ASSERT_EQ(settings.apply(changes({"compression=5", "colour=bw", "brightness=25", "red=0",
                                       "green=63", "blue=17", "size=176x144", "spi-mode=3"}),
@@ -177,10 +176,20 @@ TEST(CamctlSettings, SetWritesTheRegistersAndGetReadsThemBack) {
     EXPECT_EQ(settings.read().values[6], (std::pair<std::string, std::string>{"size", "96x320"}));
 }
 
+TEST(CamctlSettings, BothHalvesOfTheCompressionRegisterGivenAreWrittenWithoutAskingTheModule) {
+    SpiRig rig;
+    camctl::ModuleSettings settings(rig.session);
+    std::vector<std::string> notes;
+    ASSERT_EQ(settings.apply(changes({"colour=bw", "brightness=3", "compression=2"}), notes),
+              std::nullopt);
+    EXPECT_EQ(rig.reg(protocol::Register::Compression), 10);
+    EXPECT_TRUE(rig.trace.records.empty());  // no reply was asked for
+}
+
 TEST(CamctlSettings, ALinkThatGivesNoReplyFailsTheReadBack) {
     SpiRig rig;
-    camctl::ModuleSettings settings(rig.link, rig.clock, camctl::LinkKind::Spi);
-    rig.link.stopPortAccess();
+    camctl::ModuleSettings settings(rig.session);
+    rig.session.stop();
     const auto reading = settings.read();
     // A stopped link gives no byte at all, so the read-back cannot show made-up values.
     ASSERT_TRUE(reading.failure.has_value());

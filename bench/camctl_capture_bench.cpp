@@ -1,7 +1,8 @@
 // Does camctl's capture cost more than the bare download loop? Downloads a 65,000-byte frame from
 // the emulated module, whose port takes 1 us per access, through camctl's whole capture path (the
-// frame source, the progress count, the JPEG check, the atomic save, the frame's line) and through
-// the bare loop. Reports both times and their ratio; the target is at most 1.02.
+// session's capture and frame read, the progress count, the JPEG check, the atomic save, the
+// frame's line) and through the bare loop. Reports both times and their ratio; the target is at
+// most 1.02.
 //
 //   cmake -S . -B build-rel -DCMAKE_BUILD_TYPE=Release -DCAMERA_BUILD_BENCH=ON
 //   cmake --build build-rel --target camctl_capture_bench
@@ -16,8 +17,8 @@
 #include <vector>
 
 #include "camctl/capture_run.h"
-#include "camctl/frame_source.h"
 #include "serial/real_clock.h"
+#include "session/spi_session.h"
 #include "spi_download_rig.h"
 
 namespace {
@@ -42,7 +43,7 @@ bench::Seconds camctlCapture(const std::vector<std::uint8_t>& frame, const QTemp
     lpt::SpiLink link(module.port);
     link.enterStartState();
     NoCompressWaitClock clock;
-    camctl::SpiFrameSource source(link, clock);
+    session::SpiSession spi(link, clock);
     camctl::CaptureRequest request;
     request.pattern = dir.filePath("frame.jpg").toStdString();
     std::FILE* sink = std::fopen("/dev/null", "w");
@@ -50,7 +51,7 @@ bench::Seconds camctlCapture(const std::vector<std::uint8_t>& frame, const QTemp
     const camctl::CaptureOutput output{sink, sink, true, "spi LPT1"};
     const std::atomic<bool> interrupted{false};
     const auto start = std::chrono::steady_clock::now();
-    const int status = camctl::runCapture(source, clock, request, output, interrupted);
+    const int status = camctl::runCapture(spi, clock, request, output, interrupted);
     const bench::Seconds took = std::chrono::steady_clock::now() - start;
     std::fclose(sink);
     std::ifstream saved(request.pattern, std::ios::binary);

@@ -3,8 +3,10 @@
 #include <cinttypes>
 
 #include "camctl/jpeg_check.h"
+#include "camctl/messages.h"
 #include "frames/frame_file.h"
 #include "frames/frame_store.h"
+#include "session/module_session.h"
 
 namespace camctl {
 
@@ -134,8 +136,9 @@ std::string jsonValue(std::string_view text) {
     return digits ? std::string(text) : jsonString(text);
 }
 
-int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest& request,
-               const CaptureOutput& output, const std::atomic<bool>& interrupted) {
+int runCapture(session::ModuleSession& session, protocol::Clock& clock,
+               const CaptureRequest& request, const CaptureOutput& output,
+               const std::atomic<bool>& interrupted) {
     frames::FrameStore store;
     int status = kExitDone;
     for (int n = 1; n <= request.count; ++n) {
@@ -149,9 +152,9 @@ int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest
             }
         }
         store.clear();
-        std::function<void(std::uint32_t)> counted;
+        session::FetchProgress progress;
         if (output.progress) {
-            counted = [&output, n, shown = std::uint32_t{0}](std::uint32_t count) mutable {
+            progress.counted = [&output, n, shown = std::uint32_t{0}](std::uint32_t count) mutable {
                 // Every 512 bytes: a terminal that repaints per byte would slow the download.
                 if (count >= shown + 512) {
                     shown = count;
@@ -160,16 +163,17 @@ int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest
                 }
             };
         }
-        const Fetched fetched = source.fetch(store, counted);
+        const auto fetched = session.captureAndRead(store, progress);
         if (output.progress) {
             std::fprintf(output.err, "\r\033[K");
             std::fflush(output.err);
         }
         const std::string file = frameFileName(request.pattern, n);
-        if (fetched.failure) {
+        if (!fetched) {
             // What did come stays out of the final name: a frame cut by the link is no frame.
             std::fprintf(output.err, "camctl: %s: frame %d: %s (%" PRIu32 " bytes received)\n",
-                         output.linkName.c_str(), n, fetched.failure->c_str(), store.count());
+                         output.linkName.c_str(), n, describe(fetched.fault()).c_str(),
+                         store.count());
             return kExitLinkFailed;
         }
         if (const auto error = frames::writeFrameFile(file, store.frame())) {
@@ -177,7 +181,7 @@ int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest
             return kExitLinkFailed;
         }
         const JpegCheck jpeg = checkJpeg(store.frame());
-        const double seconds = secondsOf(fetched.transferTime);
+        const double seconds = secondsOf(fetched->transferTime);
         const double rate = seconds > 0 ? store.count() / seconds : 0.0;
         const std::string size =
             jpeg.decodes ? std::to_string(jpeg.width) + "x" + std::to_string(jpeg.height) : "";

@@ -10,8 +10,11 @@
 #include <string>
 #include <string_view>
 
-#include "camctl/frame_source.h"
 #include "protocol/clock.h"
+
+namespace session {
+class ModuleSession;
+}  // namespace session
 
 namespace camctl {
 
@@ -51,9 +54,10 @@ struct CaptureOutput {
     std::string linkName;  // "spi LPT1", "serial /dev/ttyS0", for messages
 };
 
-// Runs the frames. `interrupted` turning true stops the run once the frame in progress is saved.
-// Returns the exit status.
-int runCapture(FrameSource& source, protocol::Clock& clock, const CaptureRequest& request,
-               const CaptureOutput& output, const std::atomic<bool>& interrupted);
+// Runs the frames, each the session's capture and frame read. `interrupted` turning true stops the
+// run once the frame in progress is saved. Returns the exit status.
+int runCapture(session::ModuleSession& session, protocol::Clock& clock,
+               const CaptureRequest& request, const CaptureOutput& output,
+               const std::atomic<bool>& interrupted);
 
 }  // namespace camctl

@@ -4,7 +4,7 @@
 #include <array>
 #include <charconv>
 
-#include "protocol/encodings.h"
+#include "session/spi_session.h"
 
 namespace camctl {
 
@@ -47,17 +47,21 @@ std::optional<int> decimal(std::string_view text, int lowest, int highest) {
     return value;
 }
 
-std::optional<std::pair<std::string, std::string>> splitSize(std::string_view text) {
+std::optional<std::pair<int, int>> splitSize(std::string_view text) {
     const auto x = text.find('x');
     if (x == std::string_view::npos) {
         return std::nullopt;
     }
-    const std::string_view width = text.substr(0, x);
-    const std::string_view height = text.substr(x + 1);
-    if (!decimal(width, 0, 65535) || !decimal(height, 0, 65535)) {
+    const auto width = decimal(text.substr(0, x), 0, 65535);
+    const auto height = decimal(text.substr(x + 1), 0, 65535);
+    if (!width || !height) {
         return std::nullopt;
     }
-    return std::pair{std::string(width), std::string(height)};
+    return std::pair{*width, *height};
+}
+
+std::string sizeText(protocol::FrameSize size) {
+    return std::to_string(size.width) + "x" + std::to_string(size.height);
 }
 
 }  // namespace
@@ -141,176 +145,117 @@ std::string settingsHelp() {
     return help;
 }
 
-// The controls as texts, positions and ticks. Nothing runs on a change: a script's settings are
-// written only by what it asks for.
-class ModuleSettings::TextView final : public protocol::SettingsView {
-  public:
-    std::string compressionText() const override { return compression; }
-    std::string colourText() const override { return colour; }
-    std::string frameSizeText() const override { return frameSize; }
-    std::string widthText() const override { return width; }
-    std::string heightText() const override { return height; }
+ModuleSettings::ModuleSettings(session::SpiSession& spi) : session_(spi), spi_(&spi) {}
 
-    void showCompressionText(const std::string& text) override { compression = text; }
-    void showColourText(const std::string& text) override { colour = text; }
-    void showFrameSizeText(const std::string& text) override { frameSize = text; }
-    void showWidthText(const std::string& text) override { width = text; }
-    void showHeightText(const std::string& text) override { height = text; }
-    void setSliderPosition(protocol::LevelSlider slider, int position) override {
-        sliders[static_cast<std::size_t>(slider)] = position;
-    }
-    void setArbitrarySizeTicked(bool ticked) override { arbitrary = ticked; }
-    void setControlEnabled(protocol::SettingsControl, bool) override {}
+ModuleSettings::ModuleSettings(session::ModuleSession& session) : session_(session) {}
 
-    std::string compression, colour, frameSize, width, height;
-    std::array<int, protocol::kLevelSliderCount> sliders{};
-    bool arbitrary = false;
-};
-
-class ModuleSettings::ScriptWindow final : public protocol::SettingsWindow {
-  public:
-    void setPollingEnabled(bool) override {}
-    void selectSpiMode(int mode) override { spiMode = mode; }
-    void tellOperator(const std::string&, const std::string& text) override {
-        // The read-backs' words for the operator, then (after a line end) the link's own.
-        const auto lineEnd = text.find('\n');
-        told = lineEnd == std::string::npos ? std::string("no reply within the time limit")
-                                            : text.substr(lineEnd + 1);
-    }
-
-    std::optional<int> spiMode;
-    std::optional<std::string> told;
-};
-
-ModuleSettings::ModuleSettings(protocol::ModuleLink& link, protocol::Clock& clock, LinkKind kind,
-                               std::function<void(int)> switchSpiMode)
-    : link_(link),
-      kind_(kind),
-      switchSpiMode_(std::move(switchSpiMode)),
-      view_(std::make_unique<TextView>()),
-      window_(std::make_unique<ScriptWindow>()),
-      settings_(std::make_unique<protocol::CameraSettings>(
-          link, clock, *view_, *window_,
-          kind == LinkKind::Spi ? protocol::kParallelPortPolicy : protocol::kSerialPolicy)) {}
-
-ModuleSettings::~ModuleSettings() = default;
-
-std::optional<std::string> ModuleSettings::takeFailure() {
-    if (window_->told) {
-        return std::exchange(window_->told, std::nullopt);
-    }
-    if (const auto fault = link_.takeFault()) {
-        return fault->systemText();
-    }
-    return std::nullopt;
-}
-
-std::optional<std::string> ModuleSettings::apply(const std::vector<SettingChange>& changes,
-                                                 std::vector<std::string>& notes) {
-    link_.beginOperation();
+std::optional<protocol::LinkFault> ModuleSettings::apply(const std::vector<SettingChange>& changes,
+                                                         std::vector<std::string>& notes) {
+    // Compression and colour are one register: it is written once, where the first of them
+    // stands, with the last value given for each half.
+    std::optional<int> level;
+    std::optional<protocol::ColourMode> mode;
     for (const SettingChange& change : changes) {
+        if (change.name == SettingName::Compression) {
+            level = change.number;
+        } else if (change.name == SettingName::Colour) {
+            mode = change.number != 0 ? protocol::ColourMode::BlackAndWhite
+                                      : protocol::ColourMode::Colour;
+        }
+    }
+    bool compressionWritten = false;
+    for (const SettingChange& change : changes) {
+        protocol::Result<void> done;
         switch (change.name) {
             case SettingName::Compression:
             case SettingName::Colour:
-                // One register holds both: the half not given is the module's own.
-                if (!compressionKnown_) {
-                    settings_->readCompression();
-                    if (auto failure = takeFailure()) {
-                        return failure;
-                    }
-                    compressionKnown_ = true;
+                if (!compressionWritten) {
+                    compressionWritten = true;
+                    done = writeCompression(level, mode);
                 }
-                if (change.name == SettingName::Compression) {
-                    view_->compression = std::to_string(change.number);
-                } else {
-                    view_->colour = std::string(protocol::colourModeText(
-                        change.number != 0 ? protocol::ColourMode::BlackAndWhite
-                                           : protocol::ColourMode::Colour));
-                }
-                settings_->compressionOrColourPicked();
                 break;
             case SettingName::Brightness:
-                settings_->sliderChanged(protocol::LevelSlider::Brightness, change.number);
+                done = session_.writeLevel(session::Level::Brightness, change.number);
                 break;
             case SettingName::Red:
-                settings_->sliderChanged(protocol::LevelSlider::Red, change.number);
+                done = session_.writeLevel(session::Level::Red, change.number);
                 break;
             case SettingName::Green:
-                settings_->sliderChanged(protocol::LevelSlider::Green, change.number);
+                done = session_.writeLevel(session::Level::Green, change.number);
                 break;
             case SettingName::Blue:
-                settings_->sliderChanged(protocol::LevelSlider::Blue, change.number);
+                done = session_.writeLevel(session::Level::Blue, change.number);
                 break;
             case SettingName::Size:
-                if (protocol::standardSizeForText(change.text)) {
-                    view_->frameSize = change.text;
-                    settings_->standardSizePicked();
-                } else {
-                    const auto [width, height] = *splitSize(change.text);
-                    view_->width = width;
-                    view_->height = height;
-                    settings_->writeArbitrarySize();
-                    const std::string written = view_->width + "x" + view_->height;
-                    if (written != change.text) {
-                        notes.push_back("size=" + change.text + " written as " + written);
-                    }
-                }
+                done = writeSize(change.text, notes);
                 break;
             case SettingName::TestMode:
-                settings_->testModeToggled(change.number != 0);
+                done = session_.writeTestMode(change.number != 0);
                 break;
             case SettingName::SpiMode:
-                if (switchSpiMode_) {
-                    switchSpiMode_(change.number);
+                // parseSetting takes spi-mode over the SPI link only.
+                if (spi_ != nullptr) {
+                    done = spi_->switchMode(change.number);
                 }
                 break;
         }
-        if (auto failure = takeFailure()) {
-            return failure;
+        if (!done) {
+            return done.fault();
         }
     }
     return std::nullopt;
 }
 
+protocol::Result<void> ModuleSettings::writeCompression(std::optional<int> level,
+                                                        std::optional<protocol::ColourMode> mode) {
+    // The half not given is the module's own.
+    if (!level || !mode) {
+        const auto module = session_.readCompression();
+        if (!module) {
+            return module.fault();
+        }
+        level = level.value_or(module->level);
+        mode = mode.value_or(module->mode);
+    }
+    return session_.writeCompression({*level, *mode});
+}
+
+protocol::Result<void> ModuleSettings::writeSize(const std::string& text,
+                                                 std::vector<std::string>& notes) {
+    if (const auto standard = protocol::standardSizeForText(text)) {
+        return session_.writeFrameSize(standard->size);
+    }
+    const auto [width, height] = *splitSize(text);
+    const protocol::FrameSize size = protocol::arbitraryFrameSize(width, height);
+    if (sizeText(size) != text) {
+        notes.push_back("size=" + text + " written as " + sizeText(size));
+    }
+    return session_.writeFrameSize(size);
+}
+
 ModuleSettings::Reading ModuleSettings::read() {
+    // Over SPI the session reads the mode register too.
+    const auto read = session_.readSettings();
+    if (!read) {
+        return {{}, read.fault()};
+    }
+    const session::Settings& settings = *read;
     Reading reading;
-    link_.beginOperation();
-    settings_->readCompression();
-    reading.failure = takeFailure();
-    if (!reading.failure) {
-        settings_->readLevels();
-        reading.failure = takeFailure();
-    }
-    if (!reading.failure) {
-        settings_->readFrameSize();
-        reading.failure = takeFailure();
-    }
-    if (!reading.failure && kind_ == LinkKind::Spi) {
-        window_->spiMode.reset();
-        settings_->readSpiMode();
-        reading.failure = takeFailure();
-    }
-    if (reading.failure) {
-        return reading;
-    }
-    compressionKnown_ = true;
-    const auto level = [&](std::size_t i) { return std::to_string(view_->sliders[i]); };
     reading.values = {
-        {"compression", view_->compression},
-        {"colour", std::string(protocol::colourModeOfText(view_->colour) ==
-                                       protocol::ColourMode::BlackAndWhite
+        {"compression", std::to_string(settings.compression.level)},
+        {"colour", std::string(settings.compression.mode == protocol::ColourMode::BlackAndWhite
                                    ? kBlackAndWhiteValue
                                    : kColourValue)},
-        {"brightness", level(0)},
-        {"red", level(1)},
-        {"green", level(2)},
-        {"blue", level(3)},
-        {"size", view_->arbitrary ? view_->width + "x" + view_->height : view_->frameSize},
+        {"brightness", std::to_string(settings.levels.brightness)},
+        {"red", std::to_string(settings.levels.red)},
+        {"green", std::to_string(settings.levels.green)},
+        {"blue", std::to_string(settings.levels.blue)},
+        {"size", sizeText(settings.frameSize)},
     };
-    if (kind_ == LinkKind::Spi) {
+    if (spi_ != nullptr) {
         // A reply above 3 is no mode.
         reading.values.emplace_back(
-            "spi-mode", window_->spiMode ? std::to_string(*window_->spiMode) : std::string("none"));
+            "spi-mode", settings.spiMode ? std::to_string(*settings.spiMode) : std::string("none"));
     }
     return reading;
 }

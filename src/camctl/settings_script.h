@@ -1,19 +1,21 @@
-// `set` and `get` of camctl: the windows' own settings operations run over controls kept as texts,
-// so a script writes exactly what a window writes (the arbitrary-size rule, the waits between the
-// writes) and decodes replies exactly as a window's read-backs show them.
+// `set` and `get` of camctl: the settings a script names, checked, written one after another with
+// the module session's typed writes (which keep the links' waits), and every setting the module
+// can be asked for, read back as the names and values `set` takes.
 #pragma once
 
-#include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
-#include "protocol/clock.h"
-#include "protocol/module_link.h"
-#include "protocol/settings.h"
+#include "protocol/encodings.h"
+#include "protocol/link_fault.h"
+
+namespace session {
+class ModuleSession;
+class SpiSession;
+}  // namespace session
 
 namespace camctl {
 
@@ -50,36 +52,29 @@ std::string settingsHelp();
 
 class ModuleSettings {
   public:
-    // `switchSpiMode` carries out spi-mode=N (the SPI link's mode switch); empty over serial.
-    ModuleSettings(protocol::ModuleLink& link, protocol::Clock& clock, LinkKind kind,
-                   std::function<void(int)> switchSpiMode = {});
+    // Over SPI: spi-mode is the SPI link's mode switch, and `get` reads the mode back too.
+    explicit ModuleSettings(session::SpiSession& spi);
+    // A link with no SPI mode.
+    explicit ModuleSettings(session::ModuleSession& session);
 
-    // Writes the changes in order. nullopt when all went out, else why the link failed. `notes`
-    // gets a line for each value the window's rule changed (an arbitrary size brought into range).
-    std::optional<std::string> apply(const std::vector<SettingChange>& changes,
-                                     std::vector<std::string>& notes);
+    // Writes the changes in order through the session and stops at the first fault. `notes` gets
+    // a line for each value the arbitrary-size rule changed.
+    std::optional<protocol::LinkFault> apply(const std::vector<SettingChange>& changes,
+                                             std::vector<std::string>& notes);
 
     struct Reading {
         std::vector<std::pair<std::string, std::string>> values;  // name, value, in `get` order
-        std::optional<std::string> failure;  // the module did not answer, and why
+        std::optional<protocol::LinkFault> failure;  // the module did not answer, and why
     };
     Reading read();
 
-    ~ModuleSettings();
-
   private:
-    class TextView;
-    class ScriptWindow;
+    protocol::Result<void> writeCompression(std::optional<int> level,
+                                            std::optional<protocol::ColourMode> mode);
+    protocol::Result<void> writeSize(const std::string& text, std::vector<std::string>& notes);
 
-    std::optional<std::string> takeFailure();
-
-    protocol::ModuleLink& link_;
-    LinkKind kind_;
-    std::function<void(int)> switchSpiMode_;
-    std::unique_ptr<TextView> view_;
-    std::unique_ptr<ScriptWindow> window_;
-    std::unique_ptr<protocol::CameraSettings> settings_;
-    bool compressionKnown_ = false;  // the texts hold the module's level and colour
+    session::ModuleSession& session_;
+    session::SpiSession* spi_ = nullptr;
 };
 
 }  // namespace camctl

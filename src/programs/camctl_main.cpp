@@ -10,7 +10,7 @@
 
 #include "camctl/capture_run.h"
 #include "camctl/command_line.h"
-#include "camctl/frame_source.h"
+#include "camctl/messages.h"
 #include "camctl/settings_script.h"
 #include "emulator/camera_module.h"
 #include "emulator/emulator_log.h"
@@ -18,14 +18,14 @@
 #include "emulator/serial_peer.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
+#include "protocol/encodings.h"
 #include "protocol/exchange_trace.h"
-#include "protocol/registers.h"
-#include "protocol/wire.h"
 #include "serial/frame_end.h"
-#include "serial/line_speed.h"
 #include "serial/qt_serial_control.h"
 #include "serial/real_clock.h"
 #include "serial/serial_link.h"
+#include "session/serial_session.h"
+#include "session/spi_session.h"
 
 namespace {
 
@@ -53,6 +53,21 @@ int linkFailed(const std::string& linkName, const std::string& reason) {
     return kExitLinkFailed;
 }
 
+// A read-back that got no answer.
+int noAnswer(const std::string& linkName, const protocol::LinkFault& fault) {
+    return linkFailed(linkName, "the module did not answer: " + camctl::describe(fault));
+}
+
+// The exit status of an operation that gives nothing: done, or its fault told.
+int statusOf(const protocol::Result<void>& done, const std::string& linkName) {
+    return done ? camctl::kExitDone : linkFailed(linkName, camctl::describe(done.fault()));
+}
+
+// A speed the command line took: one of the table's.
+protocol::SpeedCode speedCode(std::uint32_t baud) {
+    return {baud, protocol::speedCodeForBaud(baud).value_or(0)};
+}
+
 void printReading(const camctl::ModuleSettings::Reading& reading, bool json) {
     if (json) {
         std::string line = "{";
@@ -74,14 +89,14 @@ int runSettings(const camctl::Options& o, camctl::ModuleSettings& settings,
     if (o.command == camctl::Command::Get) {
         const auto reading = settings.read();
         if (reading.failure) {
-            return linkFailed(linkName, "the module did not answer: " + *reading.failure);
+            return noAnswer(linkName, *reading.failure);
         }
         printReading(reading, o.json);
         return camctl::kExitDone;
     }
     std::vector<std::string> notes;
     if (const auto failure = settings.apply(o.changes, notes)) {
-        return linkFailed(linkName, *failure);
+        return linkFailed(linkName, camctl::describe(*failure));
     }
     for (const std::string& note : notes) {
         std::fprintf(stderr, "camctl: %s\n", note.c_str());
@@ -113,50 +128,57 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         port = choice.port.get();
     }
     lpt::SpiLink link(*port, trace);
-    link.choosePort(o.lpt - 1);
+    session::SpiSession spi(link, clock);
+    spi.choosePort(o.lpt - 1);
     const std::string linkName = "spi " + link.portName();
-    if (!link.startPortAccess()) {
-        return linkFailed(linkName, "port access failed: " + link.failureReason());
+    if (const auto started = spi.start(); !started) {
+        return linkFailed(linkName, "port access failed: " + started.fault().reason);
     }
-    link.enterStartState();
-    link.choosePort(o.lpt - 1);
-    int mode = 0;
-    const auto switchMode = [&](int to) {
-        link.switchMode(to);
-        mode = to;
-    };
+    spi.choosePort(o.lpt - 1);
     if (o.mode != 0) {
-        link.beginOperation();
-        switchMode(o.mode);
-        if (const auto fault = link.takeFault()) {
-            return linkFailed(linkName, fault->systemText());
+        if (const auto switched = spi.switchMode(o.mode); !switched) {
+            return statusOf(switched, linkName);
         }
     }
 
     int status = camctl::kExitDone;
     if (o.command == camctl::Command::Capture) {
         stopCaptureOnInterrupt();
-        camctl::SpiFrameSource source(link, clock);
-        status =
-            camctl::runCapture(source, clock, o.capture, captureOutput(o, linkName), interrupted);
+        status = camctl::runCapture(spi, clock, o.capture, captureOutput(o, linkName), interrupted);
     } else if (o.command == camctl::Command::Reset) {
-        // As the window's reset: the command in the mode in force, the mode register told 0 in
-        // that mode when it was another, then 0 again in mode 0.
-        link.beginOperation();
-        protocol::sendCommand(link, protocol::command::kReset);
-        if (mode != 0) {
-            switchMode(0);
-        }
-        switchMode(0);
-        if (const auto fault = link.takeFault()) {
-            status = linkFailed(linkName, fault->systemText());
-        }
+        status = statusOf(spi.reset(), linkName);
     } else {
-        camctl::ModuleSettings settings(link, clock, camctl::LinkKind::Spi, switchMode);
+        camctl::ModuleSettings settings(spi);
         status = runSettings(o, settings, linkName);
     }
-    link.stopPortAccess();
+    spi.stop();
     return status;
+}
+
+// speed: the module's speed register, as a speed or the code that names none.
+int readSpeed(session::SerialSession& module, bool json, const std::string& linkName) {
+    const auto speed = module.readSpeed();
+    if (!speed) {
+        return noAnswer(linkName, speed.fault());
+    }
+    const std::string value = speed->baud ? std::to_string(*speed->baud)
+                                          : "none (code " + std::to_string(speed->code) + ")";
+    if (json) {
+        std::printf("{\"speed\":%s}\n", camctl::jsonValue(value).c_str());
+    } else {
+        std::printf("speed=%s\n", value.c_str());
+    }
+    return camctl::kExitDone;
+}
+
+// speed BAUD: the module first, then the PC's line.
+int writeSpeed(session::SerialSession& module, std::uint32_t baud, const std::string& linkName) {
+    const auto switched = module.writeSpeed(speedCode(baud));
+    if (!switched && switched.fault().kind == protocol::LinkFault::Kind::Refused) {
+        return linkFailed(linkName, "the module was told " + std::to_string(baud) +
+                                        " baud, but the PC's line refused it");
+    }
+    return statusOf(switched, linkName);
 }
 
 // The emulated module with its serial port on a pseudo-terminal, alive as long as the run.
@@ -182,74 +204,45 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
     serial::PortMap ports;
     ports.assign(1, device);
     serial::QtSerialControl control(ports);
-    control.setCommPort(1);
+    serial::SerialLink link(control, clock, trace);
+    // Frames arrive into the store camctl gives each capture; this one takes none.
+    frames::FrameStore unrequested;
+    session::SerialSession module(control, link, unrequested, clock);
     // The emulated module starts at 2400 like a module after reset; --baud is then reached by a
     // speed write, module first.
     const std::uint32_t openBaud = o.emulator ? protocol::kResetBaud : o.baud;
     if (!control.setBaud(openBaud)) {
         return linkFailed(linkName, "the line refused " + std::to_string(openBaud) + " baud");
     }
-    if (const auto failure = control.open()) {
+    if (const auto failure = module.choosePort(1)) {
         return linkFailed(linkName, "cannot open: " + failure->reason);
     }
-    serial::SerialLink link(control, clock, trace);
-    serial::LineSpeed lineSpeed(control, link, clock);
-    if (o.emulator && o.baud != protocol::kResetBaud &&
-        lineSpeed.write(std::to_string(o.baud)) != serial::LineSpeed::WriteOutcome::Switched) {
-        return linkFailed(linkName, "the line refused " + std::to_string(o.baud) + " baud");
+    if (o.emulator && o.baud != protocol::kResetBaud) {
+        if (const auto switched = module.writeSpeed(speedCode(o.baud)); !switched) {
+            return switched.fault().kind == protocol::LinkFault::Kind::Refused
+                       ? linkFailed(linkName,
+                                    "the line refused " + std::to_string(o.baud) + " baud")
+                       : statusOf(switched, linkName);
+        }
     }
 
     int status = camctl::kExitDone;
     switch (o.command) {
-        case camctl::Command::Capture: {
+        case camctl::Command::Capture:
             stopCaptureOnInterrupt();
-            camctl::SerialFrameSource source(control, link, clock);
-            status = camctl::runCapture(source, clock, o.capture, captureOutput(o, linkName),
+            status = camctl::runCapture(module, clock, o.capture, captureOutput(o, linkName),
                                         interrupted);
             break;
-        }
-        case camctl::Command::Speed: {
-            link.beginOperation();
-            if (o.speed) {
-                const auto outcome = lineSpeed.write(std::to_string(*o.speed));
-                if (outcome != serial::LineSpeed::WriteOutcome::Switched) {
-                    status =
-                        linkFailed(linkName, "the module was told " + std::to_string(*o.speed) +
-                                                 " baud, but the PC's line refused it");
-                    break;
-                }
-            } else {
-                const auto speed = lineSpeed.readModuleSpeed();
-                if (!speed.answered) {
-                    const auto fault = link.takeFault();
-                    status = linkFailed(linkName, "the module did not answer: " +
-                                                      (fault ? fault->systemText()
-                                                             : "no reply within the time limit"));
-                    break;
-                }
-                const std::string value =
-                    speed.text.value_or("none (code " + std::to_string(speed.code) + ")");
-                if (o.json) {
-                    std::printf("{\"speed\":%s}\n", camctl::jsonValue(value).c_str());
-                } else {
-                    std::printf("speed=%s\n", value.c_str());
-                }
-            }
-            if (const auto fault = link.takeFault()) {
-                status = linkFailed(linkName, fault->systemText());
-            }
+        case camctl::Command::Speed:
+            status = o.speed ? writeSpeed(module, *o.speed, linkName)
+                             : readSpeed(module, o.json, linkName);
             break;
-        }
         case camctl::Command::Reset:
-            link.beginOperation();
-            lineSpeed.resetModule();
-            if (const auto fault = link.takeFault()) {
-                status = linkFailed(linkName, fault->systemText());
-            }
+            status = statusOf(module.reset(), linkName);
             break;
         case camctl::Command::Get:
         case camctl::Command::Set: {
-            camctl::ModuleSettings settings(link, clock, camctl::LinkKind::Serial);
+            camctl::ModuleSettings settings(module);
             status = runSettings(o, settings, linkName);
             break;
         }

@@ -2,6 +2,7 @@
 // value, and what a reply byte means for the control.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -139,14 +140,13 @@ inline constexpr int kMinArbitrarySide = 32;
 inline constexpr int kMaxArbitraryWidth = 352;
 inline constexpr int kMaxArbitraryHeight = 320;
 
-// An arbitrary size as the programs write it: each side taken down (towards zero) to a multiple
-// of 16, then held inside its limits.
+// The size written for the width and height the operator gave: each side taken down (towards
+// zero) to a multiple of 16, then held inside its limits. Standard sizes are written as they are.
 constexpr FrameSize arbitraryFrameSize(std::int64_t width, std::int64_t height) {
-    const auto side = [](std::int64_t typed, std::int64_t maximum) {
-        const std::int64_t multiple = typed / kArbitrarySizeStep * kArbitrarySizeStep;
-        return static_cast<std::uint16_t>(multiple < kMinArbitrarySide
-                                              ? kMinArbitrarySide
-                                              : (multiple > maximum ? maximum : multiple));
+    const auto side = [](std::int64_t given, std::int64_t maximum) {
+        const std::int64_t multiple = given / kArbitrarySizeStep * kArbitrarySizeStep;
+        return static_cast<std::uint16_t>(
+            std::clamp<std::int64_t>(multiple, kMinArbitrarySide, maximum));
     };
     return {side(width, kMaxArbitraryWidth), side(height, kMaxArbitraryHeight)};
 }

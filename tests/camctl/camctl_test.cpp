@@ -9,10 +9,10 @@
 
 #include "camctl/capture_run.h"
 #include "camctl/command_line.h"
-#include "camctl/frame_source.h"
 #include "camctl/settings_script.h"
 #include "emulator/in_process_module.h"
 #include "lpt/spi_link.h"
+#include "session/spi_session.h"
 #include "support/fake_clock.h"
 #include "support/recording_port.h"
 
@@ -30,9 +30,11 @@ struct ModuleBytes final : protocol::ExchangeTrace {
     void record(protocol::Direction direction, std::span<const std::uint8_t> bytes) override {
         if (direction == protocol::Direction::FromModule) {
             records.emplace_back(bytes.begin(), bytes.end());
+            anyFromModule = true;
         }
     }
     std::vector<Bytes> records;
+    std::atomic<bool> anyFromModule{false};
 };
 
 // An emulated module behind the SPI link, compressing at once so the fake clock's second is
@@ -42,9 +44,9 @@ struct SpiRig {
         : module(emulator::CameraModule::Options{std::chrono::microseconds(0),
                                                  [] { return std::chrono::steady_clock::now(); },
                                                  std::move(fixedFrame)}),
-          link(module.port, &trace) {
-        link.startPortAccess();
-        link.enterStartState();
+          link(module.port, &trace),
+          session(link, clock) {
+        session.start();
     }
     std::uint16_t reg(protocol::Register r) const { return module.module.registerValue(r); }
 
@@ -52,6 +54,7 @@ struct SpiRig {
     ModuleBytes trace;
     lpt::SpiLink link;
     testing_support::FakeClock clock;
+    session::SpiSession session;
 };
 
 std::vector<camctl::SettingChange> changes(std::initializer_list<std::string_view> texts) {
@@ -143,8 +146,7 @@ TEST(CamctlCapture, FileNamesFromThePattern) {
 
 TEST(CamctlSettings, SetWritesTheRegistersAndGetReadsThemBack) {
     SpiRig rig;
-    camctl::ModuleSettings settings(rig.link, rig.clock, camctl::LinkKind::Spi,
-                                    [&](int mode) { rig.link.switchMode(mode); });
+    camctl::ModuleSettings settings(rig.session);
     std::vector<std::string> notes;
     ASSERT_EQ(settings.apply(changes({"compression=5", "colour=bw", "brightness=25", "red=0",
                                       "green=63", "blue=17", "size=176x144", "spi-mode=3"}),
@@ -174,10 +176,20 @@ TEST(CamctlSettings, SetWritesTheRegistersAndGetReadsThemBack) {
     EXPECT_EQ(settings.read().values[6], (std::pair<std::string, std::string>{"size", "96x320"}));
 }
 
+TEST(CamctlSettings, BothHalvesOfTheCompressionRegisterGivenAreWrittenWithoutAskingTheModule) {
+    SpiRig rig;
+    camctl::ModuleSettings settings(rig.session);
+    std::vector<std::string> notes;
+    ASSERT_EQ(settings.apply(changes({"colour=bw", "brightness=3", "compression=2"}), notes),
+              std::nullopt);
+    EXPECT_EQ(rig.reg(protocol::Register::Compression), 10);
+    EXPECT_TRUE(rig.trace.records.empty());  // no reply was asked for
+}
+
 TEST(CamctlSettings, ALinkThatGivesNoReplyFailsTheReadBack) {
     SpiRig rig;
-    camctl::ModuleSettings settings(rig.link, rig.clock, camctl::LinkKind::Spi);
-    rig.link.stopPortAccess();
+    camctl::ModuleSettings settings(rig.session);
+    rig.session.stop();
     const auto reading = settings.read();
     // A stopped link gives no byte at all, so the read-back cannot show made-up values.
     ASSERT_TRUE(reading.failure.has_value());
@@ -187,13 +199,12 @@ TEST(CamctlSettings, ALinkThatGivesNoReplyFailsTheReadBack) {
 TEST(CamctlCapture, SavesEachFrameAsTheModuleSentIt) {
     QTemporaryDir dir;
     SpiRig rig;
-    camctl::SpiFrameSource source(rig.link, rig.clock);
     CapturedOutput out;
     const std::atomic<bool> interrupted{false};
     camctl::CaptureRequest request;
     request.pattern = dir.filePath("f%d.jpg").toStdString();
     request.count = 3;
-    const int status = camctl::runCapture(source, rig.clock, request,
+    const int status = camctl::runCapture(rig.session, rig.clock, request,
                                           {out.file, stderr, false, "spi LPT1"}, interrupted);
     EXPECT_EQ(status, camctl::kExitDone);
     ASSERT_EQ(rig.trace.records.size(), 3u);
@@ -214,13 +225,12 @@ TEST(CamctlCapture, ACutFrameIsSavedAndEndsWithStatus3) {
     QTemporaryDir dir;
     const Bytes cut = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F'};
     SpiRig rig(cut);
-    camctl::SpiFrameSource source(rig.link, rig.clock);
     CapturedOutput out;
     const std::atomic<bool> interrupted{false};
     camctl::CaptureRequest request;
     request.pattern = dir.filePath("cut.jpg").toStdString();
     request.json = true;
-    EXPECT_EQ(camctl::runCapture(source, rig.clock, request, {out.file, stderr, false, "spi"},
+    EXPECT_EQ(camctl::runCapture(rig.session, rig.clock, request, {out.file, stderr, false, "spi"},
                                  interrupted),
               camctl::kExitNotWholeJpeg);
     EXPECT_EQ(contentsOf(request.pattern), cut);
@@ -236,19 +246,18 @@ TEST(CamctlCapture, APortLostMidFrameEndsWithStatus1AndNoFile) {
     constexpr std::size_t kAccessesPerByte = 25;
     port.failFrom(kCommandAccesses + 10 * kAccessesPerByte + 5, "port socket s: connection reset");
     lpt::SpiLink link(port);
-    link.startPortAccess();
-    link.enterStartState();
     testing_support::FakeClock clock;
-    camctl::SpiFrameSource source(link, clock);
+    session::SpiSession spi(link, clock);
+    spi.start();
     CapturedOutput out;
     std::string err;
     const std::atomic<bool> interrupted{false};
     camctl::CaptureRequest request;
     request.pattern = dir.filePath("lost.jpg").toStdString();
     std::FILE* errors = std::tmpfile();
-    EXPECT_EQ(camctl::runCapture(source, clock, request, {out.file, errors, false, "spi LPT1"},
-                                 interrupted),
-              camctl::kExitLinkFailed);
+    EXPECT_EQ(
+        camctl::runCapture(spi, clock, request, {out.file, errors, false, "spi LPT1"}, interrupted),
+        camctl::kExitLinkFailed);
     std::rewind(errors);
     for (int c; (c = std::fgetc(errors)) != EOF;) {
         err += static_cast<char>(c);
@@ -262,28 +271,17 @@ TEST(CamctlCapture, APortLostMidFrameEndsWithStatus1AndNoFile) {
 }
 
 TEST(CamctlCapture, AnInterruptEndsTheRunAfterTheFrameInProgress) {
-    // A source whose first frame is interrupted while it arrives.
-    struct InterruptedSource final : camctl::FrameSource {
-        camctl::Fetched fetch(frames::FrameStore& store,
-                              const std::function<void(std::uint32_t)>&) override {
-            ++fetches;
-            store.storeAll(Bytes{0xFF, 0xD8, 0x01, 0xFF, 0xD9});
-            flag = true;
-            return {};
-        }
-        std::atomic<bool> flag{false};
-        int fetches = 0;
-    } source;
+    // The interrupt comes with the first frame's bytes: that frame is saved, no other is fetched.
+    SpiRig rig(Bytes{0xFF, 0xD8, 0x01, 0xFF, 0xD9});
     QTemporaryDir dir;
-    testing_support::FakeClock clock;
     CapturedOutput out;
     camctl::CaptureRequest request;
     request.pattern = dir.filePath("f%d.jpg").toStdString();
     request.count = 3;
-    EXPECT_EQ(
-        camctl::runCapture(source, clock, request, {out.file, stderr, false, "spi"}, source.flag),
-        camctl::kExitInterrupted);
-    EXPECT_EQ(source.fetches, 1);
+    EXPECT_EQ(camctl::runCapture(rig.session, rig.clock, request, {out.file, stderr, false, "spi"},
+                                 rig.trace.anyFromModule),
+              camctl::kExitInterrupted);
+    EXPECT_EQ(rig.trace.records.size(), 1u);
     EXPECT_EQ(contentsOf(camctl::frameFileName(request.pattern, 1)).size(), 5u);
     EXPECT_FALSE(std::ifstream(camctl::frameFileName(request.pattern, 2)).good());
 }

@@ -106,6 +106,19 @@ TEST(Encodings, FrameSizeBytes) {
     EXPECT_FALSE(standardSizeFor({352, 240}).has_value());
 }
 
+TEST(Encodings, ArbitrarySizeIsTakenDownToSixteensAndHeldInRange) {
+    const std::pair<std::pair<std::int64_t, std::int64_t>, FrameSize> rows[] = {
+        {{100, 50}, {96, 48}},
+        {{1000, 1000}, {352, 320}},
+        {{-50, 31}, {32, 32}},
+        {{367, 319}, {352, 304}},
+    };
+    for (const auto& [given, written] : rows) {
+        EXPECT_EQ(arbitraryFrameSize(given.first, given.second), written)
+            << given.first << "x" << given.second;
+    }
+}
+
 namespace {
 // "HH:MM:SS.uuuuuu" followed by `rest`.
 bool isStampedLine(const std::string& line, const std::string& rest) {

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "camctl/capture_run.h"
-#include "serial/real_clock.h"
+#include "session/real_clock.h"
 #include "session/spi_session.h"
 #include "spi_download_rig.h"
 
@@ -35,7 +35,7 @@ class NoCompressWaitClock final : public protocol::Clock {
     void yieldOnce() override { real_.yieldOnce(); }
 
   private:
-    serial::RealClock real_;
+    session::RealClock real_;
 };
 
 bench::Seconds camctlCapture(const std::vector<std::uint8_t>& frame, const QTemporaryDir& dir) {

@@ -21,8 +21,8 @@
 #include "emulator/serial_peer.h"
 #include "protocol/wire.h"
 #include "serial/qt_serial_control.h"
-#include "serial/real_clock.h"
 #include "serial/serial_link.h"
+#include "session/real_clock.h"
 #include "ui/comtrak_form.h"
 #include "ui/operator_dialogs.h"
 
@@ -89,10 +89,11 @@ int main(int argc, char** argv) {
     serial::PortMap ports;
     ports.assign(2, *device);
     serial::QtSerialControl control(ports);
-    serial::SerialLink link(control, serial::realClock());
+    session::RealClock clock;
+    serial::SerialLink link(control, clock);
     frames::FrameStore store;
     ui::QtOperatorDialogs dialogs;
-    ui::ComtrakForm window(control, link, store, serial::realClock(), dialogs);
+    ui::ComtrakForm window(control, link, store, clock, dialogs);
     window.Form_Load();
     window.show();
     window.findChild<QComboBox*>("Combo4")->setCurrentText(QString::number(kBaud));

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "serial/real_clock.h"
+#include "session/real_clock.h"
 #include "spi_download_rig.h"
 #include "ui/operator_dialogs.h"
 #include "ui/spi_form.h"
@@ -40,7 +40,7 @@ class MeasuringClock final : public protocol::Clock {
     int yields = 0;
 
   private:
-    serial::RealClock real_;
+    session::RealClock real_;
 };
 
 // The same through the window the operator sees, shown on the current platform.

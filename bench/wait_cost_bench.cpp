@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "serial/real_clock.h"
+#include "session/real_clock.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ double processorSeconds() {
 }
 
 void measure(const char* label) {
-    serial::RealClock clock;
+    session::RealClock clock;
     const double cpuBefore = processorSeconds();
     const auto start = std::chrono::steady_clock::now();
     clock.waitYielding(std::chrono::seconds(1));

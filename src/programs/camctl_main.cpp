@@ -22,8 +22,8 @@
 #include "protocol/exchange_trace.h"
 #include "serial/frame_end.h"
 #include "serial/qt_serial_control.h"
-#include "serial/real_clock.h"
 #include "serial/serial_link.h"
+#include "session/real_clock.h"
 #include "session/serial_session.h"
 #include "session/spi_session.h"
 
@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "camctl: trace lines are being lost: %s\n", reason.c_str());
         });
     }
-    serial::RealClock clock;
+    session::RealClock clock;
     return o.link == camctl::LinkKind::Spi ? runSpi(o, trace.get(), clock)
                                            : runSerial(o, trace.get(), clock);
 }

@@ -12,8 +12,8 @@
 #include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
 #include "serial/qt_serial_control.h"
-#include "serial/real_clock.h"
 #include "serial/serial_link.h"
+#include "session/real_clock.h"
 #include "ui/comtrak_form.h"
 #include "ui/operator_dialogs.h"
 #include "ui/program_start.h"
@@ -128,9 +128,10 @@ int main(int argc, char** argv) {
     // The program-wide state: one frame store, one serial control and link, for the whole run.
     frames::FrameStore frameStore;
     serial::QtSerialControl control(options.ports);
-    serial::SerialLink link(control, serial::realClock(), trace.trace.get());
+    session::RealClock clock;
+    serial::SerialLink link(control, clock, trace.trace.get());
     ui::QtOperatorDialogs dialogs;
-    ui::ComtrakForm window(control, link, frameStore, serial::realClock(), dialogs);
+    ui::ComtrakForm window(control, link, frameStore, clock, dialogs);
     if (trace.trace) {
         window.watchTrace(*trace.trace, QFile::decodeName(options.tracePath.c_str()));
     }

@@ -10,7 +10,7 @@
 #include "lpt/spi_link.h"
 #include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
-#include "serial/real_clock.h"
+#include "session/real_clock.h"
 #include "ui/operator_dialogs.h"
 #include "ui/program_start.h"
 #include "ui/spi_form.h"
@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
     frames::FrameStore frameStore;
     lpt::SpiLink link(*port, traceFile.trace.get());
     ui::QtOperatorDialogs dialogs;
-    ui::SpiForm window(link, frameStore, serial::realClock(), dialogs);
+    session::RealClock clock;
+    ui::SpiForm window(link, frameStore, clock, dialogs);
     if (traceFile.trace) {
         window.watchTrace(*traceFile.trace, QFile::decodeName(paths["trace"].c_str()));
     }

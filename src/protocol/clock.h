@@ -1,5 +1,5 @@
 // Time as the programs see it: a monotonic "now" and the two kinds of wait. The real clock
-// (serial/real_clock.h) runs Qt's event loop in its waits; tests use a fake one that moves
+// (session/real_clock.h) runs Qt's event loop in its waits; tests use a fake one that moves
 // instantly.
 #pragma once
 

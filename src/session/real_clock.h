@@ -1,10 +1,11 @@
 // The real clock of the programs: monotonic time, and waits that either let the Qt event loop
-// process events or keep it still. It needs only QtCore, so the windows and camctl share it.
+// process events or keep it still. It needs only QtCore, so the windows and camctl share it;
+// each program makes one in main() and hands it down.
 #pragma once
 
 #include "protocol/clock.h"
 
-namespace serial {
+namespace session {
 
 class RealClock final : public protocol::Clock {
   public:
@@ -16,7 +17,4 @@ class RealClock final : public protocol::Clock {
     void yieldOnce() override;
 };
 
-// The program's clock, for the window classes that are not handed one.
-protocol::Clock& realClock();
-
-}  // namespace serial
+}  // namespace session

@@ -1,11 +1,11 @@
-#include "serial/real_clock.h"
+#include "session/real_clock.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <thread>
 
-namespace serial {
+namespace session {
 
 protocol::Clock::TimePoint RealClock::now() const {
     return std::chrono::steady_clock::now();
@@ -36,9 +36,4 @@ void RealClock::yieldOnce() {
     QCoreApplication::processEvents();
 }
 
-protocol::Clock& realClock() {
-    static RealClock clock;
-    return clock;
-}
-
-}  // namespace serial
+}  // namespace session

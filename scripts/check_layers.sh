@@ -10,14 +10,15 @@ cd "$top"
 
 # What each folder may include besides itself.
 arrows='
-programs: ui camctl session lpt serial frames protocol emulator
-camctl: session lpt serial frames protocol
-ui: session lpt serial frames protocol
+programs: ui camctl startup session lpt serial frames protocol emulator
+camctl: startup session lpt serial frames protocol
+ui: startup session lpt serial frames protocol
 session: lpt serial frames protocol
 lpt: frames protocol
 serial: frames protocol
 frames: protocol
 emulator: protocol
+startup:
 protocol:
 '
 

@@ -140,7 +140,7 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
                const CaptureRequest& request, const CaptureOutput& output,
                const std::atomic<bool>& interrupted) {
     frames::FrameStore store;
-    int status = kExitDone;
+    int status = startup::kExitDone;
     for (int n = 1; n <= request.count; ++n) {
         if (interrupted) {
             return kExitInterrupted;
@@ -174,11 +174,11 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
             std::fprintf(output.err, "camctl: %s: frame %d: %s (%" PRIu32 " bytes received)\n",
                          output.linkName.c_str(), n, describe(fetched.fault()).c_str(),
                          store.count());
-            return kExitLinkFailed;
+            return startup::kExitFailure;
         }
         if (const auto error = frames::writeFrameFile(file, store.frame())) {
             std::fprintf(output.err, "camctl: cannot write %s: %s\n", file.c_str(), error->c_str());
-            return kExitLinkFailed;
+            return startup::kExitFailure;
         }
         const JpegCheck jpeg = checkJpeg(store.frame());
         const double seconds = secondsOf(fetched->transferTime);

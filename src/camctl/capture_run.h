@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "protocol/clock.h"
+#include "startup/exit_status.h"
 
 namespace session {
 class ModuleSession;
@@ -18,12 +19,10 @@ class ModuleSession;
 
 namespace camctl {
 
-// Exit statuses of camctl.
-inline constexpr int kExitDone = 0;
-inline constexpr int kExitLinkFailed = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitNotWholeJpeg = 3;
-inline constexpr int kExitInterrupted = 130;
+// camctl's exit statuses besides those of every program (startup/exit_status.h: 0 all done, 1 the
+// link failed, 2 a usage error).
+inline constexpr int kExitNotWholeJpeg = 3;   // a frame saved is not a whole JPEG
+inline constexpr int kExitInterrupted = 130;  // Ctrl-C, once the frame in progress was saved
 
 inline constexpr std::string_view kDefaultPattern = "frame-%03d.jpg";
 

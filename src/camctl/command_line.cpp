@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "protocol/encodings.h"
+#include "startup/option_bytes.h"
 
 namespace camctl {
 
@@ -37,24 +38,14 @@ std::string speedList(std::size_t first = 0, std::size_t end = protocol::kSpeedC
     return list;
 }
 
-// "--name=value" or "--name value"; `value` set and true when `argument` is option `name`.
+// True when arguments[i] is option `name`: `value` set, or `error` when it has none.
 bool optionValue(const std::vector<std::string>& arguments, std::size_t& i, std::string_view name,
                  std::string& value, std::string& error) {
-    const std::string& argument = arguments[i];
-    const std::string option = "--" + std::string(name);
-    if (argument.rfind(option + "=", 0) == 0) {
-        value = argument.substr(option.size() + 1);
-        return true;
+    const startup::OptionAt found = startup::optionAt(arguments, i, name, value);
+    if (found == startup::OptionAt::NoValue) {
+        error = "--" + std::string(name) + " needs a value";
     }
-    if (argument == option) {
-        if (i + 1 >= arguments.size()) {
-            error = option + " needs a value";
-            return true;
-        }
-        value = arguments[++i];
-        return true;
-    }
-    return false;
+    return found != startup::OptionAt::Other;
 }
 
 // A global option at arguments[i]: true when taken (or refused, with `error` set).

@@ -26,10 +26,9 @@
 #include "session/real_clock.h"
 #include "session/serial_session.h"
 #include "session/spi_session.h"
+#include "startup/exit_status.h"
 
 namespace {
-
-using camctl::kExitLinkFailed;
 
 std::atomic<bool> interrupted{false};
 
@@ -50,7 +49,7 @@ void stopCaptureOnInterrupt() {
 
 int linkFailed(const std::string& linkName, const std::string& reason) {
     std::fprintf(stderr, "camctl: %s: %s\n", linkName.c_str(), reason.c_str());
-    return kExitLinkFailed;
+    return startup::kExitFailure;
 }
 
 // A read-back that got no answer.
@@ -60,7 +59,7 @@ int noAnswer(const std::string& linkName, const protocol::LinkFault& fault) {
 
 // The exit status of an operation that gives nothing: done, or its fault told.
 int statusOf(const protocol::Result<void>& done, const std::string& linkName) {
-    return done ? camctl::kExitDone : linkFailed(linkName, camctl::describe(done.fault()));
+    return done ? startup::kExitDone : linkFailed(linkName, camctl::describe(done.fault()));
 }
 
 // A speed the command line took: one of the table's.
@@ -92,7 +91,7 @@ int runSettings(const camctl::Options& o, camctl::ModuleSettings& settings,
             return noAnswer(linkName, *reading.failure);
         }
         printReading(reading, o.json);
-        return camctl::kExitDone;
+        return startup::kExitDone;
     }
     std::vector<std::string> notes;
     if (const auto failure = settings.apply(o.changes, notes)) {
@@ -101,7 +100,7 @@ int runSettings(const camctl::Options& o, camctl::ModuleSettings& settings,
     for (const std::string& note : notes) {
         std::fprintf(stderr, "camctl: %s\n", note.c_str());
     }
-    return camctl::kExitDone;
+    return startup::kExitDone;
 }
 
 camctl::CaptureOutput captureOutput(const camctl::Options& o, const std::string& linkName) {
@@ -123,7 +122,7 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         if (!choice.port) {
             std::fprintf(stderr, "camctl: --port-io: %s\nTry 'camctl --help'.\n",
                          choice.error.c_str());
-            return camctl::kExitUsage;
+            return startup::kExitUsage;
         }
         port = choice.port.get();
     }
@@ -141,7 +140,7 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         }
     }
 
-    int status = camctl::kExitDone;
+    int status = startup::kExitDone;
     if (o.command == camctl::Command::Capture) {
         stopCaptureOnInterrupt();
         status = camctl::runCapture(spi, clock, o.capture, captureOutput(o, linkName), interrupted);
@@ -168,7 +167,7 @@ int readSpeed(session::SerialSession& module, bool json, const std::string& link
     } else {
         std::printf("speed=%s\n", value.c_str());
     }
-    return camctl::kExitDone;
+    return startup::kExitDone;
 }
 
 // speed BAUD: the module first, then the PC's line.
@@ -226,7 +225,7 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
         }
     }
 
-    int status = camctl::kExitDone;
+    int status = startup::kExitDone;
     switch (o.command) {
         case camctl::Command::Capture:
             stopCaptureOnInterrupt();
@@ -261,15 +260,15 @@ int main(int argc, char** argv) {
     const camctl::ParsedCommandLine parsed = camctl::parseCommandLine(arguments);
     if (parsed.help) {
         std::fputs(camctl::helpText().c_str(), stdout);
-        return camctl::kExitDone;
+        return startup::kExitDone;
     }
     if (parsed.version) {
         std::printf("camctl %s\n", PROJECT_VERSION);
-        return camctl::kExitDone;
+        return startup::kExitDone;
     }
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "camctl: %s\nTry 'camctl --help'.\n", parsed.error.c_str());
-        return camctl::kExitUsage;
+        return startup::kExitUsage;
     }
     const camctl::Options& o = parsed.options;
 
@@ -285,7 +284,7 @@ int main(int argc, char** argv) {
         if (!trace) {
             std::fprintf(stderr, "camctl: cannot write the trace %s: %s\n", o.tracePath.c_str(),
                          error.c_str());
-            return kExitLinkFailed;
+            return startup::kExitFailure;
         }
         // The run goes on without the lines the disk refuses; the first refusal is told.
         trace->onFirstLoss([](const std::string& reason) {

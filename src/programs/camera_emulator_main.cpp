@@ -29,14 +29,10 @@
 #include "emulator/port_socket_server.h"
 #include "emulator/serial_peer.h"
 #include "emulator/spi_slave.h"
-#include "programs/option_bytes.h"
+#include "startup/exit_status.h"
+#include "startup/option_bytes.h"
 
 namespace {
-
-// Exit statuses: 2 for a command line that cannot be used (and nothing is served), 1 for a failure
-// while starting or serving, 0 after Ctrl-C, SIGTERM, --help and --version.
-constexpr int kUsageError = 2;
-constexpr int kRuntimeError = 1;
 
 // Paths are kept as the bytes the system gave, whatever their encoding: a name that is not valid
 // UTF-8 reaches open() and bind() unchanged.
@@ -118,20 +114,20 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
                                    "US", "0");
     parser.addOptions({serial, socket, log, frame, capture, delay});
     if (!parser.parse(app.arguments())) {
-        return Failure{parser.errorText().toStdString(), kUsageError};
+        return Failure{parser.errorText().toStdString(), startup::kExitUsage};
     }
     if (parser.isSet(help)) {
-        parser.showHelp(0);
+        parser.showHelp(startup::kExitDone);
     }
     if (parser.isSet(version)) {
         parser.showVersion();
     }
     if (!parser.positionalArguments().isEmpty()) {
         return Failure{"unexpected argument " + parser.positionalArguments().front().toStdString(),
-                       kUsageError};
+                       startup::kExitUsage};
     }
 
-    auto paths = programs::optionValueBytes(
+    auto paths = startup::optionValueBytes(
         arguments, {"serial", "port-io-socket", "log", "frame", "capture-time", "port-delay"});
     Settings settings;
     settings.serialLink = paths["serial"];
@@ -139,22 +135,22 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
     settings.logFile = paths["log"];
     if (settings.serialLink.empty() && settings.portSocket.empty()) {
         return Failure{"nothing to serve: give --serial=LINK and/or --port-io-socket=PATH",
-                       kUsageError};
+                       startup::kExitUsage};
     }
     bool ok = false;
     settings.captureTime = std::chrono::milliseconds(parser.value(capture).toUInt(&ok));
     if (!ok) {
-        return Failure{"--capture-time takes milliseconds", kUsageError};
+        return Failure{"--capture-time takes milliseconds", startup::kExitUsage};
     }
     settings.portDelay = std::chrono::microseconds(parser.value(delay).toUInt(&ok));
     if (!ok) {
-        return Failure{"--port-delay takes microseconds", kUsageError};
+        return Failure{"--port-delay takes microseconds", startup::kExitUsage};
     }
     if (parser.isSet(frame)) {
         std::string error;
         settings.fixedFrame = readFrameFile(paths["frame"], error);
         if (!settings.fixedFrame) {
-            return Failure{error, kRuntimeError};
+            return Failure{error, startup::kExitFailure};
         }
     }
     return settings;
@@ -186,7 +182,7 @@ int main(int argc, char** argv) {
     emulator::EmulatorLog log;
     std::string why;
     if (!settings.logFile.empty() && !log.openFile(settings.logFile, why)) {
-        return fail("cannot open " + settings.logFile + ": " + why, kRuntimeError);
+        return fail("cannot open " + settings.logFile + ": " + why, startup::kExitFailure);
     }
     emulator::CameraModule::Options moduleOptions;
     moduleOptions.captureTime = settings.captureTime;
@@ -206,14 +202,14 @@ int main(int argc, char** argv) {
     if (!settings.serialLink.empty()) {
         const auto device = peer.start(settings.serialLink, why);
         if (!device) {
-            return fail("serial: " + why, kRuntimeError);
+            return fail("serial: " + why, startup::kExitFailure);
         }
         std::printf("serial port: %s -> %s\n", settings.serialLink.c_str(), device->c_str());
     }
     if (!settings.portSocket.empty()) {
         if (!server.start(settings.portSocket, why)) {
             peer.stop();
-            return fail("port I/O: " + why, kRuntimeError);
+            return fail("port I/O: " + why, startup::kExitFailure);
         }
         std::printf("port I/O socket: %s\n", settings.portSocket.c_str());
     }
@@ -223,5 +219,5 @@ int main(int argc, char** argv) {
     sigwait(&endSignals, &received);
     server.stop();
     peer.stop();
-    return 0;
+    return startup::kExitDone;
 }

@@ -9,11 +9,12 @@
 #include "emulator/emulator_log.h"
 #include "emulator/serial_peer.h"
 #include "frames/frame_store.h"
-#include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
 #include "serial/qt_serial_control.h"
 #include "serial/serial_link.h"
 #include "session/real_clock.h"
+#include "startup/exit_status.h"
+#include "startup/option_bytes.h"
 #include "ui/comtrak_form.h"
 #include "ui/operator_dialogs.h"
 #include "ui/program_start.h"
@@ -61,7 +62,7 @@ class CommandLine {
         for (const QCommandLineOption& option : portOptions_) {
             names.push_back(option.names().front().toStdString());
         }
-        auto paths = programs::optionValueBytes(arguments, names);
+        auto paths = startup::optionValueBytes(arguments, names);
         Options options;
         for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
             const QCommandLineOption& option = portOptions_[static_cast<std::size_t>(n - 1)];
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
 
     const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);
     if (trace.failed) {
-        return ui::kExitFailure;
+        return startup::kExitFailure;
     }
 
     std::unique_ptr<EmulatedModuleOnPty> emulated;
@@ -118,7 +119,7 @@ int main(int argc, char** argv) {
         if (!device) {
             std::fprintf(stderr, "%s: cannot start the emulated module: %s\n", kProgramName,
                          error.c_str());
-            return ui::kExitFailure;
+            return startup::kExitFailure;
         }
         options.ports.assign(kEmulatedPortNumber, *device);
         std::fprintf(stderr, "%s: emulated module on COM%d (%s)\n", kProgramName,

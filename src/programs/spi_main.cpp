@@ -8,9 +8,10 @@
 #include "frames/frame_store.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
-#include "programs/option_bytes.h"
 #include "protocol/exchange_trace.h"
 #include "session/real_clock.h"
+#include "startup/exit_status.h"
+#include "startup/option_bytes.h"
 #include "ui/operator_dialogs.h"
 #include "ui/program_start.h"
 #include "ui/spi_form.h"
@@ -81,13 +82,13 @@ int main(int argc, char** argv) {
     ui::installRussianQtTexts(kProgramName);
 
     // Paths as the bytes given, whatever their encoding.
-    auto paths = programs::optionValueBytes(arguments, {"port-io", "trace"});
+    auto paths = startup::optionValueBytes(arguments, {"port-io", "trace"});
     if (!emulated && paths.count("port-io") != 0) {
         choice = lpt::makePortIo(paths["port-io"]);
     }
     const ui::TraceChoice traceFile = ui::openTrace(kProgramName, paths["trace"]);
     if (traceFile.failed) {
-        return ui::kExitFailure;
+        return startup::kExitFailure;
     }
 
     // The emulated module lives as long as the window that drives it.

@@ -19,7 +19,7 @@ std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParse
     const QString name = QString::fromUtf8(program);
     const auto usageError = [&name](const QString& why) {
         return EarlyExit{
-            kExitUsage,
+            startup::kExitUsage,
             QStringLiteral("%1: %2\nTry '%1 --help' for the options.\n").arg(name, why)};
     };
     if (!parser.parse(arguments)) {
@@ -33,11 +33,11 @@ std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParse
                                    : QStringLiteral("<executable_name>");
         QString text = parser.helpText();
         text.replace(QStringLiteral("Usage: ") + qtName, QStringLiteral("Usage: ") + name);
-        return EarlyExit{kExitAnswered, text};
+        return EarlyExit{startup::kExitDone, text};
     }
     if (parser.isSet(version)) {
-        return EarlyExit{kExitAnswered, QStringLiteral("%1 %2\n").arg(
-                                            name, QCoreApplication::applicationVersion())};
+        return EarlyExit{startup::kExitDone, QStringLiteral("%1 %2\n").arg(
+                                                 name, QCoreApplication::applicationVersion())};
     }
     if (!parser.positionalArguments().isEmpty()) {
         return usageError(
@@ -50,7 +50,7 @@ std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParse
     }
     if (!displayAvailable()) {
         return EarlyExit{
-            kExitFailure,
+            startup::kExitFailure,
             QStringLiteral(
                 "%1: no display to show the window on (DISPLAY is not set); run it in a "
                 "desktop session, under xvfb-run -a, or with QT_QPA_PLATFORM=offscreen\n")
@@ -70,7 +70,7 @@ std::optional<int> answerBeforeWindow(const char* program, QCommandLineParser& p
         return std::nullopt;
     }
     std::fputs(early->text.toLocal8Bit().constData(),
-               early->status == kExitAnswered ? stdout : stderr);
+               early->status == startup::kExitDone ? stdout : stderr);
     return early->status;
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "protocol/exchange_trace.h"
+#include "startup/exit_status.h"
 
 class QCommandLineParser;
 
@@ -19,14 +20,9 @@ class QTranslator;
 
 namespace ui {
 
-// Exit statuses, the same in every program.
-inline constexpr int kExitAnswered = 0;  // --help or --version answered
-inline constexpr int kExitFailure = 1;   // no display; a file, device or port that cannot be had
-inline constexpr int kExitUsage = 2;     // the command line is wrong
-
 // How a start ends before the window opens.
 struct EarlyExit {
-    int status;
+    int status;    // one of startup/exit_status.h
     QString text;  // for standard output when answered, else for standard error; ends in '\n'
 };
 

@@ -206,7 +206,7 @@ TEST(CamctlCapture, SavesEachFrameAsTheModuleSentIt) {
     request.count = 3;
     const int status = camctl::runCapture(rig.session, rig.clock, request,
                                           {out.file, stderr, false, "spi LPT1"}, interrupted);
-    EXPECT_EQ(status, camctl::kExitDone);
+    EXPECT_EQ(status, startup::kExitDone);
     ASSERT_EQ(rig.trace.records.size(), 3u);
     for (int n = 1; n <= 3; ++n) {
         EXPECT_EQ(contentsOf(camctl::frameFileName(request.pattern, n)),
@@ -257,7 +257,7 @@ TEST(CamctlCapture, APortLostMidFrameEndsWithStatus1AndNoFile) {
     std::FILE* errors = std::tmpfile();
     EXPECT_EQ(
         camctl::runCapture(spi, clock, request, {out.file, errors, false, "spi LPT1"}, interrupted),
-        camctl::kExitLinkFailed);
+        startup::kExitFailure);
     std::rewind(errors);
     for (int c; (c = std::fgetc(errors)) != EOF;) {
         err += static_cast<char>(c);

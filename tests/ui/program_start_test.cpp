@@ -54,21 +54,21 @@ TEST_F(CommandLineWithoutDisplay, UsageIsCheckedFirstAndEachEndingHasItsStatus) 
         int status;
         const char* says;
     } cases[] = {
-        {{"--bogus"}, ui::kExitUsage, "prog: Unknown option 'bogus'."},
-        {{"extra"}, ui::kExitUsage, "prog: unexpected argument 'extra'"},
-        {{"--trace=t", "extra"}, ui::kExitUsage, "unexpected argument 'extra'"},
-        {{"--trace"}, ui::kExitUsage, "Missing value after '--trace'"},
-        {{"--trace=bad"}, ui::kExitUsage, "prog: --trace=bad is refused"},
-        {{"--help"}, ui::kExitAnswered, "Usage: prog [options]"},
-        {{"--version"}, ui::kExitAnswered, "prog "},
-        {{"--trace=t"}, ui::kExitFailure, "prog: no display"},
+        {{"--bogus"}, startup::kExitUsage, "prog: Unknown option 'bogus'."},
+        {{"extra"}, startup::kExitUsage, "prog: unexpected argument 'extra'"},
+        {{"--trace=t", "extra"}, startup::kExitUsage, "unexpected argument 'extra'"},
+        {{"--trace"}, startup::kExitUsage, "Missing value after '--trace'"},
+        {{"--trace=bad"}, startup::kExitUsage, "prog: --trace=bad is refused"},
+        {{"--help"}, startup::kExitDone, "Usage: prog [options]"},
+        {{"--version"}, startup::kExitDone, "prog "},
+        {{"--trace=t"}, startup::kExitFailure, "prog: no display"},
     };
     for (const auto& c : cases) {
         const auto early = check(c.arguments);
         ASSERT_TRUE(early.has_value()) << c.arguments.join(' ').toStdString();
         EXPECT_EQ(early->status, c.status) << c.arguments.join(' ').toStdString();
         EXPECT_TRUE(early->text.contains(QString::fromUtf8(c.says))) << early->text.toStdString();
-        if (c.status == ui::kExitUsage) {
+        if (c.status == startup::kExitUsage) {
             EXPECT_TRUE(early->text.endsWith("\nTry 'prog --help' for the options.\n"));
         }
     }

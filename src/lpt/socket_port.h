@@ -34,8 +34,7 @@ class SocketPort final : public protocol::PortIo {
     // once, without touching the socket, until the link is started or recovered again.
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     bool readByte(std::uint16_t address, std::uint8_t& value) override;
-    std::string failureReason() const override { return failureReason_; }
-    std::string accessFault() const override;
+    std::string fault() const override { return fault_; }
     // Connected: nothing to do. Otherwise connects once more, with the same limit.
     bool recover() override;
     // The protocol has no framing: a stray byte that arrives just before an answer is taken for
@@ -50,19 +49,21 @@ class SocketPort final : public protocol::PortIo {
     static constexpr std::chrono::milliseconds kSettleTime{10};
 
   private:
-    // Connects; on failure returns false with failureReason_ = `failurePrefix` + path + why.
+    // Connects; on failure returns false with fault_ = `failurePrefix` + path + why.
     bool connectOnce(const std::string& failurePrefix);
     bool sendAll(const std::uint8_t* bytes, std::size_t count);
     // False, with the link broken, when bytes are already waiting: nothing is owed to us.
     bool nothingWaiting();
+    // An access with no connection: false, with fault_ saying so unless a failed start or a
+    // break already says why.
+    bool notConnected();
     void breakLink(const std::string& what);
     void closeSocket();
 
     std::string socketPath_;
     std::chrono::milliseconds replyLimit_;
     int fd_ = -1;
-    std::string failureReason_;
-    std::string accessFault_;  // why the link broke; empty while it has not
+    std::string fault_;  // why the last connect failed or the link broke
     bool answersInDoubt_ = false;
     OneTimeNotice brokenNotice_;
 };

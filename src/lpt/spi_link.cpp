@@ -146,7 +146,7 @@ bool SpiLink::confirmReads() {
         return false;
     }
     if (!port_.confirmAnswers()) {
-        breakOff(port_.accessFault());
+        breakOff(port_.fault());
         readsInDoubt_ = true;
         return false;
     }
@@ -165,7 +165,7 @@ void SpiLink::beginOperation() {
         needsRecovery_ = false;
     } else {
         // Every access of this operation is skipped; the operator hears why once.
-        fault_ = portName() + ": " + port_.failureReason();
+        fault_ = portName() + ": " + port_.fault();
     }
 }
 
@@ -196,7 +196,7 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 
 void SpiLink::writeData(std::uint8_t value) {
     if (accessAllowed() && !port_.writeByte(portBase_, value)) {
-        breakOff(port_.accessFault());
+        breakOff(port_.fault());
     }
 }
 
@@ -206,7 +206,7 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
     }
     std::uint8_t value = 0;
     if (!port_.readByte(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value)) {
-        breakOff(port_.accessFault());
+        breakOff(port_.fault());
         readsInDoubt_ = port_.answersInDoubt();
         return std::nullopt;
     }

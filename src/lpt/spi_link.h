@@ -93,7 +93,7 @@ class SpiLink final : public protocol::ModuleLink {
     std::uint16_t portBase() const { return portBase_; }
     const SpiModePatterns& patterns() const { return patterns_; }
     bool portAccessStopped() const { return stopped_; }
-    std::string failureReason() const { return port_.failureReason(); }
+    std::string failureReason() const { return port_.fault(); }
 
   private:
     void writeData(std::uint8_t value);

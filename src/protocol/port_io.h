@@ -13,31 +13,29 @@ class PortIo {
   public:
     virtual ~PortIo() = default;
 
-    // Starts port access. False when it cannot be had; failureReason() then says why
-    // (device, system error, what the user can do about it).
+    // Starts port access. False when it cannot be had; fault() then says why (device, system
+    // error, what the user can do about it).
     virtual bool start() = 0;
 
     // Stops port access.
     virtual void stop() = 0;
 
     // Writes `value` to I/O address `address`. False when the access failed (no port, a broken
-    // connection): accessFault() then says why.
+    // connection): fault() then says why.
     virtual bool writeByte(std::uint16_t address, std::uint8_t value) = 0;
 
     // Reads the byte at `address` into `value`. False when the access failed: `value` is then no
     // byte of the port's and must not be used.
     virtual bool readByte(std::uint16_t address, std::uint8_t& value) = 0;
 
-    // Why the last start() failed; empty when it did not.
-    virtual std::string failureReason() const { return {}; }
-
-    // Why the last access that returned false failed, naming the device or connection and the
-    // system's reason (with what the user can do, where there is something).
-    virtual std::string accessFault() const { return failureReason(); }
+    // Why the last start(), or the last access that returned false, failed: the device or
+    // connection, the system's reason, and what the user can do where there is something. Empty
+    // after a start that succeeded, until an access fails.
+    virtual std::string fault() const { return {}; }
 
     // Called when an operation of the operator's begins after an access has failed: a back-end
     // that can get its port back (a socket whose simulator was restarted) tries once. False
-    // when it cannot; failureReason() then says why. A back-end without such a step answers
+    // when it cannot; fault() then says why. A back-end without such a step answers
     // true, and its accesses are simply attempted again.
     virtual bool recover() { return true; }
 
@@ -48,7 +46,7 @@ class PortIo {
 
     // Confirms the answers read so far, when an operation's reads are done (and now and then in
     // a long one). A back-end that can learn only later that an answer was out of turn looks
-    // once more: false, with accessFault() saying why and answersInDoubt() true, when it finds
+    // once more: false, with fault() saying why and answersInDoubt() true, when it finds
     // one. Back-ends whose reads are the port's own answers return true at once.
     virtual bool confirmAnswers() { return true; }
 };

@@ -37,7 +37,7 @@ class SocketPortTest : public ::testing::Test {
 TEST_F(SocketPortTest, WritesAndReadsGoOutInTheWireFormatAndUseTheAnswer) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0xA7}));
     SocketPort port(socketPath());
-    ASSERT_TRUE(port.start()) << port.failureReason();
+    ASSERT_TRUE(port.start()) << port.fault();
 
     EXPECT_TRUE(port.writeByte(0x378, 0xFA));
     std::uint8_t status = 0;
@@ -113,13 +113,14 @@ TEST_F(SocketPortTest, NoServerIsAFailedStartNamingThePathAndTheReason) {
     SocketPort port(socketPath());
 
     EXPECT_FALSE(port.start());
-    EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
-    EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(ENOENT)));
-    EXPECT_EQ(port.accessFault(), port.failureReason());
+    const std::string startFault = port.fault();
+    EXPECT_THAT(startFault, HasSubstr(socketPath()));
+    EXPECT_THAT(startFault, HasSubstr(std::strerror(ENOENT)));
     std::uint8_t value = 99;
     EXPECT_FALSE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0u);
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
+    EXPECT_EQ(port.fault(), startFault);  // the accesses fail for the start's reason
 }
 
 TEST_F(SocketPortTest, AServerThatDoesNotAcceptIsAFailedStartWithinTheLimit) {
@@ -127,12 +128,12 @@ TEST_F(SocketPortTest, AServerThatDoesNotAcceptIsAFailedStartWithinTheLimit) {
     SocketPort port(socketPath(), kShortReplyLimit);
 
     EXPECT_FALSE(port.start());
-    EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
-    EXPECT_THAT(port.failureReason(), HasSubstr("accepted no connection within 100 ms"));
+    EXPECT_THAT(port.fault(), HasSubstr(socketPath()));
+    EXPECT_THAT(port.fault(), HasSubstr("accepted no connection within 100 ms"));
 }
 
 // Every way of losing the server: the access that meets the fault fails and gives no byte, one
-// line goes to stderr, accessFault() says what happened, and every later access fails without
+// line goes to stderr, fault() says what happened, and every later access fails without
 // reaching the server.
 struct LostServerCase {
     const char* name;
@@ -171,9 +172,9 @@ TEST_P(SocketPortLostServerTest, FailsTheAccessThatMeetsItAndEveryOneAfter) {
     }
     const std::string errors = ::testing::internal::GetCapturedStderr();
 
-    EXPECT_THAT(port.accessFault(), HasSubstr(socketPath()));
-    EXPECT_THAT(port.accessFault(), HasSubstr(lost.reason));
-    EXPECT_THAT(errors, HasSubstr(port.accessFault()));
+    EXPECT_THAT(port.fault(), HasSubstr(socketPath()));
+    EXPECT_THAT(port.fault(), HasSubstr(lost.reason));
+    EXPECT_THAT(errors, HasSubstr(port.fault()));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     ASSERT_TRUE(server.waitForHangUp());
     EXPECT_EQ(server.rawBytes().size(), 3 * lost.requestsTheServerRead);
@@ -211,7 +212,7 @@ TEST_F(SocketPortTest, AStrayByteWaitingBeforeAReadFailsItAndIsNoAnswer) {
     ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(value, 0u);
-    EXPECT_THAT(port.accessFault(), HasSubstr("sent 1 byte(s) nobody asked for"));
+    EXPECT_THAT(port.fault(), HasSubstr("sent 1 byte(s) nobody asked for"));
     ASSERT_TRUE(server.waitForHangUp());
     EXPECT_EQ(server.rawBytes().size(), 4u);  // the read was never asked for
 }
@@ -235,7 +236,7 @@ TEST_F(SocketPortTest, AStrayByteRacingTheAnswerIsNeverConfirmedAsOne) {
         EXPECT_TRUE(written);
         EXPECT_FALSE(read && confirmed);
         EXPECT_TRUE(port.answersInDoubt());
-        EXPECT_THAT(port.accessFault(), HasSubstr("nobody asked for"));
+        EXPECT_THAT(port.fault(), HasSubstr("nobody asked for"));
         std::filesystem::remove(socketPath());
     }
 }
@@ -277,7 +278,7 @@ TEST_F(SocketPortTest, RecoverAfterTheServerRestartsConnectsAgainAndRearmsTheNot
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(port.readByte(0x379, value));
     server.restart();
-    ASSERT_TRUE(port.recover()) << port.failureReason();
+    ASSERT_TRUE(port.recover()) << port.fault();
     EXPECT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x42u);
     server.stop();
@@ -298,10 +299,11 @@ TEST_F(SocketPortTest, RecoverWithoutAServerFailsWithTheReason) {
     server.stop();
 
     EXPECT_FALSE(port.recover());
-    EXPECT_THAT(port.failureReason(), HasSubstr("cannot reconnect to port socket " + socketPath() +
-                                                ": " + std::strerror(ENOENT)));
-    EXPECT_EQ(port.accessFault(), port.failureReason());
+    const std::string recoverFault = port.fault();
+    EXPECT_THAT(recoverFault, HasSubstr("cannot reconnect to port socket " + socketPath() + ": " +
+                                        std::strerror(ENOENT)));
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
+    EXPECT_EQ(port.fault(), recoverFault);
 }
 
 TEST_F(SocketPortTest, ANewStartAfterABrokenLinkConnectsAgain) {
@@ -318,7 +320,7 @@ TEST_F(SocketPortTest, ANewStartAfterABrokenLinkConnectsAgain) {
     ASSERT_TRUE(port.start());
     EXPECT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x42u);
-    EXPECT_THAT(port.accessFault(), IsEmpty());
+    EXPECT_THAT(port.fault(), IsEmpty());
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ namespace testing_support {
 
 void RecordingPort::setInitializeResult(bool ok, std::string reason) {
     initializeResult_ = ok;
-    reason_ = std::move(reason);
+    initializeReason_ = std::move(reason);
 }
 
 void RecordingPort::queueStatus(std::vector<std::uint8_t> values) {
@@ -37,7 +37,7 @@ std::size_t RecordingPort::readCount() const {
 void RecordingPort::failFrom(std::size_t accessNumber, std::string reason) {
     failureArmed_ = true;
     accessesUntilFailure_ = accessNumber;
-    fault_ = std::move(reason);
+    injectedFault_ = std::move(reason);
 }
 
 void RecordingPort::setRecoverResult(bool ok, std::string reason) {
@@ -47,7 +47,7 @@ void RecordingPort::setRecoverResult(bool ok, std::string reason) {
 
 void RecordingPort::doubtAtConfirm(int confirmNumber, std::string reason) {
     doubtfulConfirm_ = confirmCalls_ + confirmNumber;
-    fault_ = std::move(reason);
+    injectedFault_ = std::move(reason);
 }
 
 bool RecordingPort::confirmAnswers() {
@@ -55,14 +55,15 @@ bool RecordingPort::confirmAnswers() {
         return true;
     }
     answersInDoubt_ = true;
-    failFrom(0, fault_);
+    fault_ = injectedFault_;
+    failFrom(0, injectedFault_);
     return false;
 }
 
 bool RecordingPort::recover() {
     ++recoverCalls_;
     if (!recoverResult_) {
-        reason_ = recoverReason_;
+        fault_ = recoverReason_;
         return false;
     }
     failureArmed_ = false;
@@ -78,11 +79,13 @@ bool RecordingPort::failing() {
         return false;
     }
     ++failedAccesses_;
+    fault_ = injectedFault_;
     return true;
 }
 
 bool RecordingPort::start() {
     ++initializeCalls_;
+    fault_ = initializeResult_ ? std::string{} : initializeReason_;
     return initializeResult_;
 }
 

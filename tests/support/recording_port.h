@@ -42,11 +42,11 @@ class RecordingPort final : public protocol::PortIo {
     void clear() { accesses_.clear(); }
 
     // Fault injection: from the `accessNumber`th access after this call on (0: the next one),
-    // every access fails with `reason` as its accessFault(). A failed access never reached the
+    // every access fails with `reason` as its fault(). A failed access never reached the
     // port: it is counted in failedAccesses(), not kept in accesses().
     void failFrom(std::size_t accessNumber, std::string reason);
     std::size_t failedAccesses() const { return failedAccesses_; }
-    // What recover() answers (with `reason` as failureReason() when false); true by default. A
+    // What recover() answers (with `reason` as fault() when false); true by default. A
     // recover() that answers true ends the injected failure.
     void setRecoverResult(bool ok, std::string reason = {});
     int recoverCalls() const { return recoverCalls_; }
@@ -59,8 +59,7 @@ class RecordingPort final : public protocol::PortIo {
     void stop() override;
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     bool readByte(std::uint16_t address, std::uint8_t& value) override;
-    std::string failureReason() const override { return reason_; }
-    std::string accessFault() const override { return fault_; }
+    std::string fault() const override { return fault_; }
     bool recover() override;
     bool answersInDoubt() const override { return answersInDoubt_; }
     bool confirmAnswers() override;
@@ -70,7 +69,7 @@ class RecordingPort final : public protocol::PortIo {
     bool failing();
 
     bool initializeResult_ = true;
-    std::string reason_;
+    std::string initializeReason_;
     int initializeCalls_ = 0;
     int shutdownCalls_ = 0;
     std::deque<std::uint8_t> script_;
@@ -80,6 +79,7 @@ class RecordingPort final : public protocol::PortIo {
     std::vector<PortAccess> accesses_;
     bool failureArmed_ = false;
     std::size_t accessesUntilFailure_ = 0;
+    std::string injectedFault_;  // the fault() of the injected failure
     std::string fault_;
     std::size_t failedAccesses_ = 0;
     bool recoverResult_ = true;

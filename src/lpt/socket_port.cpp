@@ -75,24 +75,22 @@ SocketPort::~SocketPort() {
 }
 
 bool SocketPort::start() {
-    closeSocket();
-    brokenNotice_.rearm();
-    return connectOnce("cannot connect to port socket ");
-}
-
-void SocketPort::stop() {
-    closeSocket();
-}
-
-bool SocketPort::recover() {
     if (fd_ >= 0) {
-        return true;
+        return true;  // every break closes the socket: this link is whole
     }
-    if (!connectOnce("cannot reconnect to port socket ")) {
+    const bool reconnect = started_;
+    started_ = true;
+    if (!connectOnce(reconnect ? "cannot reconnect to port socket "
+                               : "cannot connect to port socket ")) {
         return false;
     }
     brokenNotice_.rearm();
     return true;
+}
+
+void SocketPort::stop() {
+    closeSocket();
+    started_ = false;
 }
 
 bool SocketPort::notConnected() {

@@ -26,17 +26,18 @@ class SocketPort final : public protocol::PortIo {
     SocketPort(const SocketPort&) = delete;
     SocketPort& operator=(const SocketPort&) = delete;
 
-    // Connects; a server that is not there, or does not accept in time, is a failed start.
+    // Connects; a server that is not there, or does not accept in time, is a failed start. A
+    // start after an earlier one (since the last stop) is a reconnect: a connection still there
+    // is kept, else it connects once more with the same limit, and a failure says it cannot
+    // reconnect.
     bool start() override;
     void stop() override;
     // The link breaks at the first access that fails (closed or reset by the server, no answer
     // in time, bytes nobody asked for): one line on stderr, then every access returns false at
-    // once, without touching the socket, until the link is started or recovered again.
+    // once, without touching the socket, until the link is started again.
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     bool readByte(std::uint16_t address, std::uint8_t& value) override;
     std::string fault() const override { return fault_; }
-    // Connected: nothing to do. Otherwise connects once more, with the same limit.
-    bool recover() override;
     // The protocol has no framing: a stray byte that arrives just before an answer is taken for
     // it, the true answer follows, and the stream may stay one answer behind for a while. Any
     // byte found out of turn puts every answer since the last confirmation in doubt.
@@ -63,7 +64,8 @@ class SocketPort final : public protocol::PortIo {
     std::string socketPath_;
     std::chrono::milliseconds replyLimit_;
     int fd_ = -1;
-    std::string fault_;  // why the last connect failed or the link broke
+    bool started_ = false;  // a start was made since the last stop: the next one reconnects
+    std::string fault_;     // why the last connect failed or the link broke
     bool answersInDoubt_ = false;
     OneTimeNotice brokenNotice_;
 };

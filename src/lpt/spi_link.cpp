@@ -161,7 +161,7 @@ void SpiLink::beginOperation() {
     if (!needsRecovery_ || stopped_) {
         return;
     }
-    if (port_.recover()) {
+    if (port_.start()) {
         needsRecovery_ = false;
     } else {
         // Every access of this operation is skipped; the operator hears why once.

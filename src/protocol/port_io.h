@@ -14,7 +14,10 @@ class PortIo {
     virtual ~PortIo() = default;
 
     // Starts port access. False when it cannot be had; fault() then says why (device, system
-    // error, what the user can do about it).
+    // error, what the user can do about it). Called again after an access has failed, when the
+    // operator's next operation begins: that is how a lost port is asked back, and each back-end
+    // gets it again as a fresh start would (a device re-opened and re-claimed, a socket whose
+    // simulator was restarted connected again).
     virtual bool start() = 0;
 
     // Stops port access.
@@ -32,12 +35,6 @@ class PortIo {
     // connection, the system's reason, and what the user can do where there is something. Empty
     // after a start that succeeded, until an access fails.
     virtual std::string fault() const { return {}; }
-
-    // Called when an operation of the operator's begins after an access has failed: a back-end
-    // that can get its port back (a socket whose simulator was restarted) tries once. False
-    // when it cannot; fault() then says why. A back-end without such a step answers
-    // true, and its accesses are simply attempted again.
-    virtual bool recover() { return true; }
 
     // Whether the failed access just met shows that answers read since the last
     // confirmAnswers() may have come out of turn (a byte nobody asked for, taken for an answer,

@@ -271,7 +271,7 @@ TEST_F(PpdevPortAccess, MissingSecondPortIsReportedOnceAndSkippedAfterwards) {
     EXPECT_TRUE(port_.writeByte(0x378, 0xFA));                         // LPT1 is unaffected
 }
 
-TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
+TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLineUntilTheNextStart) {
     ASSERT_TRUE(port_.start());
     ASSERT_TRUE(port_.writeByte(0x378, 0xF8));
     system_.ioctlErrors["parport0"] = ENODEV;
@@ -293,6 +293,13 @@ TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
                                             [](const Ioctl& call) { return call.value >= 0; });
     EXPECT_EQ(dataAccesses, 1);  // only the write before the failure got through
     EXPECT_THAT(system_.closed, ElementsAre("parport0"));
+
+    // A start is how the link asks the port back: the device is opened and claimed afresh.
+    system_.ioctlErrors.clear();
+    ASSERT_TRUE(port_.start());
+    EXPECT_TRUE(port_.writeByte(0x378, 0xFA));
+    EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport0"));
+    EXPECT_EQ(system_.ioctls.end()[-2], (Ioctl{"parport0", PPCLAIM, -1}));
 }
 
 TEST_F(PpdevPortAccess, AddressesThatNameOneDeviceShareOneClaim) {
@@ -413,16 +420,18 @@ TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
     EXPECT_THAT(FakeDirectIo::ins, ElementsAre(0x379));
 }
 
-TEST_F(DirectPortTest, StopDropsThePermissionsAndLaterAccessesAreRefused) {
+TEST_F(DirectPortTest, StopDropsThePermissionsAndAStartAsksForThemAgain) {
     DirectPort port(FakeDirectIo::calls());
     ASSERT_TRUE(port.start());
     port.stop();
 
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
     EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
+    ASSERT_TRUE(port.start());
     using Permit = std::tuple<unsigned long, unsigned long, int>;
-    EXPECT_THAT(FakeDirectIo::permits, ElementsAre(Permit{0x378, 3, 1}, Permit{0x278, 3, 1},
-                                                   Permit{0x378, 3, 0}, Permit{0x278, 3, 0}));
+    EXPECT_THAT(FakeDirectIo::permits,
+                ElementsAre(Permit{0x378, 3, 1}, Permit{0x278, 3, 1}, Permit{0x378, 3, 0},
+                            Permit{0x278, 3, 0}, Permit{0x378, 3, 1}, Permit{0x278, 3, 1}));
 }
 
 TEST(PortIoChoice, AutoWithoutAParportDeviceFailsToStartWithThatReason) {
@@ -466,10 +475,11 @@ TEST(PortIoChoice, UnknownValuesGiveAnErrorAndNoBackEnd) {
 }
 
 // The test fake's fault injection, which the link and window tests rely on.
-TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRecover) {
+TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRestart) {
     RecordingPort port;
+    ASSERT_TRUE(port.start());
     port.failFrom(2, "port gone");
-    port.setRecoverResult(false, "still gone");
+    port.setRestartResult(false, "still gone");
     std::uint8_t value = 9;
 
     EXPECT_TRUE(port.writeByte(0x378, 0xF8));
@@ -478,15 +488,15 @@ TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRecover) {
     EXPECT_FALSE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0u);
     EXPECT_EQ(port.fault(), "port gone");
-    EXPECT_FALSE(port.recover());
+    EXPECT_FALSE(port.start());
     EXPECT_EQ(port.fault(), "still gone");
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
-    port.setRecoverResult(true);
-    EXPECT_TRUE(port.recover());
+    port.setRestartResult(true);
+    EXPECT_TRUE(port.start());
     EXPECT_TRUE(port.writeByte(0x378, 0xFB));
 
     EXPECT_EQ(port.failedAccesses(), 3u);
-    EXPECT_EQ(port.recoverCalls(), 2);
+    EXPECT_EQ(port.restartCalls(), 2);
     EXPECT_THAT(port.writtenValues(), ElementsAre(0xF8, 0xFB));  // failed ones never reached it
 }
 

@@ -40,9 +40,9 @@ void RecordingPort::failFrom(std::size_t accessNumber, std::string reason) {
     injectedFault_ = std::move(reason);
 }
 
-void RecordingPort::setRecoverResult(bool ok, std::string reason) {
-    recoverResult_ = ok;
-    recoverReason_ = std::move(reason);
+void RecordingPort::setRestartResult(bool ok, std::string reason) {
+    restartResult_ = ok;
+    restartReason_ = std::move(reason);
 }
 
 void RecordingPort::doubtAtConfirm(int confirmNumber, std::string reason) {
@@ -60,16 +60,6 @@ bool RecordingPort::confirmAnswers() {
     return false;
 }
 
-bool RecordingPort::recover() {
-    ++recoverCalls_;
-    if (!recoverResult_) {
-        fault_ = recoverReason_;
-        return false;
-    }
-    failureArmed_ = false;
-    return true;
-}
-
 bool RecordingPort::failing() {
     if (!failureArmed_) {
         return false;
@@ -84,13 +74,25 @@ bool RecordingPort::failing() {
 }
 
 bool RecordingPort::start() {
-    ++initializeCalls_;
-    fault_ = initializeResult_ ? std::string{} : initializeReason_;
-    return initializeResult_;
+    if (!started_) {
+        started_ = true;
+        ++initializeCalls_;
+        fault_ = initializeResult_ ? std::string{} : initializeReason_;
+        return initializeResult_;
+    }
+    ++restartCalls_;
+    if (!restartResult_) {
+        fault_ = restartReason_;
+        return false;
+    }
+    failureArmed_ = false;
+    fault_.clear();
+    return true;
 }
 
 void RecordingPort::stop() {
     ++shutdownCalls_;
+    started_ = false;
 }
 
 bool RecordingPort::writeByte(std::uint16_t address, std::uint8_t value) {

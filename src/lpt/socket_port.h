@@ -14,7 +14,7 @@
 
 namespace lpt {
 
-class SocketPort final : public protocol::PortIo {
+class SocketPort final : public protocol::PortIo, public protocol::AnswerCheck {
   public:
     static constexpr std::chrono::milliseconds kDefaultReplyLimit{2000};
 

@@ -12,7 +12,7 @@ constexpr int kBitsPerByte = 8;
 }  // namespace
 
 SpiLink::SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace)
-    : port_(port), trace_(trace) {}
+    : port_(port), answerCheck_(dynamic_cast<protocol::AnswerCheck*>(&port)), trace_(trace) {}
 
 bool SpiLink::startPortAccess() {
     stopped_ = false;
@@ -145,7 +145,7 @@ bool SpiLink::confirmReads() {
     if (lost()) {
         return false;
     }
-    if (!port_.confirmAnswers()) {
+    if (answerCheck_ != nullptr && !answerCheck_->confirmAnswers()) {
         breakOff(port_.fault());
         readsInDoubt_ = true;
         return false;
@@ -207,7 +207,7 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
     std::uint8_t value = 0;
     if (!port_.readByte(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value)) {
         breakOff(port_.fault());
-        readsInDoubt_ = port_.answersInDoubt();
+        readsInDoubt_ = answerCheck_ != nullptr && answerCheck_->answersInDoubt();
         return std::nullopt;
     }
     return value;

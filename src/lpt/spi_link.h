@@ -24,7 +24,9 @@ namespace lpt {
 
 class SpiLink final : public protocol::ModuleLink {
   public:
-    // `trace` may be null; it gets one record per exchange (a send, a reply).
+    // `trace` may be null; it gets one record per exchange (a send, a reply). A port that offers
+    // protocol::AnswerCheck has its answers confirmed after every reply and now and then in a
+    // download; any other port's answers are taken as they come.
     explicit SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace = nullptr);
 
     // The start: port access first (false when it cannot be had; the caller tells the operator),
@@ -106,6 +108,7 @@ class SpiLink final : public protocol::ModuleLink {
     void breakOff(const std::string& reason);
 
     protocol::PortIo& port_;
+    protocol::AnswerCheck* answerCheck_;  // null: the port's answers are its own
     protocol::ExchangeTrace* trace_;
     std::uint16_t portBase_ = kLpt1Base;
     SpiModePatterns patterns_ = kModePatterns[0];

@@ -35,17 +35,24 @@ class PortIo {
     // connection, the system's reason, and what the user can do where there is something. Empty
     // after a start that succeeded, until an access fails.
     virtual std::string fault() const { return {}; }
+};
+
+// Offered besides PortIo by a back-end whose answers may turn out, only later, not to have been
+// the port's: a socket to a simulator has no framing, so a stray byte that arrives just before an
+// answer is taken for it, and shows only at a later read. The link asks for this once, when it is
+// made; a port without it answers every read itself, and its answers need no confirming.
+class AnswerCheck {
+  public:
+    virtual ~AnswerCheck() = default;
 
     // Whether the failed access just met shows that answers read since the last
-    // confirmAnswers() may have come out of turn (a byte nobody asked for, taken for an answer,
-    // is seen only at a later read): none of them is to be used.
-    virtual bool answersInDoubt() const { return false; }
+    // confirmAnswers() may have come out of turn: none of them is to be used.
+    virtual bool answersInDoubt() const = 0;
 
     // Confirms the answers read so far, when an operation's reads are done (and now and then in
-    // a long one). A back-end that can learn only later that an answer was out of turn looks
-    // once more: false, with fault() saying why and answersInDoubt() true, when it finds
-    // one. Back-ends whose reads are the port's own answers return true at once.
-    virtual bool confirmAnswers() { return true; }
+    // a long one) by looking once more for a byte out of turn: false, with PortIo::fault()
+    // saying why and answersInDoubt() true, when there is one.
+    virtual bool confirmAnswers() = 0;
 };
 
 }  // namespace protocol

@@ -21,7 +21,9 @@ struct PortAccess {
     friend bool operator==(const PortAccess&, const PortAccess&) = default;
 };
 
-class RecordingPort final : public protocol::PortIo {
+// Offers the answer check too, so that tests see where the link confirms; a link on a port
+// without it confirms nothing.
+class RecordingPort final : public protocol::PortIo, public protocol::AnswerCheck {
   public:
     // Start/stop bookkeeping. The first start (after construction or a stop) answers what
     // setInitializeResult() says, true by default; a start after it is the link asking the port

@@ -91,17 +91,34 @@ std::optional<std::uint8_t> SpiLink::pollStatus() {
 
 std::optional<SpiLink::ByteIn> SpiLink::receiveFrameByte() {
     const auto in = read1byteLPTport();
-    if (in && trace_ != nullptr) {
+    if (!in) {
+        return std::nullopt;
+    }
+    if (answerCheck_ != nullptr && ++unconfirmed_ == kConfirmEvery) {
+        if (!confirmReads()) {
+            --unconfirmed_;  // not given: the loop does not store it
+            return std::nullopt;
+        }
+        unconfirmed_ = 0;
+    }
+    if (trace_ != nullptr) {
         frameTrace_.push_back(in->value);
     }
     return in;
 }
 
-void SpiLink::endFrame(std::size_t bytesKept) {
-    frameTrace_.resize(std::min(bytesKept, frameTrace_.size()));
+std::uint32_t SpiLink::endFrame(bool cancelled) {
+    // A byte out of turn ahead of the frame's last answer would otherwise end the frame unseen.
+    if (!cancelled && unconfirmed_ != 0) {
+        confirmReads();
+    }
+    const std::uint32_t takenBack = readsInDoubt_ ? unconfirmed_ : 0;
+    unconfirmed_ = 0;
+    frameTrace_.resize(frameTrace_.size() - std::min<std::size_t>(takenBack, frameTrace_.size()));
     recordFromModule(frameTrace_);
     frameTrace_.clear();
     traceFault();
+    return takenBack;
 }
 
 void SpiLink::send(std::span<const std::uint8_t> bytes) {

@@ -82,8 +82,9 @@ DirectPort::~DirectPort() {
 bool DirectPort::start() {
     stop();
     started_ = true;
-    failureReason_ = requestPort(kLpt1Base);
-    lpt1Granted_ = failureReason_.empty();
+    lpt1Refusal_ = requestPort(kLpt1Base);
+    lpt1Granted_ = lpt1Refusal_.empty();
+    fault_ = lpt1Refusal_;
     // LPT2 is optional: without it, accesses to it are refused quietly.
     lpt2Refusal_ = requestPort(kLpt2Base);
     lpt2Granted_ = lpt2Refusal_.empty();
@@ -104,7 +105,7 @@ std::string DirectPort::refusal(std::uint16_t address) const {
         return "direct I/O: port access is not started";
     }
     if (withinPort(address, kLpt1Base)) {
-        return failureReason_;
+        return lpt1Refusal_;
     }
     if (withinPort(address, kLpt2Base)) {
         return lpt2Refusal_;
@@ -126,7 +127,7 @@ void DirectPort::stop() {
 
 bool DirectPort::writeByte(std::uint16_t address, std::uint8_t value) {
     if (!granted(address)) {
-        accessFault_ = refusal(address);
+        fault_ = refusal(address);
         return false;
     }
     calls_.out(static_cast<std::uint8_t>(value), address);
@@ -135,7 +136,7 @@ bool DirectPort::writeByte(std::uint16_t address, std::uint8_t value) {
 
 bool DirectPort::readByte(std::uint16_t address, std::uint8_t& value) {
     if (!granted(address)) {
-        accessFault_ = refusal(address);
+        fault_ = refusal(address);
         value = 0;
         return false;
     }

@@ -35,8 +35,7 @@ class DirectPort final : public protocol::PortIo {
     // False, without touching the port, for an address outside the granted registers.
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     bool readByte(std::uint16_t address, std::uint8_t& value) override;
-    std::string failureReason() const override { return failureReason_; }
-    std::string accessFault() const override { return accessFault_; }
+    std::string fault() const override { return fault_; }
 
   private:
     bool granted(std::uint16_t address) const;
@@ -49,9 +48,9 @@ class DirectPort final : public protocol::PortIo {
     bool started_ = false;
     bool lpt1Granted_ = false;
     bool lpt2Granted_ = false;
-    std::string failureReason_;
+    std::string lpt1Refusal_;
     std::string lpt2Refusal_;
-    std::string accessFault_;
+    std::string fault_;
 };
 
 }  // namespace lpt

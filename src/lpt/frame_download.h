@@ -28,7 +28,8 @@ struct DownloadResult {
     bool stoppedByReadyFlag = false;
     bool cancelled = false;
     // A port access failed: the frame ended there. Only the bytes read whole before the fault
-    // are stored; the link holds the fault for the operator.
+    // are stored, and of those, when the fault showed answers out of turn, only the ones the
+    // link had confirmed; the link holds the fault for the operator.
     bool linkFault = false;
 };
 

@@ -21,8 +21,7 @@ class UnavailablePort final : public protocol::PortIo {
         value = 0;
         return false;
     }
-    std::string failureReason() const override { return reason_; }
-    std::string accessFault() const override { return reason_; }
+    std::string fault() const override { return reason_; }
 
   private:
     std::string reason_;

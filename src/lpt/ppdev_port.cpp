@@ -104,15 +104,15 @@ PpdevPort::~PpdevPort() {
 bool PpdevPort::start() {
     stop();
     started_ = true;
-    failureReason_.clear();
+    fault_.clear();
     Device* lpt1 = knownDevice(kLpt1Base);
     if (lpt1 == nullptr) {
-        failureReason_ = "no parallel port device for address 0x378";
+        fault_ = "no parallel port device for address 0x378";
         return false;
     }
     // The operator hears about LPT1 through the start's failure report, not on stderr.
-    failureReason_ = openAndClaim(*lpt1);
-    return failureReason_.empty();
+    fault_ = openAndClaim(*lpt1);
+    return fault_.empty();
 }
 
 void PpdevPort::stop() {
@@ -136,7 +136,7 @@ bool PpdevPort::writeByte(std::uint16_t address, std::uint8_t value) {
 bool PpdevPort::readByte(std::uint16_t address, std::uint8_t& value) {
     value = 0;
     if (address < kStatusOffset) {
-        accessFault_ = "ppdev: no parallel port has its status register at " + hexAddress(address);
+        fault_ = "ppdev: no parallel port has its status register at " + hexAddress(address);
         return false;
     }
     Device* device = usableDevice(static_cast<std::uint16_t>(address - kStatusOffset));
@@ -169,13 +169,13 @@ PpdevPort::Device* PpdevPort::knownDevice(std::uint16_t base) {
 
 PpdevPort::Device* PpdevPort::usableDevice(std::uint16_t base) {
     if (!started_) {
-        accessFault_ = "ppdev: port access is not started";
+        fault_ = "ppdev: port access is not started";
         return nullptr;
     }
     Device* device = knownDevice(base);
     if (device == nullptr) {
-        accessFault_ = "ppdev: no parallel port device for address " + hexAddress(base) +
-                       " (only the data and status registers of LPT1 and LPT2 are served)";
+        fault_ = "ppdev: no parallel port device for address " + hexAddress(base) +
+                 " (only the data and status registers of LPT1 and LPT2 are served)";
         return nullptr;
     }
     if (device->fd < 0 && !device->failed) {
@@ -185,7 +185,7 @@ PpdevPort::Device* PpdevPort::usableDevice(std::uint16_t base) {
         }
     }
     if (device->failed) {
-        accessFault_ = "ppdev: " + device->failure;
+        fault_ = "ppdev: " + device->failure;
         return nullptr;
     }
     return device;
@@ -218,8 +218,8 @@ bool PpdevPort::deviceIoctl(Device& device, unsigned long request, void* argumen
     const int error = errno;
     device.failure =
         std::string(what) + " on " + device.path.string() + " failed: " + std::strerror(error);
-    accessFault_ = "ppdev: " + device.failure;
-    device.notice.say(accessFault_ + "; accesses to this port are skipped");
+    fault_ = "ppdev: " + device.failure;
+    device.notice.say(fault_ + "; accesses to this port are skipped");
     closeDevice(device);
     device.failed = true;
     return false;

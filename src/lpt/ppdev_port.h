@@ -58,8 +58,7 @@ class PpdevPort final : public protocol::PortIo {
     // else, and any access to a port that could not be had, returns false.
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     bool readByte(std::uint16_t address, std::uint8_t& value) override;
-    std::string failureReason() const override { return failureReason_; }
-    std::string accessFault() const override { return accessFault_; }
+    std::string fault() const override { return fault_; }
 
   private:
     // One claimed device; after a failure it stays closed until the next start.
@@ -73,8 +72,8 @@ class PpdevPort final : public protocol::PortIo {
 
     // The device that serves the port at `base` (not opened here); null when none does.
     Device* knownDevice(std::uint16_t base);
-    // The device for the port at `base`, opened on first use; null, with accessFault_ saying
-    // why, when it cannot be had.
+    // The device for the port at `base`, opened on first use; null, with fault_ saying why,
+    // when it cannot be had.
     Device* usableDevice(std::uint16_t base);
     // Opens and claims; on failure returns the reason and leaves the device failed.
     std::string openAndClaim(Device& device);
@@ -87,8 +86,7 @@ class PpdevPort final : public protocol::PortIo {
     std::map<std::filesystem::path, Device> devices_;  // by device file
     std::map<std::uint16_t, Device*> byBase_;          // data-register address -> device or null
     bool started_ = false;
-    std::string failureReason_;
-    std::string accessFault_;
+    std::string fault_;
 };
 
 }  // namespace lpt

@@ -75,45 +75,37 @@ SocketPort::~SocketPort() {
 }
 
 bool SocketPort::start() {
-    closeSocket();
-    accessFault_.clear();
-    brokenNotice_.rearm();
-    return connectOnce("cannot connect to port socket ");
-}
-
-void SocketPort::stop() {
-    closeSocket();
-}
-
-bool SocketPort::recover() {
     if (fd_ >= 0) {
-        return true;
+        return true;  // every break closes the socket: this link is whole
     }
-    if (!connectOnce("cannot reconnect to port socket ")) {
-        accessFault_ = failureReason_;
+    const bool reconnect = started_;
+    started_ = true;
+    if (!connectOnce(reconnect ? "cannot reconnect to port socket "
+                               : "cannot connect to port socket ")) {
         return false;
     }
-    accessFault_.clear();
     brokenNotice_.rearm();
     return true;
 }
 
-std::string SocketPort::accessFault() const {
-    if (!accessFault_.empty()) {
-        return accessFault_;
+void SocketPort::stop() {
+    closeSocket();
+    started_ = false;
+}
+
+bool SocketPort::notConnected() {
+    if (fault_.empty()) {
+        fault_ = "port socket " + socketPath_ + " is not connected";
     }
-    if (!failureReason_.empty()) {
-        return failureReason_;
-    }
-    return fd_ >= 0 ? std::string{} : "port socket " + socketPath_ + " is not connected";
+    return false;
 }
 
 bool SocketPort::connectOnce(const std::string& failurePrefix) {
-    failureReason_.clear();
+    fault_.clear();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath_.empty() || socketPath_.size() >= sizeof address.sun_path) {
-        failureReason_ = "port socket path \"" + socketPath_ + "\" is empty or too long";
+        fault_ = "port socket path \"" + socketPath_ + "\" is empty or too long";
         return false;
     }
     std::memcpy(address.sun_path, socketPath_.c_str(), socketPath_.size() + 1);
@@ -121,7 +113,7 @@ bool SocketPort::connectOnce(const std::string& failurePrefix) {
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         const int error = errno;
-        failureReason_ = "cannot create a socket: " + std::string(std::strerror(error));
+        fault_ = "cannot create a socket: " + std::string(std::strerror(error));
         return false;
     }
     // Every wait is bounded by the reply limit: a server that stops reading or answering breaks
@@ -133,12 +125,12 @@ bool SocketPort::connectOnce(const std::string& failurePrefix) {
     if (::connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int error = errno;
         closeSocket();
-        failureReason_ = failurePrefix + socketPath_ + ": ";
+        fault_ = failurePrefix + socketPath_ + ": ";
         if (error == EAGAIN || error == EWOULDBLOCK) {
-            failureReason_ += "the server accepted no connection within " +
-                              std::to_string(replyLimit_.count()) + " ms";
+            fault_ += "the server accepted no connection within " +
+                      std::to_string(replyLimit_.count()) + " ms";
         } else {
-            failureReason_ += std::strerror(error);
+            fault_ += std::strerror(error);
         }
         return false;
     }
@@ -160,7 +152,10 @@ bool SocketPort::writeByte(std::uint16_t address, std::uint8_t value) {
 bool SocketPort::readByte(std::uint16_t address, std::uint8_t& value) {
     value = 0;
     const auto message = protocol::port_socket::readMessage(address);
-    if (fd_ < 0 || !nothingWaiting() || !sendAll(message.data(), message.size())) {
+    if (fd_ < 0) {
+        return notConnected();
+    }
+    if (!nothingWaiting() || !sendAll(message.data(), message.size())) {
         return false;
     }
     // Room for a second byte, so that one arriving with the answer is seen, not left to be
@@ -215,7 +210,7 @@ bool SocketPort::confirmAnswers() {
 
 bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
     if (fd_ < 0) {
-        return false;
+        return notConnected();
     }
     // One send() normally carries the whole message; the loop only covers a signal or a
     // nearly full socket buffer cutting it short.
@@ -236,8 +231,8 @@ bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
 
 void SocketPort::breakLink(const std::string& what) {
     answersInDoubt_ = false;
-    accessFault_ = "port socket " + socketPath_ + ": " + what;
-    brokenNotice_.say(accessFault_ + "; port accesses fail until it is reconnected");
+    fault_ = "port socket " + socketPath_ + ": " + what;
+    brokenNotice_.say(fault_ + "; port accesses fail until it is reconnected");
     closeSocket();
 }
 

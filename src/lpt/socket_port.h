@@ -14,7 +14,7 @@
 
 namespace lpt {
 
-class SocketPort final : public protocol::PortIo {
+class SocketPort final : public protocol::PortIo, public protocol::AnswerCheck {
   public:
     static constexpr std::chrono::milliseconds kDefaultReplyLimit{2000};
 
@@ -26,18 +26,18 @@ class SocketPort final : public protocol::PortIo {
     SocketPort(const SocketPort&) = delete;
     SocketPort& operator=(const SocketPort&) = delete;
 
-    // Connects; a server that is not there, or does not accept in time, is a failed start.
+    // Connects; a server that is not there, or does not accept in time, is a failed start. A
+    // start after an earlier one (since the last stop) is a reconnect: a connection still there
+    // is kept, else it connects once more with the same limit, and a failure says it cannot
+    // reconnect.
     bool start() override;
     void stop() override;
     // The link breaks at the first access that fails (closed or reset by the server, no answer
     // in time, bytes nobody asked for): one line on stderr, then every access returns false at
-    // once, without touching the socket, until the link is started or recovered again.
+    // once, without touching the socket, until the link is started again.
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     bool readByte(std::uint16_t address, std::uint8_t& value) override;
-    std::string failureReason() const override { return failureReason_; }
-    std::string accessFault() const override;
-    // Connected: nothing to do. Otherwise connects once more, with the same limit.
-    bool recover() override;
+    std::string fault() const override { return fault_; }
     // The protocol has no framing: a stray byte that arrives just before an answer is taken for
     // it, the true answer follows, and the stream may stay one answer behind for a while. Any
     // byte found out of turn puts every answer since the last confirmation in doubt.
@@ -50,19 +50,22 @@ class SocketPort final : public protocol::PortIo {
     static constexpr std::chrono::milliseconds kSettleTime{10};
 
   private:
-    // Connects; on failure returns false with failureReason_ = `failurePrefix` + path + why.
+    // Connects; on failure returns false with fault_ = `failurePrefix` + path + why.
     bool connectOnce(const std::string& failurePrefix);
     bool sendAll(const std::uint8_t* bytes, std::size_t count);
     // False, with the link broken, when bytes are already waiting: nothing is owed to us.
     bool nothingWaiting();
+    // An access with no connection: false, with fault_ saying so unless a failed start or a
+    // break already says why.
+    bool notConnected();
     void breakLink(const std::string& what);
     void closeSocket();
 
     std::string socketPath_;
     std::chrono::milliseconds replyLimit_;
     int fd_ = -1;
-    std::string failureReason_;
-    std::string accessFault_;  // why the link broke; empty while it has not
+    bool started_ = false;  // a start was made since the last stop: the next one reconnects
+    std::string fault_;     // why the last connect failed or the link broke
     bool answersInDoubt_ = false;
     OneTimeNotice brokenNotice_;
 };

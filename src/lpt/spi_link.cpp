@@ -12,7 +12,7 @@ constexpr int kBitsPerByte = 8;
 }  // namespace
 
 SpiLink::SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace)
-    : port_(port), trace_(trace) {}
+    : port_(port), answerCheck_(dynamic_cast<protocol::AnswerCheck*>(&port)), trace_(trace) {}
 
 bool SpiLink::startPortAccess() {
     stopped_ = false;
@@ -91,17 +91,34 @@ std::optional<std::uint8_t> SpiLink::pollStatus() {
 
 std::optional<SpiLink::ByteIn> SpiLink::receiveFrameByte() {
     const auto in = read1byteLPTport();
-    if (in && trace_ != nullptr) {
+    if (!in) {
+        return std::nullopt;
+    }
+    if (answerCheck_ != nullptr && ++unconfirmed_ == kConfirmEvery) {
+        if (!confirmReads()) {
+            --unconfirmed_;  // not given: the loop does not store it
+            return std::nullopt;
+        }
+        unconfirmed_ = 0;
+    }
+    if (trace_ != nullptr) {
         frameTrace_.push_back(in->value);
     }
     return in;
 }
 
-void SpiLink::endFrame(std::size_t bytesKept) {
-    frameTrace_.resize(std::min(bytesKept, frameTrace_.size()));
+std::uint32_t SpiLink::endFrame(bool cancelled) {
+    // A byte out of turn ahead of the frame's last answer would otherwise end the frame unseen.
+    if (!cancelled && unconfirmed_ != 0) {
+        confirmReads();
+    }
+    const std::uint32_t takenBack = readsInDoubt_ ? unconfirmed_ : 0;
+    unconfirmed_ = 0;
+    frameTrace_.resize(frameTrace_.size() - std::min<std::size_t>(takenBack, frameTrace_.size()));
     recordFromModule(frameTrace_);
     frameTrace_.clear();
     traceFault();
+    return takenBack;
 }
 
 void SpiLink::send(std::span<const std::uint8_t> bytes) {
@@ -145,8 +162,8 @@ bool SpiLink::confirmReads() {
     if (lost()) {
         return false;
     }
-    if (!port_.confirmAnswers()) {
-        breakOff(protocol::LinkFault::Kind::StrayByte, port_.accessFault());
+    if (answerCheck_ != nullptr && !answerCheck_->confirmAnswers()) {
+        breakOff(protocol::LinkFault::Kind::StrayByte, port_.fault());
         readsInDoubt_ = true;
         return false;
     }
@@ -161,12 +178,11 @@ void SpiLink::beginOperation() {
     if (!needsRecovery_ || stopped_) {
         return;
     }
-    if (port_.recover()) {
+    if (port_.start()) {
         needsRecovery_ = false;
     } else {
         // Every access of this operation is skipped; the operator hears why once.
-        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::NoPort, portName(),
-                                     port_.failureReason()};
+        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::NoPort, portName(), port_.fault()};
     }
 }
 
@@ -197,7 +213,7 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 
 void SpiLink::writeData(std::uint8_t value) {
     if (accessAllowed() && !port_.writeByte(portBase_, value)) {
-        breakOff(protocol::LinkFault::Kind::Lost, port_.accessFault());
+        breakOff(protocol::LinkFault::Kind::Lost, port_.fault());
     }
 }
 
@@ -207,10 +223,10 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
     }
     std::uint8_t value = 0;
     if (!port_.readByte(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value)) {
-        readsInDoubt_ = port_.answersInDoubt();
+        readsInDoubt_ = answerCheck_ != nullptr && answerCheck_->answersInDoubt();
         breakOff(
             readsInDoubt_ ? protocol::LinkFault::Kind::StrayByte : protocol::LinkFault::Kind::Lost,
-            port_.accessFault());
+            port_.fault());
         return std::nullopt;
     }
     return value;

@@ -24,7 +24,9 @@ namespace lpt {
 
 class SpiLink final : public protocol::ModuleLink {
   public:
-    // `trace` may be null; it gets one record per exchange (a send, a reply).
+    // `trace` may be null; it gets one record per exchange (a send, a reply). A port that offers
+    // protocol::AnswerCheck has its answers confirmed after every reply and now and then in a
+    // download; any other port's answers are taken as they come.
     explicit SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace = nullptr);
 
     // The start: port access first (false when it cannot be had; the caller tells the operator),
@@ -64,11 +66,20 @@ class SpiLink final : public protocol::ModuleLink {
     // or when this read fails.
     std::optional<std::uint8_t> pollStatus();
 
-    // A frame download: bytes clocked in one after another with no request between them. The
-    // trace gets them as one record when endFrame() says how many of them the store kept (a
-    // fault that puts the last answers in doubt takes some back), then the fault, if any.
+    // A frame download: bytes clocked in one after another with no request between them. On a
+    // port whose answers are confirmed, every kConfirmEvery bytes are confirmed as they come in;
+    // nullopt as for read1byteLPTport(), and also when that confirmation finds answers out of
+    // turn.
     std::optional<ByteIn> receiveFrameByte();
-    void endFrame(std::size_t bytesKept);
+    // Ends the download; unless it was `cancelled`, its last answers are confirmed too. Returns
+    // how many of the last bytes receiveFrameByte() gave are to be taken back: none, or, when a
+    // fault put the answers in doubt, every one since the last confirmation. The trace gets the
+    // others as one record, then the fault, if any.
+    std::uint32_t endFrame(bool cancelled);
+    // Bytes between two confirmations in a download. A port that can only confirm by waiting (a
+    // socket to a simulator) spends that wait once per this many bytes; a fault that puts the
+    // answers in doubt costs at most this many real bytes.
+    static constexpr std::uint32_t kConfirmEvery = 1024;
 
     // protocol::ModuleLink: every byte is a frame of its own; a reply is clocked in at once.
     void send(std::span<const std::uint8_t> bytes) override;
@@ -81,12 +92,6 @@ class SpiLink final : public protocol::ModuleLink {
     // True once an access of the operation in progress has failed, or port access has been
     // stopped: the bytes "read" since are none of the module's.
     bool lost() const { return fault_.has_value() || stopped_; }
-    // The fault shows that the bytes read since the last confirmReads() may hold answers that
-    // came out of turn: none of them is the module's for sure.
-    bool readsInDoubt() const { return readsInDoubt_; }
-    // After an operation's reads (and now and then in a long one): false, with the fault kept,
-    // when the port finds that answers came out of turn.
-    bool confirmReads();
 
     // The port's name for the operator: "LPT1" or "LPT2".
     std::string portName() const;
@@ -94,9 +99,12 @@ class SpiLink final : public protocol::ModuleLink {
     std::uint16_t portBase() const { return portBase_; }
     const SpiModePatterns& patterns() const { return patterns_; }
     bool portAccessStopped() const { return stopped_; }
-    std::string failureReason() const { return port_.failureReason(); }
+    std::string failureReason() const { return port_.fault(); }
 
   private:
+    // After an operation's reads (and now and then in a long one): false, with the fault kept,
+    // when the port finds that answers came out of turn.
+    bool confirmReads();
     void writeData(std::uint8_t value);
     void recordFromModule(std::span<const std::uint8_t> bytes);
     // Puts the fault of the operation in progress into the trace, once, after its real bytes.
@@ -107,10 +115,14 @@ class SpiLink final : public protocol::ModuleLink {
     void breakOff(protocol::LinkFault::Kind kind, const std::string& reason);
 
     protocol::PortIo& port_;
+    protocol::AnswerCheck* answerCheck_;  // null: the port's answers are its own
     protocol::ExchangeTrace* trace_;
     std::uint16_t portBase_ = kLpt1Base;
     SpiModePatterns patterns_ = kModePatterns[0];
     std::vector<std::uint8_t> frameTrace_;  // a download's bytes, until endFrame()
+    // Bytes the download in progress has given since the last confirmation; counted only on a
+    // port with the answer check, so that the others pay nothing per byte for it.
+    std::uint32_t unconfirmed_ = 0;
     bool stopped_ = false;
     // The fault of the operation in progress, whether the operator and the trace have it yet,
     // and whether the port must be asked back before the next operation.
@@ -118,6 +130,8 @@ class SpiLink final : public protocol::ModuleLink {
     bool faultTold_ = false;
     bool faultTraced_ = false;
     bool needsRecovery_ = false;
+    // The fault shows that the bytes read since the last confirmReads() may hold answers that
+    // came out of turn: none of them is the module's for sure.
     bool readsInDoubt_ = false;
 };
 

@@ -13,44 +13,46 @@ class PortIo {
   public:
     virtual ~PortIo() = default;
 
-    // Starts port access. False when it cannot be had; failureReason() then says why
-    // (device, system error, what the user can do about it).
+    // Starts port access. False when it cannot be had; fault() then says why (device, system
+    // error, what the user can do about it). Called again after an access has failed, when the
+    // operator's next operation begins: that is how a lost port is asked back, and each back-end
+    // gets it again as a fresh start would (a device re-opened and re-claimed, a socket whose
+    // simulator was restarted connected again).
     virtual bool start() = 0;
 
     // Stops port access.
     virtual void stop() = 0;
 
     // Writes `value` to I/O address `address`. False when the access failed (no port, a broken
-    // connection): accessFault() then says why.
+    // connection): fault() then says why.
     virtual bool writeByte(std::uint16_t address, std::uint8_t value) = 0;
 
     // Reads the byte at `address` into `value`. False when the access failed: `value` is then no
     // byte of the port's and must not be used.
     virtual bool readByte(std::uint16_t address, std::uint8_t& value) = 0;
 
-    // Why the last start() failed; empty when it did not.
-    virtual std::string failureReason() const { return {}; }
+    // Why the last start(), or the last access that returned false, failed: the device or
+    // connection, the system's reason, and what the user can do where there is something. Empty
+    // after a start that succeeded, until an access fails.
+    virtual std::string fault() const { return {}; }
+};
 
-    // Why the last access that returned false failed, naming the device or connection and the
-    // system's reason (with what the user can do, where there is something).
-    virtual std::string accessFault() const { return failureReason(); }
-
-    // Called when an operation of the operator's begins after an access has failed: a back-end
-    // that can get its port back (a socket whose simulator was restarted) tries once. False
-    // when it cannot; failureReason() then says why. A back-end without such a step answers
-    // true, and its accesses are simply attempted again.
-    virtual bool recover() { return true; }
+// Offered besides PortIo by a back-end whose answers may turn out, only later, not to have been
+// the port's: a socket to a simulator has no framing, so a stray byte that arrives just before an
+// answer is taken for it, and shows only at a later read. The link asks for this once, when it is
+// made; a port without it answers every read itself, and its answers need no confirming.
+class AnswerCheck {
+  public:
+    virtual ~AnswerCheck() = default;
 
     // Whether the failed access just met shows that answers read since the last
-    // confirmAnswers() may have come out of turn (a byte nobody asked for, taken for an answer,
-    // is seen only at a later read): none of them is to be used.
-    virtual bool answersInDoubt() const { return false; }
+    // confirmAnswers() may have come out of turn: none of them is to be used.
+    virtual bool answersInDoubt() const = 0;
 
     // Confirms the answers read so far, when an operation's reads are done (and now and then in
-    // a long one). A back-end that can learn only later that an answer was out of turn looks
-    // once more: false, with accessFault() saying why and answersInDoubt() true, when it finds
-    // one. Back-ends whose reads are the port's own answers return true at once.
-    virtual bool confirmAnswers() { return true; }
+    // a long one) by looking once more for a byte out of turn: false, with PortIo::fault()
+    // saying why and answersInDoubt() true, when there is one.
+    virtual bool confirmAnswers() = 0;
 };
 
 }  // namespace protocol

@@ -13,8 +13,8 @@
 
 #include "emulator/port_socket_server.h"
 #include "emulator_test_support.h"
-#include "lpt/socket_port.h"
 #include "lpt/frame_download.h"
+#include "lpt/socket_port.h"
 #include "protocol/registers.h"
 #include "support/recording_port.h"
 
@@ -107,7 +107,7 @@ TEST_F(SocketBench, ThePcSocketBackEndDrivesTheEmulatedModule) {
 
     lpt::SocketPort socketPort(path());
     lpt::SpiLink link(socketPort);
-    ASSERT_TRUE(link.startPortAccess()) << socketPort.failureReason();
+    ASSERT_TRUE(link.startPortAccess()) << socketPort.fault();
     link.enterStartState();
     link.switchMode(3);
     const std::uint8_t write[] = {protocol::registerNumber(Register::Blue), 200};

@@ -34,7 +34,7 @@ bool exists(const QString& path) {
 std::optional<std::uint8_t> roundTripOverSocket(const QString& socket, std::uint8_t value) {
     lpt::SocketPort port(socket.toStdString());
     if (!port.start()) {
-        ADD_FAILURE() << port.failureReason();
+        ADD_FAILURE() << port.fault();
         return std::nullopt;
     }
     lpt::SpiLink spi(port);

@@ -144,3 +144,15 @@ TEST_F(Download, AnswersFoundOutOfTurnTakeBackEveryByteSinceTheLastConfirmation)
     EXPECT_EQ(link.takeFault()->systemText(),
               "LPT1: port socket s: the simulator sent 1 byte(s) nobody asked for");
 }
+
+TEST_F(Download, AnswersFoundOutOfTurnInsideTheFrameEndItAtThatConfirmation) {
+    ScriptedModule module(port, 3000 * kReadsPerByte - 1);
+    // The confirmation after byte 2048 finds a byte out of turn: the 1024 bytes since the one
+    // before are taken back, and the frame ends there.
+    port.doubtAtConfirm(1, "port socket s: the simulator sent 1 byte(s) nobody asked for");
+    const auto result = lpt::downloadFrame(link, store, progress.callbacks());
+    EXPECT_EQ(port.confirmCalls(), 2);
+    EXPECT_TRUE(result.linkFault);
+    EXPECT_EQ(result.bytesStored, 1024u);
+    EXPECT_EQ(store.count(), 1024u);
+}

@@ -107,10 +107,11 @@ TEST(PpdevPortStart, MissingDeviceIsAFailedStartNamingIt) {
     PpdevPort port(tree.paths());
 
     EXPECT_FALSE(port.start());
-    EXPECT_THAT(port.failureReason(), HasSubstr(tree.device("parport3").string()));
-    EXPECT_THAT(port.failureReason(), HasSubstr("no such parallel port"));
+    const std::string startFault = port.fault();
+    EXPECT_THAT(startFault, HasSubstr(tree.device("parport3").string()));
+    EXPECT_THAT(startFault, HasSubstr("no such parallel port"));
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
-    EXPECT_THAT(port.accessFault(), HasSubstr(port.failureReason()));  // never claimed
+    EXPECT_THAT(port.fault(), HasSubstr(startFault));  // never claimed
 }
 
 TEST(PpdevPortStart, DeviceThatCannotBeClaimedIsAFailedStart) {
@@ -119,9 +120,8 @@ TEST(PpdevPortStart, DeviceThatCannotBeClaimedIsAFailedStart) {
     PpdevPort port(tree.paths());
 
     EXPECT_FALSE(port.start());
-    EXPECT_THAT(port.failureReason(),
-                HasSubstr("cannot claim " + tree.device("parport0").string()));
-    EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(ENOTTY)));
+    EXPECT_THAT(port.fault(), HasSubstr("cannot claim " + tree.device("parport0").string()));
+    EXPECT_THAT(port.fault(), HasSubstr(std::strerror(ENOTTY)));
     std::uint8_t status = 7;
     EXPECT_FALSE(port.readByte(0x379, status));
     EXPECT_EQ(status, 0u);
@@ -204,7 +204,7 @@ class PpdevPortAccess : public ::testing::Test {
 
 TEST_F(PpdevPortAccess, DataWritesAndStatusReadsGoToTheMappedDevice) {
     system_.status = 0xA0;
-    ASSERT_TRUE(port_.start()) << port_.failureReason();
+    ASSERT_TRUE(port_.start()) << port_.fault();
     EXPECT_THAT(system_.opened, ElementsAre("parport0"));  // LPT2 waits for its first use
 
     std::uint8_t status = 0;
@@ -241,7 +241,7 @@ TEST_F(PpdevPortAccess, NothingIsTouchedBeforeStartOrAfterStop) {
     std::uint8_t value = 0;
     EXPECT_FALSE(port_.writeByte(0x378, 0xFA));
     EXPECT_FALSE(port_.readByte(0x279, value));
-    EXPECT_THAT(port_.accessFault(), HasSubstr("not started"));
+    EXPECT_THAT(port_.fault(), HasSubstr("not started"));
     ASSERT_TRUE(port_.start());
     port_.stop();
     EXPECT_FALSE(port_.writeByte(0x378, 0xFA));
@@ -265,13 +265,13 @@ TEST_F(PpdevPortAccess, MissingSecondPortIsReportedOnceAndSkippedAfterwards) {
 
     EXPECT_THAT(errors, HasSubstr(tree_.device("parport1").string()));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_THAT(port_.accessFault(), HasSubstr("cannot open " + tree_.device("parport1").string() +
-                                               ": " + std::strerror(ENOENT)));
+    EXPECT_THAT(port_.fault(), HasSubstr("cannot open " + tree_.device("parport1").string() + ": " +
+                                         std::strerror(ENOENT)));
     EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport1"));  // no retry per access
     EXPECT_TRUE(port_.writeByte(0x378, 0xFA));                         // LPT1 is unaffected
 }
 
-TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
+TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLineUntilTheNextStart) {
     ASSERT_TRUE(port_.start());
     ASSERT_TRUE(port_.writeByte(0x378, 0xF8));
     system_.ioctlErrors["parport0"] = ENODEV;
@@ -287,13 +287,19 @@ TEST_F(PpdevPortAccess, DeviceThatFailsMidRunIsGivenUpWithOneLine) {
 
     EXPECT_THAT(errors, HasSubstr(std::strerror(ENODEV)));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    EXPECT_THAT(port_.accessFault(),
-                HasSubstr("data write on " + tree_.device("parport0").string() +
-                          " failed: " + std::strerror(ENODEV)));
+    EXPECT_THAT(port_.fault(), HasSubstr("data write on " + tree_.device("parport0").string() +
+                                         " failed: " + std::strerror(ENODEV)));
     const auto dataAccesses = std::count_if(system_.ioctls.begin(), system_.ioctls.end(),
                                             [](const Ioctl& call) { return call.value >= 0; });
     EXPECT_EQ(dataAccesses, 1);  // only the write before the failure got through
     EXPECT_THAT(system_.closed, ElementsAre("parport0"));
+
+    // A start is how the link asks the port back: the device is opened and claimed afresh.
+    system_.ioctlErrors.clear();
+    ASSERT_TRUE(port_.start());
+    EXPECT_TRUE(port_.writeByte(0x378, 0xFA));
+    EXPECT_THAT(system_.opened, ElementsAre("parport0", "parport0"));
+    EXPECT_EQ(system_.ioctls.end()[-2], (Ioctl{"parport0", PPCLAIM, -1}));
 }
 
 TEST_F(PpdevPortAccess, AddressesThatNameOneDeviceShareOneClaim) {
@@ -358,15 +364,15 @@ TEST_F(DirectPortTest, RefusedPermissionFailsTheStartAndNoInstructionRuns) {
     DirectPort port(FakeDirectIo::calls());
 
     EXPECT_FALSE(port.start());
-    EXPECT_THAT(port.failureReason(), HasSubstr("0x378"));
-    EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(EPERM)));
-    EXPECT_THAT(port.failureReason(), HasSubstr("CAP_SYS_RAWIO"));
+    EXPECT_THAT(port.fault(), HasSubstr("0x378"));
+    EXPECT_THAT(port.fault(), HasSubstr(std::strerror(EPERM)));
+    EXPECT_THAT(port.fault(), HasSubstr("CAP_SYS_RAWIO"));
 
     std::uint8_t value = 0;
     for (std::uint16_t address : std::initializer_list<std::uint16_t>{0x378, 0x379, 0x278, 0x279}) {
         EXPECT_FALSE(port.writeByte(address, 0xFA));
         EXPECT_FALSE(port.readByte(address, value));
-        EXPECT_THAT(port.accessFault(), HasSubstr(hexText(address & ~1u)));  // the port refused
+        EXPECT_THAT(port.fault(), HasSubstr(hexText(address & ~1u)));  // the port refused
     }
     EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
     EXPECT_THAT(FakeDirectIo::ins, IsEmpty());
@@ -389,8 +395,8 @@ TEST_F(DirectPortTest, RefusalSaysWhatTheUserCanDo) {
         DirectPort port(FakeDirectIo::calls());
 
         EXPECT_FALSE(port.start());
-        EXPECT_THAT(port.failureReason(), HasSubstr(refusal.says)) << refusal.euid;
-        EXPECT_THAT(port.failureReason(), Not(HasSubstr(refusal.doesNotSay))) << refusal.euid;
+        EXPECT_THAT(port.fault(), HasSubstr(refusal.says)) << refusal.euid;
+        EXPECT_THAT(port.fault(), Not(HasSubstr(refusal.doesNotSay))) << refusal.euid;
     }
 }
 
@@ -398,7 +404,7 @@ TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
     FakeDirectIo::permitResult[0x278] = EPERM;
     DirectPort port(FakeDirectIo::calls());
     ASSERT_TRUE(port.start());
-    EXPECT_THAT(port.failureReason(), IsEmpty());
+    EXPECT_THAT(port.fault(), IsEmpty());
 
     std::uint8_t status = 0;
     EXPECT_TRUE(port.writeByte(0x378, 0xF9));
@@ -407,23 +413,25 @@ TEST_F(DirectPortTest, OnlyTheGrantedPortsRegistersAreAccessed) {
     EXPECT_FALSE(port.writeByte(0x278, 0xFA));  // LPT2 refused
     EXPECT_FALSE(port.writeByte(0x37B, 0xFA));  // past the three registers asked for
     EXPECT_FALSE(port.readByte(0x377, status));
-    EXPECT_THAT(port.accessFault(), HasSubstr("0x377 is no register"));
+    EXPECT_THAT(port.fault(), HasSubstr("0x377 is no register"));
 
     EXPECT_THAT(FakeDirectIo::outs,
                 ElementsAre(std::pair<std::uint8_t, std::uint16_t>{0xF9, 0x378}));
     EXPECT_THAT(FakeDirectIo::ins, ElementsAre(0x379));
 }
 
-TEST_F(DirectPortTest, StopDropsThePermissionsAndLaterAccessesAreRefused) {
+TEST_F(DirectPortTest, StopDropsThePermissionsAndAStartAsksForThemAgain) {
     DirectPort port(FakeDirectIo::calls());
     ASSERT_TRUE(port.start());
     port.stop();
 
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
     EXPECT_THAT(FakeDirectIo::outs, IsEmpty());
+    ASSERT_TRUE(port.start());
     using Permit = std::tuple<unsigned long, unsigned long, int>;
-    EXPECT_THAT(FakeDirectIo::permits, ElementsAre(Permit{0x378, 3, 1}, Permit{0x278, 3, 1},
-                                                   Permit{0x378, 3, 0}, Permit{0x278, 3, 0}));
+    EXPECT_THAT(FakeDirectIo::permits,
+                ElementsAre(Permit{0x378, 3, 1}, Permit{0x278, 3, 1}, Permit{0x378, 3, 0},
+                            Permit{0x278, 3, 0}, Permit{0x378, 3, 1}, Permit{0x278, 3, 1}));
 }
 
 TEST(PortIoChoice, AutoWithoutAParportDeviceFailsToStartWithThatReason) {
@@ -432,14 +440,15 @@ TEST(PortIoChoice, AutoWithoutAParportDeviceFailsToStartWithThatReason) {
 
     ASSERT_NE(choice.port, nullptr);
     EXPECT_FALSE(choice.port->start());
-    EXPECT_EQ(choice.port->failureReason(), "no parallel port device (" +
-                                                (tree.paths().devDir / "parport*").string() +
-                                                ") found: " + std::string(kNoParportAdvice));
+    EXPECT_EQ(choice.port->fault(), "no parallel port device (" +
+                                        (tree.paths().devDir / "parport*").string() +
+                                        ") found: " + std::string(kNoParportAdvice));
+    const std::string startFault = choice.port->fault();
     std::uint8_t value = 7;
     EXPECT_FALSE(choice.port->writeByte(0x378, 0xFA));
     EXPECT_FALSE(choice.port->readByte(0x379, value));
     EXPECT_EQ(value, 0u);
-    EXPECT_EQ(choice.port->accessFault(), choice.port->failureReason());
+    EXPECT_EQ(choice.port->fault(), startFault);
 }
 
 TEST(PortIoChoice, EachKnownValueGivesItsBackEnd) {
@@ -453,7 +462,7 @@ TEST(PortIoChoice, EachKnownValueGivesItsBackEnd) {
     PortIoChoice socket = makePortIo("unix:/nonexistent/port.sock");
     ASSERT_NE(dynamic_cast<SocketPort*>(socket.port.get()), nullptr);
     EXPECT_FALSE(socket.port->start());
-    EXPECT_THAT(socket.port->failureReason(), HasSubstr("/nonexistent/port.sock"));
+    EXPECT_THAT(socket.port->fault(), HasSubstr("/nonexistent/port.sock"));
 }
 
 TEST(PortIoChoice, UnknownValuesGiveAnErrorAndNoBackEnd) {
@@ -466,10 +475,11 @@ TEST(PortIoChoice, UnknownValuesGiveAnErrorAndNoBackEnd) {
 }
 
 // The test fake's fault injection, which the link and window tests rely on.
-TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRecover) {
+TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRestart) {
     RecordingPort port;
+    ASSERT_TRUE(port.start());
     port.failFrom(2, "port gone");
-    port.setRecoverResult(false, "still gone");
+    port.setRestartResult(false, "still gone");
     std::uint8_t value = 9;
 
     EXPECT_TRUE(port.writeByte(0x378, 0xF8));
@@ -477,16 +487,16 @@ TEST(RecordingPortFaults, FailFromTheGivenAccessUntilASuccessfulRecover) {
     EXPECT_FALSE(port.writeByte(0x378, 0xF9));
     EXPECT_FALSE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0u);
-    EXPECT_EQ(port.accessFault(), "port gone");
-    EXPECT_FALSE(port.recover());
-    EXPECT_EQ(port.failureReason(), "still gone");
+    EXPECT_EQ(port.fault(), "port gone");
+    EXPECT_FALSE(port.start());
+    EXPECT_EQ(port.fault(), "still gone");
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
-    port.setRecoverResult(true);
-    EXPECT_TRUE(port.recover());
+    port.setRestartResult(true);
+    EXPECT_TRUE(port.start());
     EXPECT_TRUE(port.writeByte(0x378, 0xFB));
 
     EXPECT_EQ(port.failedAccesses(), 3u);
-    EXPECT_EQ(port.recoverCalls(), 2);
+    EXPECT_EQ(port.restartCalls(), 2);
     EXPECT_THAT(port.writtenValues(), ElementsAre(0xF8, 0xFB));  // failed ones never reached it
 }
 

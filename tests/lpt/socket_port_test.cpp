@@ -37,7 +37,7 @@ class SocketPortTest : public ::testing::Test {
 TEST_F(SocketPortTest, WritesAndReadsGoOutInTheWireFormatAndUseTheAnswer) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0xA7}));
     SocketPort port(socketPath());
-    ASSERT_TRUE(port.start()) << port.failureReason();
+    ASSERT_TRUE(port.start()) << port.fault();
 
     EXPECT_TRUE(port.writeByte(0x378, 0xFA));
     std::uint8_t status = 0;
@@ -113,13 +113,14 @@ TEST_F(SocketPortTest, NoServerIsAFailedStartNamingThePathAndTheReason) {
     SocketPort port(socketPath());
 
     EXPECT_FALSE(port.start());
-    EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
-    EXPECT_THAT(port.failureReason(), HasSubstr(std::strerror(ENOENT)));
-    EXPECT_EQ(port.accessFault(), port.failureReason());
+    const std::string startFault = port.fault();
+    EXPECT_THAT(startFault, HasSubstr("cannot connect to port socket " + socketPath()));
+    EXPECT_THAT(startFault, HasSubstr(std::strerror(ENOENT)));
     std::uint8_t value = 99;
     EXPECT_FALSE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0u);
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
+    EXPECT_EQ(port.fault(), startFault);  // the accesses fail for the start's reason
 }
 
 TEST_F(SocketPortTest, AServerThatDoesNotAcceptIsAFailedStartWithinTheLimit) {
@@ -127,12 +128,12 @@ TEST_F(SocketPortTest, AServerThatDoesNotAcceptIsAFailedStartWithinTheLimit) {
     SocketPort port(socketPath(), kShortReplyLimit);
 
     EXPECT_FALSE(port.start());
-    EXPECT_THAT(port.failureReason(), HasSubstr(socketPath()));
-    EXPECT_THAT(port.failureReason(), HasSubstr("accepted no connection within 100 ms"));
+    EXPECT_THAT(port.fault(), HasSubstr(socketPath()));
+    EXPECT_THAT(port.fault(), HasSubstr("accepted no connection within 100 ms"));
 }
 
 // Every way of losing the server: the access that meets the fault fails and gives no byte, one
-// line goes to stderr, accessFault() says what happened, and every later access fails without
+// line goes to stderr, fault() says what happened, and every later access fails without
 // reaching the server.
 struct LostServerCase {
     const char* name;
@@ -171,9 +172,9 @@ TEST_P(SocketPortLostServerTest, FailsTheAccessThatMeetsItAndEveryOneAfter) {
     }
     const std::string errors = ::testing::internal::GetCapturedStderr();
 
-    EXPECT_THAT(port.accessFault(), HasSubstr(socketPath()));
-    EXPECT_THAT(port.accessFault(), HasSubstr(lost.reason));
-    EXPECT_THAT(errors, HasSubstr(port.accessFault()));
+    EXPECT_THAT(port.fault(), HasSubstr(socketPath()));
+    EXPECT_THAT(port.fault(), HasSubstr(lost.reason));
+    EXPECT_THAT(errors, HasSubstr(port.fault()));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     ASSERT_TRUE(server.waitForHangUp());
     EXPECT_EQ(server.rawBytes().size(), 3 * lost.requestsTheServerRead);
@@ -211,7 +212,7 @@ TEST_F(SocketPortTest, AStrayByteWaitingBeforeAReadFailsItAndIsNoAnswer) {
     ::testing::internal::GetCapturedStderr();
 
     EXPECT_EQ(value, 0u);
-    EXPECT_THAT(port.accessFault(), HasSubstr("sent 1 byte(s) nobody asked for"));
+    EXPECT_THAT(port.fault(), HasSubstr("sent 1 byte(s) nobody asked for"));
     ASSERT_TRUE(server.waitForHangUp());
     EXPECT_EQ(server.rawBytes().size(), 4u);  // the read was never asked for
 }
@@ -235,7 +236,7 @@ TEST_F(SocketPortTest, AStrayByteRacingTheAnswerIsNeverConfirmedAsOne) {
         EXPECT_TRUE(written);
         EXPECT_FALSE(read && confirmed);
         EXPECT_TRUE(port.answersInDoubt());
-        EXPECT_THAT(port.accessFault(), HasSubstr("nobody asked for"));
+        EXPECT_THAT(port.fault(), HasSubstr("nobody asked for"));
         std::filesystem::remove(socketPath());
     }
 }
@@ -252,12 +253,12 @@ TEST_F(SocketPortTest, ConfirmingAnswersThatCameInTurnChangesNothing) {
     EXPECT_FALSE(port.answersInDoubt());
 }
 
-TEST_F(SocketPortTest, RecoverOnAHealthyLinkKeepsTheConnection) {
+TEST_F(SocketPortTest, ASecondStartOnAHealthyLinkKeepsTheConnection) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}));
     SocketPort port(socketPath(), kShortReplyLimit);
     ASSERT_TRUE(port.start());
 
-    EXPECT_TRUE(port.recover());
+    EXPECT_TRUE(port.start());
     std::uint8_t value = 0;
     EXPECT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x42u);
@@ -266,7 +267,7 @@ TEST_F(SocketPortTest, RecoverOnAHealthyLinkKeepsTheConnection) {
     EXPECT_FALSE(server.waitForHangUp(2, std::chrono::milliseconds{50}));
 }
 
-TEST_F(SocketPortTest, RecoverAfterTheServerRestartsConnectsAgainAndRearmsTheNotice) {
+TEST_F(SocketPortTest, AStartAfterTheServerRestartsConnectsAgainAndRearmsTheNotice) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}),
                            {.fault = PortFault::Close, .after = 1});
     SocketPort port(socketPath(), kShortReplyLimit);
@@ -277,7 +278,8 @@ TEST_F(SocketPortTest, RecoverAfterTheServerRestartsConnectsAgainAndRearmsTheNot
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(port.readByte(0x379, value));
     server.restart();
-    ASSERT_TRUE(port.recover()) << port.failureReason();
+    ASSERT_TRUE(port.start()) << port.fault();
+    EXPECT_THAT(port.fault(), IsEmpty());
     EXPECT_TRUE(port.readByte(0x379, value));
     EXPECT_EQ(value, 0x42u);
     server.stop();
@@ -287,7 +289,7 @@ TEST_F(SocketPortTest, RecoverAfterTheServerRestartsConnectsAgainAndRearmsTheNot
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 2) << errors;  // one per break
 }
 
-TEST_F(SocketPortTest, RecoverWithoutAServerFailsWithTheReason) {
+TEST_F(SocketPortTest, AStartAfterABreakWithoutAServerSaysItCannotReconnect) {
     FaultPortServer server(socketPath(), {}, {.fault = PortFault::Close, .after = 0});
     SocketPort port(socketPath(), kShortReplyLimit);
     ASSERT_TRUE(port.start());
@@ -297,28 +299,12 @@ TEST_F(SocketPortTest, RecoverWithoutAServerFailsWithTheReason) {
     ::testing::internal::GetCapturedStderr();
     server.stop();
 
-    EXPECT_FALSE(port.recover());
-    EXPECT_THAT(port.failureReason(), HasSubstr("cannot reconnect to port socket " + socketPath() +
-                                                ": " + std::strerror(ENOENT)));
-    EXPECT_EQ(port.accessFault(), port.failureReason());
+    EXPECT_FALSE(port.start());
+    const std::string restartFault = port.fault();
+    EXPECT_THAT(restartFault, HasSubstr("cannot reconnect to port socket " + socketPath() + ": " +
+                                        std::strerror(ENOENT)));
     EXPECT_FALSE(port.writeByte(0x378, 0xFA));
-}
-
-TEST_F(SocketPortTest, ANewStartAfterABrokenLinkConnectsAgain) {
-    FaultPortServer server(socketPath(), FaultPortServer::answers({0x42}),
-                           {.fault = PortFault::Close, .after = 0});
-    SocketPort port(socketPath(), kShortReplyLimit);
-    std::uint8_t value = 0;
-    ASSERT_TRUE(port.start());
-    ::testing::internal::CaptureStderr();
-    EXPECT_FALSE(port.readByte(0x379, value));
-    ::testing::internal::GetCapturedStderr();
-    server.restart();
-
-    ASSERT_TRUE(port.start());
-    EXPECT_TRUE(port.readByte(0x379, value));
-    EXPECT_EQ(value, 0x42u);
-    EXPECT_THAT(port.accessFault(), IsEmpty());
+    EXPECT_EQ(port.fault(), restartFault);
 }
 
 }  // namespace

@@ -212,6 +212,7 @@ TEST(SpiLinkFault, TraceHoldsTheBytesThatWentOutThenTheFaultAndReadsGiveNothing)
     } recorder;
     RecordingPort port;
     SpiLink link(port, &recorder);
+    ASSERT_TRUE(link.startPortAccess());
     port.failFrom(17 + 5, "gone");  // inside the second byte
     const std::uint8_t write[] = {55, 1, 96};
     link.send(write);
@@ -225,7 +226,7 @@ TEST(SpiLinkFault, TraceHoldsTheBytesThatWentOutThenTheFaultAndReadsGiveNothing)
     link.beginOperation();  // the port comes back: the next operation goes out whole
     link.choosePort(1);
     link.send(write);
-    EXPECT_EQ(port.recoverCalls(), 1);
+    EXPECT_EQ(port.restartCalls(), 1);
     EXPECT_EQ(port.accesses().size(), 17u + 5 + 3 * 17);
     EXPECT_EQ(link.takeFault(), std::nullopt);
 }

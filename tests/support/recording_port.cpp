@@ -6,7 +6,7 @@ namespace testing_support {
 
 void RecordingPort::setInitializeResult(bool ok, std::string reason) {
     initializeResult_ = ok;
-    reason_ = std::move(reason);
+    initializeReason_ = std::move(reason);
 }
 
 void RecordingPort::queueStatus(std::vector<std::uint8_t> values) {
@@ -37,17 +37,17 @@ std::size_t RecordingPort::readCount() const {
 void RecordingPort::failFrom(std::size_t accessNumber, std::string reason) {
     failureArmed_ = true;
     accessesUntilFailure_ = accessNumber;
-    fault_ = std::move(reason);
+    injectedFault_ = std::move(reason);
 }
 
-void RecordingPort::setRecoverResult(bool ok, std::string reason) {
-    recoverResult_ = ok;
-    recoverReason_ = std::move(reason);
+void RecordingPort::setRestartResult(bool ok, std::string reason) {
+    restartResult_ = ok;
+    restartReason_ = std::move(reason);
 }
 
 void RecordingPort::doubtAtConfirm(int confirmNumber, std::string reason) {
     doubtfulConfirm_ = confirmCalls_ + confirmNumber;
-    fault_ = std::move(reason);
+    injectedFault_ = std::move(reason);
 }
 
 bool RecordingPort::confirmAnswers() {
@@ -55,18 +55,9 @@ bool RecordingPort::confirmAnswers() {
         return true;
     }
     answersInDoubt_ = true;
-    failFrom(0, fault_);
+    fault_ = injectedFault_;
+    failFrom(0, injectedFault_);
     return false;
-}
-
-bool RecordingPort::recover() {
-    ++recoverCalls_;
-    if (!recoverResult_) {
-        reason_ = recoverReason_;
-        return false;
-    }
-    failureArmed_ = false;
-    return true;
 }
 
 bool RecordingPort::failing() {
@@ -78,16 +69,30 @@ bool RecordingPort::failing() {
         return false;
     }
     ++failedAccesses_;
+    fault_ = injectedFault_;
     return true;
 }
 
 bool RecordingPort::start() {
-    ++initializeCalls_;
-    return initializeResult_;
+    if (!started_) {
+        started_ = true;
+        ++initializeCalls_;
+        fault_ = initializeResult_ ? std::string{} : initializeReason_;
+        return initializeResult_;
+    }
+    ++restartCalls_;
+    if (!restartResult_) {
+        fault_ = restartReason_;
+        return false;
+    }
+    failureArmed_ = false;
+    fault_.clear();
+    return true;
 }
 
 void RecordingPort::stop() {
     ++shutdownCalls_;
+    started_ = false;
 }
 
 bool RecordingPort::writeByte(std::uint16_t address, std::uint8_t value) {

@@ -21,9 +21,13 @@ struct PortAccess {
     friend bool operator==(const PortAccess&, const PortAccess&) = default;
 };
 
-class RecordingPort final : public protocol::PortIo {
+// Offers the answer check too, so that tests see where the link confirms; a link on a port
+// without it confirms nothing.
+class RecordingPort final : public protocol::PortIo, public protocol::AnswerCheck {
   public:
-    // Start/stop bookkeeping.
+    // Start/stop bookkeeping. The first start (after construction or a stop) answers what
+    // setInitializeResult() says, true by default; a start after it is the link asking the port
+    // back and answers what setRestartResult() says.
     void setInitializeResult(bool ok, std::string reason = {});
     int initializeCalls() const { return initializeCalls_; }
     int shutdownCalls() const { return shutdownCalls_; }
@@ -42,14 +46,14 @@ class RecordingPort final : public protocol::PortIo {
     void clear() { accesses_.clear(); }
 
     // Fault injection: from the `accessNumber`th access after this call on (0: the next one),
-    // every access fails with `reason` as its accessFault(). A failed access never reached the
+    // every access fails with `reason` as its fault(). A failed access never reached the
     // port: it is counted in failedAccesses(), not kept in accesses().
     void failFrom(std::size_t accessNumber, std::string reason);
     std::size_t failedAccesses() const { return failedAccesses_; }
-    // What recover() answers (with `reason` as failureReason() when false); true by default. A
-    // recover() that answers true ends the injected failure.
-    void setRecoverResult(bool ok, std::string reason = {});
-    int recoverCalls() const { return recoverCalls_; }
+    // What a start after the first answers (with `reason` as fault() when false); true by
+    // default. One that answers true ends the injected failure.
+    void setRestartResult(bool ok, std::string reason = {});
+    int restartCalls() const { return restartCalls_; }
     // The `confirmNumber`th confirmAnswers() from now on (0: the next one) finds answers out of
     // turn: it fails with `reason`, puts the answers in doubt, and every access after it fails.
     void doubtAtConfirm(int confirmNumber, std::string reason);
@@ -59,9 +63,7 @@ class RecordingPort final : public protocol::PortIo {
     void stop() override;
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     bool readByte(std::uint16_t address, std::uint8_t& value) override;
-    std::string failureReason() const override { return reason_; }
-    std::string accessFault() const override { return fault_; }
-    bool recover() override;
+    std::string fault() const override { return fault_; }
     bool answersInDoubt() const override { return answersInDoubt_; }
     bool confirmAnswers() override;
 
@@ -70,9 +72,10 @@ class RecordingPort final : public protocol::PortIo {
     bool failing();
 
     bool initializeResult_ = true;
-    std::string reason_;
+    std::string initializeReason_;
     int initializeCalls_ = 0;
     int shutdownCalls_ = 0;
+    bool started_ = false;
     std::deque<std::uint8_t> script_;
     std::uint8_t fallback_ = 0;
     std::size_t readsSoFar_ = 0;
@@ -80,11 +83,12 @@ class RecordingPort final : public protocol::PortIo {
     std::vector<PortAccess> accesses_;
     bool failureArmed_ = false;
     std::size_t accessesUntilFailure_ = 0;
+    std::string injectedFault_;  // the fault() of the injected failure
     std::string fault_;
     std::size_t failedAccesses_ = 0;
-    bool recoverResult_ = true;
-    std::string recoverReason_;
-    int recoverCalls_ = 0;
+    bool restartResult_ = true;
+    std::string restartReason_;
+    int restartCalls_ = 0;
     int confirmCalls_ = 0;
     int doubtfulConfirm_ = -1;
     bool answersInDoubt_ = false;

@@ -256,7 +256,7 @@ TEST_F(SpiFrameWindow, ALinkLostMidFrameKeepsTheRealBytesAndSaysSoOnce) {
 
     // The next operation asks the port back first; once it is back, the operation goes out.
     click("Command12");
-    EXPECT_EQ(port.recoverCalls(), 1);
+    EXPECT_EQ(port.restartCalls(), 1);
     EXPECT_EQ(port.accesses().size(), accesses + 17);
     EXPECT_EQ(dialogs.warnings.size(), 1u);
 }
@@ -266,7 +266,7 @@ TEST_F(SpiFrameWindow, APortThatDoesNotComeBackIsToldPerOperationWithoutAnAccess
     port.failFrom(0, "no parallel port device");
     click("Command12");
     ASSERT_EQ(dialogs.warnings.size(), 1u);
-    port.setRecoverResult(false, "cannot reconnect to port socket /tmp/cam.sock: No such file");
+    port.setRestartResult(false, "cannot reconnect to port socket /tmp/cam.sock: No such file");
     const std::size_t failed = port.failedAccesses();
     click("Command7");
     click("Command9");  // a read-back ends as "no answer", with the reason

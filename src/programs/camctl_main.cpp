@@ -12,10 +12,7 @@
 #include "camctl/command_line.h"
 #include "camctl/messages.h"
 #include "camctl/settings_script.h"
-#include "emulator/camera_module.h"
-#include "emulator/emulator_log.h"
 #include "emulator/in_process_module.h"
-#include "emulator/serial_peer.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
 #include "protocol/encodings.h"
@@ -180,18 +177,11 @@ int writeSpeed(session::SerialSession& module, std::uint32_t baud, const std::st
     return statusOf(switched, linkName);
 }
 
-// The emulated module with its serial port on a pseudo-terminal, alive as long as the run.
-struct EmulatedModuleOnPty {
-    emulator::EmulatorLog log;
-    emulator::CameraModule module{log};
-    emulator::SerialPeer peer{module, log};
-};
-
 int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::Clock& clock) {
-    std::unique_ptr<EmulatedModuleOnPty> emulated;
+    std::unique_ptr<emulator::InProcessSerialModule> emulated;
     std::string device = o.device;
     if (o.emulator) {
-        emulated = std::make_unique<EmulatedModuleOnPty>();
+        emulated = std::make_unique<emulator::InProcessSerialModule>();
         std::string error;
         const auto path = emulated->peer.start({}, error);
         if (!path) {

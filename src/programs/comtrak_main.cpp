@@ -5,9 +5,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "emulator/camera_module.h"
-#include "emulator/emulator_log.h"
-#include "emulator/serial_peer.h"
+#include "emulator/in_process_module.h"
 #include "frames/frame_store.h"
 #include "protocol/exchange_trace.h"
 #include "serial/qt_serial_control.h"
@@ -82,13 +80,6 @@ class CommandLine {
     QCommandLineOption trace_;
 };
 
-// The emulated module with its serial port on a pseudo-terminal, alive as long as the window.
-struct EmulatedModuleOnPty {
-    emulator::EmulatorLog log;
-    emulator::CameraModule module{log};
-    emulator::SerialPeer peer{module, log};
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,9 +102,10 @@ int main(int argc, char** argv) {
         return startup::kExitFailure;
     }
 
-    std::unique_ptr<EmulatedModuleOnPty> emulated;
+    // The emulated module lives as long as the window that drives it.
+    std::unique_ptr<emulator::InProcessSerialModule> emulated;
     if (options.emulator) {
-        emulated = std::make_unique<EmulatedModuleOnPty>();
+        emulated = std::make_unique<emulator::InProcessSerialModule>();
         std::string error;
         const auto device = emulated->peer.start({}, error);
         if (!device) {

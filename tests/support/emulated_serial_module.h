@@ -2,19 +2,17 @@
 // tests and benchmarks that drive the serial window through a real serial port.
 #pragma once
 
-#include <memory>
 #include <stdexcept>
 #include <string>
 
-#include "emulator/camera_module.h"
-#include "emulator/emulator_log.h"
-#include "emulator/serial_peer.h"
+#include "emulator/in_process_module.h"
 
 namespace testing_support {
 
-struct EmulatedSerialModule {
+// Serving from the start: a module that cannot be served fails the test that makes it.
+struct EmulatedSerialModule : emulator::InProcessSerialModule {
     explicit EmulatedSerialModule(emulator::CameraModule::Options options = {})
-        : module(log, std::move(options)), peer(module, log) {
+        : InProcessSerialModule(std::move(options)) {
         std::string error;
         const auto path = peer.start({}, error);
         if (!path) {
@@ -23,9 +21,6 @@ struct EmulatedSerialModule {
         device = *path;
     }
 
-    emulator::EmulatorLog log;
-    emulator::CameraModule module;
-    emulator::SerialPeer peer;
     std::string device;  // the pseudo-terminal the PC side opens
 };
 

@@ -247,7 +247,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
         error = "--baud is an option of the serial link";
     }
     if (error.empty() && (serialLink || o.emulator) &&
-        (o.lpt != 1 || o.mode != 0 || o.portIo != "auto")) {
+        (o.lpt != 1 || o.mode != protocol::kPowerUpSpiMode || o.portIo != "auto")) {
         error = "--port-io, --lpt and --mode are options of --spi";
     }
     return parsed;

@@ -9,6 +9,7 @@
 
 #include "camctl/capture_run.h"
 #include "camctl/settings_script.h"
+#include "protocol/encodings.h"
 
 namespace camctl {
 
@@ -18,10 +19,10 @@ struct Options {
     LinkKind link = LinkKind::Spi;
     bool emulator = false;
     std::string device;  // --serial=DEVICE, as the bytes given
-    std::uint32_t baud = 2400;
+    std::uint32_t baud = protocol::kResetBaud;
     std::string portIo = "auto";
     int lpt = 1;
-    int mode = 0;
+    int mode = protocol::kPowerUpSpiMode;
     std::string tracePath;
     bool json = false;
     bool quiet = false;

@@ -12,24 +12,22 @@ namespace {
 
 using protocol::Register;
 
-// What the registers hold after power-up and after the reset command: the values the windows
-// show when they start (frame size 352x288, compression 2 in colour, brightness step 6, R, G, B
-// step 31, SPI mode 0, 2400 baud), so a read-back on a fresh module agrees with the window and the
-// first frame has the size the window shows.
+// What the registers hold after power-up and after the reset command (protocol/encodings.h).
 struct PowerUpValue {
     Register reg;
     std::uint16_t value;
 };
 constexpr PowerUpValue kPowerUpValues[] = {
-    {Register::Compression, *protocol::encodeCompression(2, protocol::ColourMode::Colour)},
+    {Register::Compression, *protocol::encodeCompression(protocol::kPowerUpCompression.level,
+                                                         protocol::kPowerUpCompression.mode)},
     {Register::Speed, *protocol::speedCodeForBaud(protocol::kResetBaud)},
-    {Register::SpiMode, 0},
-    {Register::Brightness, protocol::encodeBrightness(6)},
-    {Register::Red, protocol::encodeColourLevel(31)},
-    {Register::Green, protocol::encodeColourLevel(31)},
-    {Register::Blue, protocol::encodeColourLevel(31)},
-    {Register::FrameWidth, 352},
-    {Register::FrameHeight, 288},
+    {Register::SpiMode, protocol::kPowerUpSpiMode},
+    {Register::Brightness, protocol::encodeBrightness(protocol::kPowerUpBrightnessStep)},
+    {Register::Red, protocol::encodeColourLevel(protocol::kPowerUpColourLevelStep)},
+    {Register::Green, protocol::encodeColourLevel(protocol::kPowerUpColourLevelStep)},
+    {Register::Blue, protocol::encodeColourLevel(protocol::kPowerUpColourLevelStep)},
+    {Register::FrameWidth, protocol::kPowerUpFrameSize.width},
+    {Register::FrameHeight, protocol::kPowerUpFrameSize.height},
 };
 
 constexpr std::size_t registerIndex(Register r) {
@@ -216,7 +214,7 @@ void CameraModule::resetRegisters() {
     for (const PowerUpValue& v : kPowerUpValues) {
         registers_[registerIndex(v.reg)] = v.value;
     }
-    spiMode_ = 0;
+    spiMode_ = protocol::kPowerUpSpiMode;
     lineBaud_ = protocol::kResetBaud;
     testMode_ = false;
     pendingWrite_.reset();

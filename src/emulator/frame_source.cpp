@@ -187,7 +187,7 @@ EncodedFrame makeFrame(const FrameRequest& request) {
     // does, as a module's rate control would.
     int quality = qualityForLevel(compression.level);
     std::vector<std::uint8_t> jpeg = encodeJpeg(image, quality);
-    while (jpeg.size() > kMaxFrameBytes && quality > kLowestQuality) {
+    while (jpeg.size() > protocol::kMaxFrameBytes && quality > kLowestQuality) {
         quality = std::max(kLowestQuality, quality - kQualityFallbackStep);
         jpeg = encodeJpeg(image, quality);
     }

@@ -28,9 +28,6 @@ inline constexpr int kMinFrameSide = 16;
 inline constexpr int kMaxFrameWidth = 640;
 inline constexpr int kMaxFrameHeight = 480;
 
-// Every frame has to fit the PC's SPI download limit.
-inline constexpr std::size_t kMaxFrameBytes = 65000;
-
 struct FrameGeometry {
     int width;
     int height;

@@ -131,7 +131,7 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         return linkFailed(linkName, "port access failed: " + started.fault().reason);
     }
     spi.choosePort(o.lpt - 1);
-    if (o.mode != 0) {
+    if (o.mode != protocol::kPowerUpSpiMode) {
         if (const auto switched = spi.switchMode(o.mode); !switched) {
             return statusOf(switched, linkName);
         }

@@ -25,10 +25,10 @@
 #include "emulator/camera_module.h"
 #include "emulator/emulated_port.h"
 #include "emulator/emulator_log.h"
-#include "emulator/frame_source.h"
 #include "emulator/port_socket_server.h"
 #include "emulator/serial_peer.h"
 #include "emulator/spi_slave.h"
+#include "protocol/encodings.h"
 #include "startup/exit_status.h"
 #include "startup/option_bytes.h"
 
@@ -61,19 +61,19 @@ std::optional<std::vector<std::uint8_t>> readFrameFile(const std::string& path,
         return std::nullopt;
     }
     // One byte past the limit is enough to know a file is too large, whatever its size says.
-    std::vector<std::uint8_t> bytes(emulator::kMaxFrameBytes + 1);
+    std::vector<std::uint8_t> bytes(protocol::kMaxFrameBytes + 1);
     file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (file.bad()) {
         error = "--frame " + path + ": cannot read it: " + std::strerror(errno);
         return std::nullopt;
     }
     bytes.resize(static_cast<std::size_t>(file.gcount()));
-    if (bytes.size() > emulator::kMaxFrameBytes) {
+    if (bytes.size() > protocol::kMaxFrameBytes) {
         std::error_code ignored;
         const auto size =
             std::max<std::uintmax_t>(std::filesystem::file_size(path, ignored), bytes.size());
         error = "--frame " + path + ": " + std::to_string(size) + " bytes, more than the " +
-                std::to_string(emulator::kMaxFrameBytes) + " a frame may have";
+                std::to_string(protocol::kMaxFrameBytes) + " a frame may have";
         return std::nullopt;
     }
     if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
@@ -107,7 +107,10 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
     const QCommandLineOption log("log", "Append every exchange and register change to FILE.",
                                  "FILE");
     const QCommandLineOption frame(
-        "frame", "Send the JPEG in FILE (at most 65000 bytes) as every frame.", "FILE");
+        "frame",
+        QStringLiteral("Send the JPEG in FILE (at most %1 bytes) as every frame.")
+            .arg(protocol::kMaxFrameBytes),
+        "FILE");
     const QCommandLineOption capture("capture-time", "Busy time after a capture (default 50).",
                                      "MS", "50");
     const QCommandLineOption delay("port-delay", "Time per port access (default 0; 1 models ISA).",

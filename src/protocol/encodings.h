@@ -1,9 +1,11 @@
 // Value encodings of the module's registers, both ways: what the programs write for a control's
-// value, and what a reply byte means for the control.
+// value, and what a reply byte means for the control. Last, the values the module starts with and
+// the most bytes a frame holds.
 #pragma once
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -66,7 +68,6 @@ inline constexpr std::array<SpeedCode, 10> kSpeedCodes{{
     {57600, 10},
     {115200, 11},
 }};
-inline constexpr std::uint32_t kResetBaud = 2400;
 
 constexpr std::optional<std::uint8_t> speedCodeForBaud(std::uint32_t baud) {
     for (const SpeedCode& row : kSpeedCodes) {
@@ -168,5 +169,19 @@ constexpr std::optional<StandardFrameSize> standardSizeForText(std::string_view 
     }
     return std::nullopt;
 }
+
+// ---- The module after power-up or the reset command: what its registers hold, and so the values
+// the windows' controls start at, so that a read-back on a fresh module agrees with the window and
+// the first frame has the size the window shows.
+inline constexpr FrameSize kPowerUpFrameSize{352, 288};
+inline constexpr CompressionSetting kPowerUpCompression{2, ColourMode::Colour};
+inline constexpr int kPowerUpBrightnessStep = 6;
+inline constexpr int kPowerUpColourLevelStep = 31;  // R, G and B alike
+inline constexpr int kPowerUpSpiMode = 0;
+inline constexpr std::uint32_t kResetBaud = 2400;
+
+// ---- A frame never holds more than this many bytes: the module makes none larger, and the PC
+// reads no further.
+inline constexpr std::size_t kMaxFrameBytes = 65000;
 
 }  // namespace protocol

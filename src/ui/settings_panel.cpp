@@ -50,6 +50,13 @@ std::int64_t integerOf(const QString& text) {
 const QString kColourText = QStringLiteral("Цветной");
 const QString kBlackAndWhiteText = QStringLiteral("Черно-белый");
 
+QString sizeText(const protocol::StandardFrameSize& size) {
+    return QString::fromLatin1(size.text.data(), static_cast<qsizetype>(size.text.size()));
+}
+
+// The frame-size box starts at the module's power-up size, which is one of its list.
+static_assert(protocol::standardSizeFor(protocol::kPowerUpFrameSize).has_value());
+
 }  // namespace
 
 QString colourModeText(protocol::ColourMode mode) {
@@ -75,12 +82,15 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     for (int level = 0; level <= protocol::kMaxCompressionLevel; ++level) {
         compressionLevels << QString::number(level);
     }
-    Combo2 = editableCombo(window, "Combo2", compressionLevels, QStringLiteral("2"),
+    // Every control starts at the value the module holds after power-up.
+    Combo2 = editableCombo(window, "Combo2", compressionLevels,
+                           QString::number(protocol::kPowerUpCompression.level),
                            QRect(1560, 2400, 1095, 315));
     auto* command9 =
         button(window, "Command9", QStringLiteral("Считать"), QRect(3120, 2400, 1215, 375));
     label(window, "Label9", QStringLiteral("Цветность"), QRect(120, 2760, 1215, 255));
-    Combo3 = editableCombo(window, "Combo3", {kColourText, kBlackAndWhiteText}, kColourText,
+    Combo3 = editableCombo(window, "Combo3", {kColourText, kBlackAndWhiteText},
+                           colourModeText(protocol::kPowerUpCompression.mode),
                            QRect(1560, 2760, 1455, 315));
 
     // Brightness and R, G, B.
@@ -96,13 +106,13 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     };
     const Level levels[session::kLevelCount] = {
         {"Slider1", "Label10", "Яркость", QRect(120, 3480, 735, 255), 3480,
-         protocol::kBrightnessMaxStep, 6, 1},
+         protocol::kBrightnessMaxStep, protocol::kPowerUpBrightnessStep, 1},
         {"Slider2", "Label11", "R", QRect(720, 3840, 255, 255), 3840, protocol::kColourLevelMaxStep,
-         31, 4},
+         protocol::kPowerUpColourLevelStep, 4},
         {"Slider3", "Label13", "G", QRect(720, 4200, 255, 255), 4200, protocol::kColourLevelMaxStep,
-         31, 4},
+         protocol::kPowerUpColourLevelStep, 4},
         {"Slider4", "Label14", "B", QRect(720, 4560, 255, 255), 4560, protocol::kColourLevelMaxStep,
-         31, 4},
+         protocol::kPowerUpColourLevelStep, 4},
     };
     constexpr int kSliderPageStep = 5;
     for (std::size_t i = 0; i < sliders_.size(); ++i) {
@@ -127,10 +137,11 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     label(window, "Label15", QStringLiteral("Размер кадра"), QRect(120, sizeTop, 1215, 255));
     QStringList sizes;
     for (const auto& standard : protocol::kStandardFrameSizes) {
-        sizes << QString::fromLatin1(standard.text.data(),
-                                     static_cast<qsizetype>(standard.text.size()));
+        sizes << sizeText(standard);
     }
-    Combo5 = editableCombo(window, "Combo5", sizes, sizes.front(), QRect(1800, sizeTop, 1695, 315));
+    Combo5 = editableCombo(window, "Combo5", sizes,
+                           sizeText(*protocol::standardSizeFor(protocol::kPowerUpFrameSize)),
+                           QRect(1800, sizeTop, 1695, 315));
     auto* command1 =
         button(window, "Command1", QStringLiteral("Считать"), QRect(3720, sizeTop, 1215, 375));
     Check2 = named(new QCheckBox(QStringLiteral("Произвольный"), window), "Check2",
@@ -294,8 +305,7 @@ void SettingsPanel::Command1_Click() {
     readBack(&session::ModuleSession::readFrameSize, [this](protocol::FrameSize size) {
         if (const auto standard = protocol::standardSizeFor(size)) {
             Check2->setChecked(false);
-            showInBox(Combo5, QString::fromLatin1(standard->text.data(),
-                                                  static_cast<qsizetype>(standard->text.size())));
+            showInBox(Combo5, sizeText(*standard));
         } else {
             Check2->setChecked(true);
             Text5->setText(QString::number(size.width));

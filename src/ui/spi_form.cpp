@@ -14,6 +14,7 @@
 #include <functional>
 #include <utility>
 
+#include "protocol/encodings.h"
 #include "ui/fonts.h"
 #include "ui/twips.h"
 
@@ -113,7 +114,7 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
         group->addButton(button, static_cast<int>(mode));
         modeButtons_[mode] = button;
     }
-    modeButtons_[0]->setChecked(true);
+    modeButtons_[static_cast<std::size_t>(protocol::kPowerUpSpiMode)]->setChecked(true);
     auto* command2 =
         addButton("Command2", QStringLiteral("Считать"), twipRect(3120, 1320, 1215, 375));
     connect(command2, &QPushButton::clicked, this, [this] { Command2_Click(); });

@@ -73,7 +73,7 @@ TEST(FrameSource, EveryStandardSizeDecodesToItsSizeAndColourModeUnderTheLimit) {
                         makeFrame(requestFor(standard.size, compression, testMode));
                     SCOPED_TRACE(std::string(standard.text) + (testMode ? " bars" : " scene") +
                                  " compression " + std::to_string(compression));
-                    EXPECT_LE(frame.jpeg.size(), kMaxFrameBytes);
+                    EXPECT_LE(frame.jpeg.size(), protocol::kMaxFrameBytes);
                     const QImage image = decode(frame.jpeg);
                     ASSERT_FALSE(image.isNull());
                     EXPECT_EQ(image.width(), standard.size.width);
@@ -110,7 +110,7 @@ TEST(FrameSource, AbsurdSizesAreClampedAndStillFit) {
             const EncodedFrame frame = makeFrame(requestFor(c.registers, 0, testMode));
             SCOPED_TRACE(std::to_string(c.registers.width) + "x" +
                          std::to_string(c.registers.height));
-            EXPECT_LE(frame.jpeg.size(), kMaxFrameBytes);
+            EXPECT_LE(frame.jpeg.size(), protocol::kMaxFrameBytes);
             const QImage image = decode(frame.jpeg);
             EXPECT_EQ(image.width(), c.width);
             EXPECT_EQ(image.height(), c.height);

@@ -85,11 +85,10 @@ class CommandLine {
 int main(int argc, char** argv) {
     // The arguments as bytes, before the application takes any of its own out.
     const std::vector<std::string> arguments(argv, argv + argc);
-    QCoreApplication::setApplicationName(kProgramName);
-    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
     QCommandLineParser parser;
     const CommandLine commandLine(parser);
-    if (const auto exitCode = ui::answerBeforeWindow(kProgramName, parser, argc, argv)) {
+    if (const auto exitCode =
+            ui::answerBeforeWindow(kProgramName, PROJECT_VERSION, parser, argc, argv)) {
         return *exitCode;
     }
     QApplication app(argc, argv);

@@ -32,9 +32,6 @@ const QStringList kPortIoChoices = {QStringLiteral("auto"), QStringLiteral("ppde
 int main(int argc, char** argv) {
     // The arguments as bytes, before the application takes any of its own out.
     const std::vector<std::string> arguments(argv, argv + argc);
-    QCoreApplication::setApplicationName(kProgramName);
-    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Drives the JPEG camera module over SPI on a PC parallel port."));
@@ -73,8 +70,8 @@ int main(int argc, char** argv) {
         }
         return ui::notAChoice(portIo.names().front(), value, kPortIoChoices);
     };
-    if (const auto exitCode =
-            ui::answerBeforeWindow(kProgramName, parser, argc, argv, checkPortIo)) {
+    if (const auto exitCode = ui::answerBeforeWindow(kProgramName, PROJECT_VERSION, parser, argc,
+                                                     argv, checkPortIo)) {
         return *exitCode;
     }
     QApplication app(argc, argv);

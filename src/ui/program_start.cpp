@@ -59,8 +59,11 @@ std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParse
     return std::nullopt;
 }
 
-std::optional<int> answerBeforeWindow(const char* program, QCommandLineParser& parser, int argc,
-                                      char** argv, const std::function<QString()>& checkValues) {
+std::optional<int> answerBeforeWindow(const char* program, const char* version,
+                                      QCommandLineParser& parser, int argc, char** argv,
+                                      const std::function<QString()>& checkValues) {
+    QCoreApplication::setApplicationName(QString::fromUtf8(program));
+    QCoreApplication::setApplicationVersion(QString::fromUtf8(version));
     QStringList arguments;
     for (int i = 0; i < argc; ++i) {
         arguments << QString::fromLocal8Bit(argv[i]);

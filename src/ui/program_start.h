@@ -35,10 +35,11 @@ std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParse
                                           const QStringList& arguments,
                                           const std::function<QString()>& checkValues = {});
 
-// checkCommandLine on the process's own arguments; prints what it has to say and returns the
-// exit status, or nullopt when the window may open.
-std::optional<int> answerBeforeWindow(const char* program, QCommandLineParser& parser, int argc,
-                                      char** argv,
+// Names the application `program` at `version`, then checkCommandLine on the process's own
+// arguments; prints what it has to say and returns the exit status, or nullopt when the window
+// may open.
+std::optional<int> answerBeforeWindow(const char* program, const char* version,
+                                      QCommandLineParser& parser, int argc, char** argv,
                                       const std::function<QString()>& checkValues = {});
 
 // The usage error for an option whose value is none of `choices`, all of them named.

@@ -8,6 +8,7 @@
 
 #include "frames/frame_store.h"
 #include "lpt/spi_link.h"
+#include "protocol/encodings.h"
 
 namespace lpt {
 
@@ -21,7 +22,7 @@ struct DownloadProgress {
 
 // No byte is read once the store holds this many: a frame never needs more, and every store
 // stays inside the buffer.
-inline constexpr std::uint32_t kDownloadLimit = 65000;
+inline constexpr auto kDownloadLimit = static_cast<std::uint32_t>(protocol::kMaxFrameBytes);
 
 struct DownloadResult {
     std::uint32_t bytesStored = 0;

@@ -33,6 +33,19 @@ bool SerialLink::prepareQuery() {
         }
         return false;
     }
+    // What is on the line now answers nothing we ask: a byte sent unasked, one left from before
+    // the port opened, the tail of a frame nobody waited for. The line must go quiet first.
+    const Drained before =
+        dropUntilQuiet(FrameEnd::idleTimeFor(baud()), replyTimeLimit(), "before the request");
+    if (!control_.isOpen()) {
+        noteClosedPort();
+        return false;
+    }
+    if (!before.quiet) {
+        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::StrayByte, name(),
+                                     "the line did not go quiet before the request"};
+        return false;
+    }
     return true;
 }
 
@@ -70,38 +83,76 @@ std::optional<std::vector<std::uint8_t>> SerialLink::awaitReply(std::size_t leng
             return std::nullopt;
         }
         if (clock_.now() >= deadline) {
-            // Part of a reply, or none: what came and what still comes is no frame's.
-            dropUntilQuiet();
+            // Part of a reply, or none. The rest may still come, late: it is waited out until the
+            // line has been quiet for a reply time, so it is neither a frame byte nor an answer.
+            dropUntilQuiet(replyTimeLimit(), 2 * replyTimeLimit(),
+                           "after a reply that did not come whole");
             return std::nullopt;
         }
         clock_.waitYielding(kReplyPollInterval);
     }
     std::vector<std::uint8_t> taken = control_.input();
     recordFromModule(taken);
-    dropUntilQuiet();
+    // A byte more than the reply, with it or just after it, shows that some byte on the line was
+    // not the module's answer: which one is, nobody can tell.
+    std::size_t extra = taken.size() - length;
+    extra +=
+        dropUntilQuiet(FrameEnd::idleTimeFor(baud()), replyTimeLimit(), "after the reply").dropped;
+    if (extra > 0) {
+        if (!fault_) {
+            fault_ = protocol::LinkFault{
+                protocol::LinkFault::Kind::StrayByte, name(),
+                std::to_string(extra) +
+                    " byte(s) more than the reply came: the answer is in doubt"};
+            if (trace_ != nullptr) {
+                trace_->recordFault(fault_->systemText());
+            }
+        }
+        return std::nullopt;
+    }
     return taken;
 }
 
-void SerialLink::dropUntilQuiet() {
-    const auto idle = FrameEnd::idleTimeFor(baud());
-    const auto deadline = clock_.now() + replyTimeLimit();
+SerialLink::Drained SerialLink::dropUntilQuiet(protocol::Clock::Duration quiet,
+                                               protocol::Clock::Duration limit,
+                                               std::string_view where) {
+    Drained drained;
+    const auto deadline = clock_.now() + limit;
     auto lastArrival = clock_.now();
     while (control_.isOpen()) {
         const std::vector<std::uint8_t> dropped = control_.input();
         const auto now = clock_.now();
         if (!dropped.empty()) {
             recordFromModule(dropped);
+            drained.dropped += dropped.size();
             lastArrival = now;
-        } else if (now - lastArrival >= idle || now >= deadline) {
-            return;
+        } else if (now - lastArrival >= quiet) {
+            drained.quiet = true;
+            break;
+        } else if (now >= deadline) {
+            break;
         }
         clock_.waitYielding(kReplyPollInterval);
     }
+    noteStrayBytes(drained.dropped, where);
+    return drained;
+}
+
+void SerialLink::noteStrayBytes(std::size_t count, std::string_view where) {
+    if (trace_ != nullptr && count > 0) {
+        trace_->recordFault(std::to_string(count) + " byte(s) dropped " + std::string(where));
+    }
+}
+
+std::size_t SerialLink::dropWaiting(std::string_view where) {
+    const std::size_t count = takeArrived().size();
+    noteStrayBytes(count, where);
+    return count;
 }
 
 std::optional<std::uint8_t> SerialLink::readOne() {
     const auto taken = awaitReply(1);
-    if (!taken || taken->empty()) {
+    if (!taken) {
         return std::nullopt;
     }
     return taken->front();
@@ -109,10 +160,10 @@ std::optional<std::uint8_t> SerialLink::readOne() {
 
 std::optional<std::pair<std::uint8_t, std::uint8_t>> SerialLink::readTwo() {
     const auto taken = awaitReply(2);
-    if (!taken || taken->size() < 2) {
+    if (!taken) {
         return std::nullopt;
     }
-    return std::pair{taken->front(), taken->back()};
+    return std::pair{(*taken)[0], (*taken)[1]};
 }
 
 std::vector<std::uint8_t> SerialLink::takeArrived() {

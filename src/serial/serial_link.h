@@ -1,15 +1,21 @@
 // The serial link under the three exchanges of protocol/wire.h: every send (a command byte, a
 // register write with its value bytes, a request byte) is one Output, and a query's reply is
 // awaited with a time limit while the window goes on processing events. Keeping the reception poll
-// away from a reply is the caller's job: it stops the poll around every query. A query goes out
-// only once a frame on the line has ended, and whatever follows its reply (or its time-out) on the
-// line is dropped: no reply byte is ever stored as a frame byte, nor a frame byte taken for a
-// reply.
+// away from a reply is the caller's job: it stops the poll around every query.
+//
+// The line has no framing, so a query guards its reply on both sides: the request goes out only
+// once a frame on the line has ended and the input has been emptied and has stayed quiet; the
+// reply is exactly the bytes asked for; and the line must then stay quiet a while. A byte more, on
+// either side of the reply, puts the answer in doubt and the query fails (a stray-byte fault), and
+// a reply that does not come whole in time is waited out until the line has been quiet for a reply
+// time, so that no late byte of it is taken for a frame byte. No reply byte is ever stored as a
+// frame byte, nor a frame byte or a stray byte taken for a reply.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -65,6 +71,9 @@ class SerialLink final : public protocol::ModuleLink {
     // Takes every byte that has arrived outside a query (a frame coming in), in arrival order,
     // and reports them to the trace; empty when none wait.
     std::vector<std::uint8_t> takeArrived();
+    // Takes and drops every byte waiting: they belong to nothing that is asked for next. The
+    // trace gets them and a line that says they were dropped `where`. How many there were.
+    std::size_t dropWaiting(std::string_view where);
 
     static constexpr protocol::Clock::Duration kModuleReplyTime = std::chrono::seconds(1);
     static constexpr int kReplyMarginCharacters = 20;
@@ -72,12 +81,18 @@ class SerialLink final : public protocol::ModuleLink {
     static constexpr protocol::Clock::Duration kReplyPollInterval = std::chrono::milliseconds(1);
 
   private:
-    // Waits until `length` bytes wait or the limit runs out; takes all that wait, then drops what
-    // follows on the line.
+    // Waits until `length` bytes wait or the limit runs out; takes exactly them when no byte more
+    // comes with them or in the short quiet time after them.
     std::optional<std::vector<std::uint8_t>> awaitReply(std::size_t length);
-    // Takes and drops what comes until the line has been quiet for its idle time (within the
-    // reply time limit): the rest of a reply, a reply that came too late.
-    void dropUntilQuiet();
+    // Takes and drops what comes until the line has been quiet for `quiet`, for at most `limit`.
+    // How many bytes were dropped, and whether the line went quiet in time.
+    struct Drained {
+        std::size_t dropped = 0;
+        bool quiet = false;
+    };
+    Drained dropUntilQuiet(protocol::Clock::Duration quiet, protocol::Clock::Duration limit,
+                           std::string_view where);
+    void noteStrayBytes(std::size_t count, std::string_view where);
     // The port is closed: the operation that needed it is told why.
     void noteClosedPort();
     std::uint32_t baud() const;

@@ -73,6 +73,8 @@ Result<void> SerialSession::reset() {
 
 Result<void> SerialSession::requestFrame() {
     return run(Exchange::FrameRead, [&](Operation& op) {
+        // The frame starts with the module's first byte, not with what came before it.
+        link_.dropWaiting("before the frame-read command");
         protocol::sendCommand(link_, protocol::command::kFrameRead);
         if (control_.isOpen()) {
             arrival_.frameRequested();
@@ -96,9 +98,9 @@ Result<FrameFetch> SerialSession::readFrame(frames::FrameStore& store,
 
 Result<FrameFetch> SerialSession::receiveFrame(Operation& op, frames::FrameStore& store,
                                                const FetchProgress& progress) {
-    // Bytes still on the line are the rest of a frame that was taken as ended (the line went
-    // quiet for the idle time inside it): they belong to no frame of this request.
-    link_.takeArrived();
+    // Bytes still on the line (the rest of a frame that was taken as ended, a byte sent unasked
+    // since the capture) belong to no frame of this request.
+    link_.dropWaiting("before the frame-read command");
     serial::FrameArrival arrival(control_, link_, store, clock_);
     const auto start = clock_.now();
     arrival.frameRequested();

@@ -19,7 +19,9 @@ struct RecordingTrace final : protocol::ExchangeTrace {
     void record(protocol::Direction direction, std::span<const std::uint8_t> bytes) override {
         records.push_back({direction, Bytes(bytes.begin(), bytes.end())});
     }
+    void recordFault(std::string_view what) override { faults.emplace_back(what); }
     std::vector<std::pair<protocol::Direction, Bytes>> records;
+    std::vector<std::string> faults;
 };
 
 class SerialLinkTest : public ::testing::Test {
@@ -51,22 +53,38 @@ TEST_F(SerialLinkTest, RegisterWritesAndCommandsGoOutInOneSendEach) {
     EXPECT_EQ(trace.records[1].second, (Bytes{55, 1, 96}));
 }
 
-TEST_F(SerialLinkTest, QueryKeepsTheFirstByteOrTheFirstAndLastAndDropsTheRest) {
-    answerWith({9, 200, 201});
-    link.send(Bytes{1});
-    EXPECT_EQ(link.readOne(), 9);
-    EXPECT_TRUE(control.incoming.empty());
-
-    answerWith({0x01, 0x77, 0x60});
-    link.send(Bytes{7});
-    EXPECT_EQ(link.readTwo(), (std::pair<std::uint8_t, std::uint8_t>{0x01, 0x60}));
-
-    answerWith({0x00, 0xFF});
-    link.send(Bytes{8});
-    EXPECT_EQ(link.readTwo(), (std::pair<std::uint8_t, std::uint8_t>{0x00, 0xFF}));
-    EXPECT_TRUE(control.incoming.empty());
+// A reply is exactly the bytes asked for. A byte more, with the reply or in the quiet time after
+// it, shows that some byte on the line was no answer: the query fails as in doubt, and every byte
+// that came is dropped, none left for the frame.
+TEST_F(SerialLinkTest, AReplyIsExactlyTheBytesAskedForAndAByteMorePutsItInDoubt) {
+    struct Case {
+        std::uint8_t request;
+        Bytes reply;
+        std::optional<std::uint16_t> value;
+    };
+    const Case cases[] = {
+        {1, {9}, 9},
+        {7, {0x01, 0x60}, 0x0160},
+        {8, {0x00, 0xFF}, 0x00FF},
+        {1, {9, 200, 201}, std::nullopt},
+        {7, {0x01, 0x77, 0x60}, std::nullopt},
+        {1, {0xAA, 9}, std::nullopt},  // a stray byte just before the answer
+    };
+    for (const Case& c : cases) {
+        answerWith(c.reply);
+        link.beginOperation();
+        const Register r = *protocol::registerForRequest(c.request);
+        EXPECT_EQ(protocol::queryRegister(link, r), c.value)
+            << int(c.request) << " " << c.reply.size();
+        EXPECT_EQ(link.takeFault().has_value(), !c.value.has_value());
+        EXPECT_TRUE(control.incoming.empty());
+    }
     // Each reply is traced as taken, whole.
-    EXPECT_EQ(trace.records[1], (std::pair{protocol::Direction::FromModule, Bytes{9, 200, 201}}));
+    EXPECT_EQ(trace.records[1], (std::pair{protocol::Direction::FromModule, Bytes{9}}));
+    EXPECT_EQ(trace.records[11], (std::pair{protocol::Direction::FromModule, Bytes{0xAA, 9}}));
+    ASSERT_FALSE(trace.faults.empty());
+    EXPECT_EQ(trace.faults.back(),
+              "COM1 (/dev/scripted1): 1 byte(s) more than the reply came: the answer is in doubt");
 }
 
 TEST_F(SerialLinkTest, ReplyWaitYieldsUntilTheReplyComes) {
@@ -93,10 +111,9 @@ TEST_F(SerialLinkTest, SilentModuleTimesOutAfterASecondAndTwentyCharacterTimes) 
         const auto start = clock.now();
         EXPECT_EQ(link.readOne(), std::nullopt);
         const auto waited = clock.now() - start;
-        // The limit, then the line's idle time in which a late reply is dropped.
-        const auto idle = serial::FrameEnd::idleTimeFor(baud);
-        EXPECT_GE(waited, limit + idle);
-        EXPECT_LT(waited, limit + idle + std::chrono::milliseconds(5));
+        // The limit, then a reply time of quiet line in which a late reply is dropped.
+        EXPECT_GE(waited, 2 * limit);
+        EXPECT_LT(waited, 2 * limit + std::chrono::milliseconds(5));
     }
 }
 
@@ -111,15 +128,16 @@ TEST_F(SerialLinkTest, WhatFollowsAReplyOrATimeOutIsDroppedNotLeftForTheFrame) {
     };
     EXPECT_EQ(link.readTwo(), std::nullopt);
     EXPECT_TRUE(control.incoming.empty());
-    // A reply with a byte behind it, and one more on the line a little later.
-    control.arrive({9, 77});
+    // A reply, and one more byte on the line a little later: the answer is in doubt.
+    control.arrive({9});
     turns = 0;
     clock.duringWait = [&] {
         if (++turns == 10) {
             control.arrive({78});
         }
     };
-    EXPECT_EQ(link.readOne(), 9);
+    EXPECT_EQ(link.readOne(), std::nullopt);
+    EXPECT_EQ(link.takeFault()->kind, protocol::LinkFault::Kind::StrayByte);
     EXPECT_TRUE(control.incoming.empty());
 }
 

@@ -15,6 +15,7 @@ FrameArrival::FrameArrival(SerialControl& control, SerialLink& link, frames::Fra
     : control_(control), link_(link), clock_(clock), reception_(link, frames) {}
 
 void FrameArrival::frameRequested() {
+    frameExpected_ = true;
     awaitedUntil_ = clock_.now() + link_.replyTimeLimit();
 }
 
@@ -23,6 +24,9 @@ Reception::Batch FrameArrival::poll() {
     if (!batch.empty()) {
         frameEnd_.bytesArrived(clock_.now());
         awaitedUntil_.reset();  // the frame has begun: from now on the line's quiet ends it
+    }
+    if (!arriving()) {
+        frameExpected_ = false;  // the frame asked for has ended, or never began
     }
     return batch;
 }
@@ -40,6 +44,11 @@ bool FrameArrival::lineQuiet() const {
 }
 
 bool FrameArrival::waitUntilQuiet() {
+    if (!frameExpected_) {
+        // Bytes that come with no frame asked for are nobody's: the query drops them before its
+        // request instead of storing them as a frame.
+        return true;
+    }
     const auto deadline = clock_.now() + longestFrame();
     while (true) {
         if (!poll().empty() && onBytesStored) {

@@ -32,8 +32,9 @@ class FrameArrival final : public LineWatch {
     // Nothing has come for the idle time: a frame that was arriving has ended.
     bool lineQuiet() const;
 
-    // LineWatch: polls into the store until no frame is arriving. False when one still was
-    // after the time the longest frame takes at the line's speed.
+    // LineWatch: when a frame has been asked for and has not been seen to end, polls it into the
+    // store until it has. False when it still was arriving after the time the longest frame
+    // takes at the line's speed.
     bool waitUntilQuiet() override;
 
     // The longest a frame may take from its request to its end at the line's speed: the module's
@@ -53,6 +54,8 @@ class FrameArrival final : public LineWatch {
     FrameEnd frameEnd_;
     // Until when a requested frame that has not begun is still awaited.
     std::optional<protocol::Clock::TimePoint> awaitedUntil_;
+    // A frame has been asked for, and no poll has yet seen it end.
+    bool frameExpected_ = false;
 };
 
 }  // namespace serial

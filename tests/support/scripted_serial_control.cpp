@@ -53,6 +53,7 @@ void ScriptedSerialControl::output(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> ScriptedSerialControl::input() {
+    beforeLook();
     ++inputCalls;
     std::vector<std::uint8_t> taken(incoming.begin(), incoming.end());
     incoming.clear();

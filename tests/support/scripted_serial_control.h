@@ -40,7 +40,10 @@ class ScriptedSerialControl final : public serial::SerialControl {
     void close() override;
     bool isOpen() const override { return open_; }
     void output(std::span<const std::uint8_t> bytes) override;
-    std::size_t inBufferCount() override { return incoming.size(); }
+    std::size_t inBufferCount() override {
+        beforeLook();
+        return incoming.size();
+    }
     std::vector<std::uint8_t> input() override;
     std::optional<std::string> takeLineFault() override;
 
@@ -55,6 +58,8 @@ class ScriptedSerialControl final : public serial::SerialControl {
     std::deque<std::uint8_t> incoming;
     // Called after every send that reached the line: the module's answer goes into `incoming`.
     std::function<void(const std::vector<std::uint8_t>&)> module;
+    // Called whenever the PC looks at what has arrived: bytes due by then may arrive here.
+    std::function<void()> onLook;
     // Ports that fail to open, and how.
     std::map<int, serial::OpenFailure> failingPorts;
     // Speeds the line refuses.
@@ -64,6 +69,11 @@ class ScriptedSerialControl final : public serial::SerialControl {
 
   private:
     protocol::Clock::TimePoint time() const;
+    void beforeLook() {
+        if (onLook) {
+            onLook();
+        }
+    }
 
     const protocol::Clock* clock_;
     int port_ = 1;

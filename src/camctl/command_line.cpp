@@ -295,7 +295,9 @@ std::string helpText() {
            "Exit status: 0 all done; 1 the module did not answer or the link failed (the\n"
            "message names the link and the reason); 2 a usage error; 3 a frame that is not a\n"
            "whole JPEG (it is saved all the same); 130 stopped by Ctrl-C after the frame in\n"
-           "progress was saved.\n";
+           "progress was saved (a second Ctrl-C ends it at once); 143 (as a shell shows it)\n"
+           "ended by SIGTERM (timeout, kill): at once, by the signal, nothing of the frame in\n"
+           "progress saved.\n";
 }
 
 }  // namespace camctl

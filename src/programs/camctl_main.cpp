@@ -35,13 +35,15 @@ extern "C" void noteInterrupt(int) {
 
 // Ctrl-C during a capture ends the run once the frame in progress is saved whole; a second one
 // ends it at once (a frame at 2400 baud takes minutes), still with no half file under a final name.
+// SIGTERM is not caught: it is how timeout(1), kill and a service manager end a run, and they
+// mean now, not after a frame that may never end. It ends camctl where it stands, by the signal
+// (143 in a shell); a frame is only ever renamed into place whole, so nothing partial is saved.
 void stopCaptureOnInterrupt() {
     struct sigaction action {};
     action.sa_handler = noteInterrupt;
     action.sa_flags = static_cast<int>(SA_RESETHAND);
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 int linkFailed(const std::string& linkName, const std::string& reason) {

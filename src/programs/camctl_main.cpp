@@ -191,7 +191,7 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
         }
         device = *path;
     }
-    const std::string linkName = "serial " + device;
+    const std::string linkName = "serial " + camctl::plainName(device);
     serial::PortMap ports;
     ports.assign(1, device);
     serial::QtSerialControl control(ports);
@@ -274,8 +274,8 @@ int main(int argc, char** argv) {
         std::string error;
         trace = protocol::TraceFile::open(o.tracePath, error);
         if (!trace) {
-            std::fprintf(stderr, "camctl: cannot write the trace %s: %s\n", o.tracePath.c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "camctl: cannot write the trace %s: %s\n",
+                         camctl::plainName(o.tracePath).c_str(), error.c_str());
             return startup::kExitFailure;
         }
         // The run goes on without the lines the disk refuses; the first refusal is told.

@@ -221,6 +221,29 @@ TEST(CamctlCapture, SavesEachFrameAsTheModuleSentIt) {
     EXPECT_NE(text.find("whole-jpeg 352x288\n3 "), std::string::npos) << text;
 }
 
+// A name keeps its line to itself and JSON stays valid UTF-8: control bytes, backslash and bytes
+// that are no UTF-8 are escaped in what is printed (UTF-8 passes), the file has the name's bytes.
+TEST(CamctlCapture, NamesAreEscapedInTheLineAndInJson) {
+    const std::pair<bool, std::string> rows[] = {{false, R"(aé\nb\xff\\1.jpg 6)"},
+                                                 {true, R"(aé\u000ab\u00ff\\1.jpg",)"}};
+    for (const auto& [json, printed] : rows) {
+        QTemporaryDir dir;
+        SpiRig rig(Bytes{0xFF, 0xD8, 0x01, 0x02, 0xFF, 0xD9});
+        CapturedOutput out;
+        const std::atomic<bool> interrupted{false};
+        camctl::CaptureRequest request;
+        const std::string folder = dir.path().toStdString() + "/";
+        request.pattern = folder + "aé\nb\xff\\%d.jpg";
+        request.json = json;
+        camctl::runCapture(rig.session, rig.clock, request, {out.file, stderr, false, "spi"},
+                           interrupted);
+        const std::string file = folder + "aé\nb\xff\\1.jpg";
+        EXPECT_EQ(contentsOf(file).size(), 6u);
+        EXPECT_NE(out.text().find(folder + printed), std::string::npos) << out.text();
+        std::remove(file.c_str());  // QTemporaryDir cannot name it
+    }
+}
+
 TEST(CamctlCapture, ACutFrameIsSavedAndEndsWithStatus3) {
     QTemporaryDir dir;
     const Bytes cut = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F'};

@@ -110,6 +110,11 @@ TEST(CamctlCommandLine, RefusesWhatItCannotDo) {
         {"--emulator=spi", "capture", "-o", "%d-%d"},                // one number
         {"--emulator=spi", "capture", "--interval=-1"},              // no negative wait
         {"--emulator=spi", "--frobnicate", "get"},                   // unknown option
+        {"--emulator=spi", "--trace=", "get"},                       // an empty value
+        {"--spi", "--port-io", "", "get"},                           // ditto
+        {"--spi", "--port-io=ppdev", "--port-io=direct", "get"},     // a value given twice
+        {"--emulator=spi", "--trace=a", "--trace", "b", "get"},      // ditto
+        {"--emulator=spi", "capture", "-o", "a%d", "-o", "b%d"},     // ditto
     };
     for (const auto& arguments : refused) {
         const auto parsed = camctl::parseCommandLine(arguments);

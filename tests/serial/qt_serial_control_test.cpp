@@ -192,7 +192,6 @@ TEST(QtSerialControlTest, ALineThatGoesAwayIsReportedOnceAndThePortClosesKeeping
         },
         2000));
     EXPECT_NE(fault->find(pty.slavePath()), std::string::npos) << *fault;
-    // Named as the line gone, not as whichever call of the system's met it first.
     EXPECT_NE(fault->find("the line hung up (the device went away)"), std::string::npos) << *fault;
     QTest::qWait(50);
     EXPECT_EQ(control.takeLineFault(), std::nullopt);

@@ -65,6 +65,65 @@ void waitInterruptibly(protocol::Clock& clock, std::chrono::duration<double> wai
     }
 }
 
+// How many bytes the UTF-8 character at text[at] takes; 0 when the bytes there are none: a lone
+// continuation byte, a cut or overlong sequence, a surrogate, or a code above U+10FFFF.
+std::size_t utf8Length(std::string_view text, std::size_t at) {
+    const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
+    }
+    // The length, and the range of the second byte (the later ones are 0x80..0xBF).
+    std::size_t length = 4;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (text.size() - at < length || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t i = 2; i < length; ++i) {
+        if (byte(at + i) < 0x80 || byte(at + i) > 0xBF) {
+            return 0;
+        }
+    }
+    return length;
+}
+
+// `text` with escape(byte) in place of every ASCII byte `special` picks and of every byte that
+// is no part of a UTF-8 character; the rest as it is.
+template <typename Special, typename Escape>
+std::string escapeBytes(std::string_view text, Special special, Escape escape) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const std::size_t length = utf8Length(text, i);
+        if (length == 0 || (length == 1 && special(byte))) {
+            out += escape(byte);
+            ++i;
+        } else {
+            out += text.substr(i, length);
+            i += length;
+        }
+    }
+    return out;
+}
+
+std::string hexDigits(unsigned char byte) {
+    constexpr char kDigits[] = "0123456789abcdef";
+    return {kDigits[byte >> 4], kDigits[byte & 0xF]};
+}
+
 }  // namespace
 
 std::optional<std::string> checkPattern(std::string_view pattern) {
@@ -112,22 +171,34 @@ std::string frameFileName(std::string_view pattern, int frameNumber) {
     return name;
 }
 
+std::string plainName(std::string_view name) {
+    return escapeBytes(
+        name, [](unsigned char byte) { return byte < 0x20 || byte == 0x7F || byte == '\\'; },
+        [](unsigned char byte) -> std::string {
+            switch (byte) {
+                case '\n':
+                    return "\\n";
+                case '\t':
+                    return "\\t";
+                case '\r':
+                    return "\\r";
+                case '\\':
+                    return "\\\\";
+                default:
+                    return "\\x" + hexDigits(byte);
+            }
+        });
+}
+
 std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    for (const char ch : text) {
-        const auto byte = static_cast<unsigned char>(ch);
-        if (ch == '"' || ch == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (byte < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
+    return "\"" +
+           escapeBytes(
+               text, [](unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; },
+               [](unsigned char byte) {
+                   return byte == '"' || byte == '\\' ? std::string{'\\', static_cast<char>(byte)}
+                                                      : "\\u00" + hexDigits(byte);
+               }) +
+           "\"";
 }
 
 std::string jsonValue(std::string_view text) {
@@ -177,7 +248,8 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
             return startup::kExitFailure;
         }
         if (const auto error = frames::writeFrameFile(file, store.frame())) {
-            std::fprintf(output.err, "camctl: cannot write %s: %s\n", file.c_str(), error->c_str());
+            std::fprintf(output.err, "camctl: cannot write %s: %s\n", plainName(file).c_str(),
+                         error->c_str());
             return startup::kExitFailure;
         }
         const JpegCheck jpeg = checkJpeg(store.frame());
@@ -201,7 +273,7 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
                            (jpeg.endsWithEoi ? "" : " no-eoi") + (jpeg.decodes ? "" : " no-decode");
             }
             std::fprintf(output.out, "%d %s %" PRIu32 " bytes %.3f s %.0f B/s %s\n", n,
-                         file.c_str(), store.count(), seconds, rate, verdict.c_str());
+                         plainName(file).c_str(), store.count(), seconds, rate, verdict.c_str());
         }
         std::fflush(output.out);
         if (!jpeg.whole()) {

@@ -33,7 +33,13 @@ std::optional<std::string> checkPattern(std::string_view pattern);
 std::string frameFileName(std::string_view pattern, int frameNumber);
 bool patternNumbersFrames(std::string_view pattern);
 
-// A JSON string literal of `text` (bytes that are not UTF-8 pass as they are).
+// A name as printed on a line of its own: a control character, a backslash and a byte that is no
+// part of a UTF-8 character are written C-style (\n, \t, \r, \\, \xHH), so the line stays
+// one line and the name's bytes can be had back.
+std::string plainName(std::string_view name);
+// A JSON string literal of `text`, always valid UTF-8: a byte that is no part of a UTF-8
+// character is written \u00HH, as are control characters. A name's bytes can be had back: UTF-8
+// passes as it is, so an escape above \u007f is always a byte.
 std::string jsonString(std::string_view text);
 // A JSON number when `text` is plain decimal digits, else a string literal.
 std::string jsonValue(std::string_view text);

@@ -1,6 +1,7 @@
 #include "camctl/command_line.h"
 
 #include <charconv>
+#include <set>
 #include <string_view>
 
 #include "protocol/encodings.h"
@@ -38,23 +39,42 @@ std::string speedList(std::size_t first = 0, std::size_t end = protocol::kSpeedC
     return list;
 }
 
-// True when arguments[i] is option `name`: `value` set, or `error` when it has none.
-bool optionValue(const std::vector<std::string>& arguments, std::size_t& i, std::string_view name,
-                 std::string& value, std::string& error) {
-    const startup::OptionAt found = startup::optionAt(arguments, i, name, value);
-    if (found == startup::OptionAt::NoValue) {
-        error = "--" + std::string(name) + " needs a value";
+// The options that take a value and have been given.
+using Given = std::set<std::string, std::less<>>;
+
+// True when arguments[i] is `option` ("--name" as "--name=VALUE" or "--name VALUE", "-o" as "-o
+// VALUE"): `value` set, or `error` when it has none, an empty one, or was given before. An empty
+// value is no default and a second one would silently win, so neither is taken.
+bool optionValue(const std::vector<std::string>& arguments, std::size_t& i, std::string_view option,
+                 std::string& value, Given& given, std::string& error) {
+    using startup::OptionAt;
+    OptionAt found = OptionAt::Other;
+    if (option.starts_with("--")) {
+        found = startup::optionAt(arguments, i, option.substr(2), value);
+    } else if (arguments[i] == option) {
+        found = i + 1 < arguments.size() ? OptionAt::Value : OptionAt::NoValue;
+        value = found == OptionAt::Value ? arguments[++i] : std::string();
     }
-    return found != startup::OptionAt::Other;
+    if (found == OptionAt::Other || !error.empty()) {
+        return found != OptionAt::Other;
+    }
+    if (found == OptionAt::NoValue) {
+        error = std::string(option) + " needs a value";
+    } else if (value.empty()) {
+        error = std::string(option) + " has an empty value";
+    } else if (!given.emplace(option).second) {
+        error = std::string(option) + " is given more than once";
+    }
+    return true;
 }
 
 // A global option at arguments[i]: true when taken (or refused, with `error` set).
 bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Options& o,
-                  bool& linkChosen, std::string& error) {
+                  bool& linkChosen, Given& given, std::string& error) {
     const std::string& a = arguments[i];
     std::string value;
     const auto chooseLink = [&](LinkKind kind) {
-        if (linkChosen) {
+        if (linkChosen && error.empty()) {
             error = "choose one link: --serial, --spi or --emulator";
         }
         linkChosen = true;
@@ -68,15 +88,12 @@ bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Opt
         (a == "--json" ? o.json : o.quiet) = true;
         return true;
     }
-    if (optionValue(arguments, i, "serial", value, error)) {
+    if (optionValue(arguments, i, "--serial", value, given, error)) {
         chooseLink(LinkKind::Serial);
         o.device = value;
-        if (error.empty() && value.empty()) {
-            error = "--serial needs a device";
-        }
         return true;
     }
-    if (optionValue(arguments, i, "emulator", value, error)) {
+    if (optionValue(arguments, i, "--emulator", value, given, error)) {
         if (value != "spi" && value != "serial" && error.empty()) {
             error = "--emulator takes spi or serial, not \"" + value + "\"";
         }
@@ -84,7 +101,7 @@ bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Opt
         o.emulator = true;
         return true;
     }
-    if (optionValue(arguments, i, "baud", value, error)) {
+    if (optionValue(arguments, i, "--baud", value, given, error)) {
         const auto baud = lineSpeed(value);
         if (!baud && error.empty()) {
             error = "--baud takes one of " + speedList() + ", not \"" + value + "\"";
@@ -92,18 +109,18 @@ bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Opt
         o.baud = baud.value_or(o.baud);
         return true;
     }
-    if (optionValue(arguments, i, "port-io", value, error)) {
+    if (optionValue(arguments, i, "--port-io", value, given, error)) {
         o.portIo = value;
         return true;
     }
-    if (optionValue(arguments, i, "lpt", value, error)) {
+    if (optionValue(arguments, i, "--lpt", value, given, error)) {
         if (value != "1" && value != "2" && error.empty()) {
             error = "--lpt takes 1 or 2, not \"" + value + "\"";
         }
         o.lpt = value == "2" ? 2 : 1;
         return true;
     }
-    if (optionValue(arguments, i, "mode", value, error)) {
+    if (optionValue(arguments, i, "--mode", value, given, error)) {
         const auto mode = wholeNumber(value);
         if ((!mode || *mode < 0 || *mode >= protocol::kSpiModeCount) && error.empty()) {
             error = "--mode takes 0 to 3, not \"" + value + "\"";
@@ -111,7 +128,7 @@ bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Opt
         o.mode = static_cast<int>(mode.value_or(0));
         return true;
     }
-    if (optionValue(arguments, i, "trace", value, error)) {
+    if (optionValue(arguments, i, "--trace", value, given, error)) {
         o.tracePath = value;
         return true;
     }
@@ -119,27 +136,21 @@ bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Opt
 }
 
 bool captureOption(const std::vector<std::string>& arguments, std::size_t& i, CaptureRequest& c,
-                   std::string& error) {
-    const std::string& a = arguments[i];
+                   Given& given, std::string& error) {
     std::string value;
-    if (a == "-o" || a == "-n") {
-        if (i + 1 >= arguments.size()) {
-            error = a + " needs a value";
-            return true;
-        }
-        value = arguments[++i];
-        if (a == "-o") {
-            c.pattern = value;
-        } else {
-            const auto n = wholeNumber(value);
-            if (!n || *n < 1 || *n > 1000000000) {
-                error = "-n takes a number of frames from 1, not \"" + value + "\"";
-            }
-            c.count = static_cast<int>(n.value_or(1));
-        }
+    if (optionValue(arguments, i, "-o", value, given, error)) {
+        c.pattern = value;
         return true;
     }
-    if (optionValue(arguments, i, "interval", value, error)) {
+    if (optionValue(arguments, i, "-n", value, given, error)) {
+        const auto n = wholeNumber(value);
+        if ((!n || *n < 1 || *n > 1000000000) && error.empty()) {
+            error = "-n takes a number of frames from 1, not \"" + value + "\"";
+        }
+        c.count = static_cast<int>(n.value_or(1));
+        return true;
+    }
+    if (optionValue(arguments, i, "--interval", value, given, error)) {
         double seconds = -1;
         const char* end = value.data() + value.size();
         const auto [ptr, ec] = std::from_chars(value.data(), end, seconds);
@@ -160,6 +171,7 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     ParsedCommandLine parsed;
     Options& o = parsed.options;
     bool linkChosen = false;
+    Given given;
     std::optional<std::string> command;
     std::vector<std::string> commandArguments;
     std::string& error = parsed.error;
@@ -173,10 +185,10 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             parsed.version = true;
             return parsed;
         }
-        if (globalOption(arguments, i, o, linkChosen, error)) {
+        if (globalOption(arguments, i, o, linkChosen, given, error)) {
             continue;
         }
-        if (command == "capture" && captureOption(arguments, i, o.capture, error)) {
+        if (command == "capture" && captureOption(arguments, i, o.capture, given, error)) {
             continue;
         }
         if (a.rfind("-", 0) == 0 && a.size() > 1) {
@@ -277,7 +289,10 @@ std::string helpText() {
            "                               capture, wait 1 s, read, save; PATTERN may hold one\n"
            "                               %d, the frame number from 1 (default frame-%03d.jpg);\n"
            "                               one line a frame: number, file, bytes, seconds,\n"
-           "                               bytes per second, whole JPEG and its size\n"
+           "                               bytes per second, whole JPEG and its size; in a\n"
+           "                               file name a control character, a backslash or a\n"
+           "                               byte that is no UTF-8 is written \\n, \\t, \\r, \\\\\n"
+           "                               or \\xHH (with --json: \\u00HH of the byte)\n"
            "  speed [BAUD]                 (serial) the module's line speed, or switch the\n"
            "                               module, then the PC, to BAUD\n"
            "  reset                        reset the module (SPI: back to mode 0; serial: back\n"
@@ -295,7 +310,9 @@ std::string helpText() {
            "Exit status: 0 all done; 1 the module did not answer or the link failed (the\n"
            "message names the link and the reason); 2 a usage error; 3 a frame that is not a\n"
            "whole JPEG (it is saved all the same); 130 stopped by Ctrl-C after the frame in\n"
-           "progress was saved.\n";
+           "progress was saved (a second Ctrl-C ends it at once); 143 (as a shell shows it)\n"
+           "ended by SIGTERM (timeout, kill): at once, by the signal, nothing of the frame in\n"
+           "progress saved.\n";
 }
 
 }  // namespace camctl

@@ -35,13 +35,15 @@ extern "C" void noteInterrupt(int) {
 
 // Ctrl-C during a capture ends the run once the frame in progress is saved whole; a second one
 // ends it at once (a frame at 2400 baud takes minutes), still with no half file under a final name.
+// SIGTERM is not caught: it is how timeout(1), kill and a service manager end a run, and they
+// mean now, not after a frame that may never end. It ends camctl where it stands, by the signal
+// (143 in a shell); a frame is only ever renamed into place whole, so nothing partial is saved.
 void stopCaptureOnInterrupt() {
     struct sigaction action {};
     action.sa_handler = noteInterrupt;
     action.sa_flags = static_cast<int>(SA_RESETHAND);
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 int linkFailed(const std::string& linkName, const std::string& reason) {
@@ -189,7 +191,7 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
         }
         device = *path;
     }
-    const std::string linkName = "serial " + device;
+    const std::string linkName = "serial " + camctl::plainName(device);
     serial::PortMap ports;
     ports.assign(1, device);
     serial::QtSerialControl control(ports);
@@ -272,8 +274,8 @@ int main(int argc, char** argv) {
         std::string error;
         trace = protocol::TraceFile::open(o.tracePath, error);
         if (!trace) {
-            std::fprintf(stderr, "camctl: cannot write the trace %s: %s\n", o.tracePath.c_str(),
-                         error.c_str());
+            std::fprintf(stderr, "camctl: cannot write the trace %s: %s\n",
+                         camctl::plainName(o.tracePath).c_str(), error.c_str());
             return startup::kExitFailure;
         }
         // The run goes on without the lines the disk refuses; the first refusal is told.

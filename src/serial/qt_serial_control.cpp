@@ -133,8 +133,11 @@ void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
     if (opening_ || error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
         return;
     }
-    const std::string text = port_.errorString().toStdString();
+    std::string text = port_.errorString().toStdString();
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
+        // Qt passes on the words of whichever call met the hang-up first, often an ioctl's
+        // "Inappropriate ioctl for device": the line gone is said first, those words after it.
+        text = "the line hung up (the device went away); system: " + text;
         // The device went away (a USB adapter unplugged, the far end of a pseudo-terminal
         // closed): every later read fails at once, so left open the port would report in a busy
         // loop. It is closed once Qt's own read handling has returned, and sends do nothing

@@ -35,6 +35,8 @@ void endProgramNow() {
 constexpr int kClientWidthTwips = 9855;
 constexpr int kClientHeightTwips = 7560;
 constexpr std::chrono::seconds kViewWait{1};
+// The picture box's first line when a view shows no frame; why follows.
+const QString kNoPicture = QStringLiteral("Кадр не показан:\n");
 }  // namespace
 
 const QString Form1::kSaveDialogTitle = QStringLiteral("Введите имя файла для сохранения картинки");
@@ -42,6 +44,7 @@ const QString Form1::kSaveDialogTitle = QStringLiteral("Введите имя ф
 const QString Form1::kSaveDialogFilter = QStringLiteral("*.jpg (*.jpg)");
 const QString Form1::kTitleLine2 = QStringLiteral("Программа отладки на ПК");
 const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
+const QString Form1::kViewFailedTitle = QStringLiteral("Просмотреть кадр");
 const QString Form1::kLinkFaultTitle = QStringLiteral("Связь с модулем");
 const QString Form1::kTraceLossTitle = QStringLiteral("Трасса обмена");
 const QString Form1::kNoAnswerTitle = QStringLiteral("Модуль не ответил");
@@ -267,12 +270,9 @@ void Form1::viewFrame() {
     // "Выход" in a view's wait deletes them too; each view drops its own on every path out.
     auto written = frames::PrivateFrameFile::write(frames_.frame(), error);
     if (!written) {
-        // The window stays silent about a failed view; standard error hears why, once.
-        if (!viewFailureSaid_) {
-            viewFailureSaid_ = true;
-            std::fprintf(stderr, "%s: cannot write the view's temporary copy: %s\n",
-                         qPrintable(QCoreApplication::applicationName()), error.c_str());
-        }
+        failView(ViewFailure::CopyNotWritten, QStringLiteral("копия кадра не записана"),
+                 QStringLiteral("Кадр не показан: не удалось записать его временную копию.\n%1")
+                     .arg(QString::fromStdString(error)));
         return;
     }
     const frames::PrivateFrameFile* copy = written.get();
@@ -292,11 +292,32 @@ void Form1::viewFrame() {
     QImageReader reader(QFile::decodeName(copy->path().c_str()));
     reader.setDecideFormatFromContent(true);
     const QImage picture = reader.read();
-    if (picture.isNull()) {
+    if (picture.isNull() && frames_.count() == 0) {
+        // Nothing held, nothing to tell: the cycle's first step views an empty buffer.
+        Picture1->setText(kNoPicture + QStringLiteral("буфер пуст"));
         return;
     }
+    if (picture.isNull()) {
+        failView(ViewFailure::NotAPicture,
+                 QStringLiteral("%1 байт не читаются как изображение").arg(frames_.count()),
+                 QStringLiteral("Кадр не показан: принятые байты не читаются как изображение."));
+        return;
+    }
+    viewFailureTold_.reset();
     Picture1->setPixmap(QPixmap::fromImage(picture));
     clock_.waitYielding(kViewWait);
+}
+
+void Form1::failView(ViewFailure failure, const QString& why, const QString& text) {
+    // The picture goes: left up, an earlier frame would pass for the one the window holds.
+    Picture1->setText(kNoPicture + why);
+    // The capture cycle views at every step, and a box stops the cycle until it is answered: one
+    // per failing step would hold the cycle at each for news the picture box already gives. The
+    // box comes again once a view has shown its frame, or when views fail for another reason.
+    if (viewFailureTold_ != failure) {
+        viewFailureTold_ = failure;
+        tellOperator(kViewFailedTitle, text);
+    }
 }
 
 void Form1::saveFrame() {

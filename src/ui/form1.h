@@ -66,8 +66,9 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     virtual void resetModule() = 0;
     // Count and every byte to 0, "0" shown.
     void clearFrame() override;
-    // A private copy of the frame, a second, the picture, a second, the copy deleted. A frame
-    // that does not decode leaves the picture as it was, without a message.
+    // A private copy of the frame, a second, the picture, a second, the copy deleted. A copy
+    // that cannot be written, or a frame that does not decode, clears the picture and is told
+    // (failView).
     void viewFrame() override;
     // The stored bytes, exactly, into the file the operator names.
     void saveFrame();
@@ -88,6 +89,7 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     static const QString kSaveDialogTitle;
     static const QString kSaveDialogFilter;
     static const QString kSaveFailedTitle;
+    static const QString kViewFailedTitle;
     static const QString kTitleLine2;
     static const QString kLinkFaultTitle;
     static const QString kTraceLossTitle;
@@ -173,13 +175,18 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     std::vector<QWidget*> moduleControls_;
     // The control that had the keyboard focus when the controls were disabled gets it back.
     QPointer<QWidget> focusBeforeBusy_;
-    // The private copies of the views in progress; a failed copy is said once.
+    // The private copies of the views in progress.
     std::vector<std::unique_ptr<frames::PrivateFrameFile>> viewCopies_;
-    bool viewFailureSaid_ = false;
+    // The kind of view failure last told in a box; none once a view has shown its frame.
+    enum class ViewFailure { CopyNotWritten, NotAPicture };
+    std::optional<ViewFailure> viewFailureTold_;
     protocol::TraceFile* trace_ = nullptr;
     QString tracePath_;
 
     void reportTraceLoss();
+    // `why` in the picture box in place of any picture; `text` in a box unless the views have
+    // failed so since one last showed its frame.
+    void failView(ViewFailure failure, const QString& why, const QString& text);
 };
 
 }  // namespace ui

@@ -39,6 +39,17 @@ std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParse
         return EarlyExit{startup::kExitDone, QStringLiteral("%1 %2\n").arg(
                                                  name, QCoreApplication::applicationVersion())};
     }
+    // Qt takes "--trace=" as an empty value and keeps the last of two; neither is what the user
+    // meant, so both are refused here for every option that takes a value.
+    for (const QString& option : parser.optionNames()) {
+        const QStringList values = parser.values(option);
+        if (values.size() > 1) {
+            return usageError(QStringLiteral("--%1 is given more than once").arg(option));
+        }
+        if (values.size() == 1 && values.front().isEmpty()) {
+            return usageError(QStringLiteral("--%1 has an empty value").arg(option));
+        }
+    }
     if (!parser.positionalArguments().isEmpty()) {
         return usageError(
             QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().front()));

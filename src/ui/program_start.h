@@ -28,8 +28,9 @@ struct EarlyExit {
 
 // Reads `arguments` (the program's name first) with `parser`, which holds the program's own
 // options; --help and --version are added here. The whole command line is checked before the
-// display: an unknown option, an option without its value, an argument that is no option, or a
-// value `checkValues` refuses (it returns why; an empty text when all is well) is a usage error.
+// display: an unknown option, an option without its value or with an empty one, an option that
+// takes a value given more than once, an argument that is no option, or a value `checkValues`
+// refuses (it returns why; an empty text when all is well) is a usage error.
 // nullopt: the window may open, and `parser` holds the values.
 std::optional<EarlyExit> checkCommandLine(const char* program, QCommandLineParser& parser,
                                           const QStringList& arguments,

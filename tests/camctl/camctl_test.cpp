@@ -110,6 +110,9 @@ TEST(CamctlCommandLine, RefusesWhatItCannotDo) {
         {"--emulator=spi", "capture", "-o", "%d-%d"},                // one number
         {"--emulator=spi", "capture", "--interval=-1"},              // no negative wait
         {"--emulator=spi", "--frobnicate", "get"},                   // unknown option
+        {"--emulator=spi", "--trace=", "get"},                       // an empty value
+        {"--spi", "--port-io=ppdev", "--port-io=direct", "get"},     // a value given twice
+        {"--emulator=spi", "capture", "-o", "a%d", "-o", "b%d"},     // ditto
     };
     for (const auto& arguments : refused) {
         const auto parsed = camctl::parseCommandLine(arguments);
@@ -219,6 +222,24 @@ TEST(CamctlCapture, SavesEachFrameAsTheModuleSentIt) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("whole-jpeg 352x288\n3 "), std::string::npos) << text;
+}
+
+// A name keeps its line to itself and JSON stays valid UTF-8: control bytes, backslash and bytes
+// that are no UTF-8 are escaped in what is printed (UTF-8 passes), the file has the name's bytes.
+TEST(CamctlCapture, NamesAreEscapedInTheLineAndInJson) {
+    for (const auto& [json, printed] : {std::pair{false, R"(aé\nb\xff\\1 6 bytes)"},
+                                        std::pair{true, R"(aé\u000ab\u00ff\\1",)"}}) {
+        QTemporaryDir dir;
+        SpiRig rig(Bytes{0xFF, 0xD8, 0x01, 0x02, 0xFF, 0xD9});
+        CapturedOutput out;
+        const std::string folder = dir.path().toStdString() + "/";
+        const camctl::CaptureRequest request{folder + "aé\nb\xff\\%d", 1, {}, json};
+        camctl::runCapture(rig.session, rig.clock, request, {out.file, stderr, false, "spi"},
+                           std::atomic<bool>{false});
+        EXPECT_EQ(contentsOf(folder + "aé\nb\xff\\1").size(), 6u);
+        EXPECT_NE(out.text().find(folder + printed), std::string::npos) << out.text();
+        std::remove((folder + "aé\nb\xff\\1").c_str());  // QTemporaryDir cannot name it
+    }
 }
 
 TEST(CamctlCapture, ACutFrameIsSavedAndEndsWithStatus3) {

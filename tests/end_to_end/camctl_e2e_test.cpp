@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
@@ -87,7 +88,7 @@ TEST(Camctl, UsageErrorsGive2AndHelpListsEveryCommandAndName) {
     for (const char* word :
          {"get", "set NAME=VALUE", "capture", "speed [BAUD]", "reset", "compression=0..6",
           "colour=colour|bw", "brightness=0..25", "red=", "green=", "blue=0..63", "size=WxH",
-          "test-mode=on|off", "spi-mode=0..3", "--json", "--quiet", "--trace", "130"}) {
+          "test-mode=on|off", "spi-mode=0..3", "--json", "--quiet", "--trace", "130", "143"}) {
         EXPECT_NE(help.out.find(word), std::string::npos) << word;
     }
 }
@@ -172,6 +173,33 @@ TEST(Camctl, ASilentModuleGives1NamingLinkAndReason) {
     EXPECT_EQ(nowhere.status, 1);
     EXPECT_NE(nowhere.err.find("camctl: spi LPT1: port access failed: "), std::string::npos)
         << nowhere.err;
+    ::close(slave);
+    ::close(master);
+}
+
+// A frame that never ends (a byte every 30 ms keeps a 2400-baud line from going quiet) holds the
+// capture open; SIGTERM ends camctl there and then, by the signal, with nothing saved.
+TEST(Camctl, SigtermEndsACaptureAtOnceSavingNothing) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    QTemporaryDir dir;
+    QProcess process;
+    process.start(CAMCTL_PROGRAM, {"--serial=" + QString::fromLocal8Bit(::ptsname(master)),
+                                   "capture", "-o", dir.filePath("f")});
+    const auto trickle = [&](int ms) {  // bytes on the line for `ms`, or until camctl ends
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (elapsed.elapsed() < ms && !process.waitForFinished(30)) {
+            EXPECT_EQ(::write(master, "U", 1), 1);
+        }
+        return elapsed.elapsed();
+    };
+    trickle(2500);  // the start, the capture command, its second, the frame begun
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    EXPECT_LT(trickle(5000), 1000);
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(process.exitCode(), SIGTERM);  // a shell shows 143
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
     ::close(slave);
     ::close(master);
 }

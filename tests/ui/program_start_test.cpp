@@ -59,6 +59,8 @@ TEST_F(CommandLineWithoutDisplay, UsageIsCheckedFirstAndEachEndingHasItsStatus) 
         {{"--trace=t", "extra"}, startup::kExitUsage, "unexpected argument 'extra'"},
         {{"--trace"}, startup::kExitUsage, "Missing value after '--trace'"},
         {{"--trace=bad"}, startup::kExitUsage, "prog: --trace=bad is refused"},
+        {{"--trace="}, startup::kExitUsage, "prog: --trace has an empty value"},
+        {{"--trace=a", "--trace", "b"}, startup::kExitUsage, "prog: --trace is given more than once"},
         {{"--help"}, startup::kExitDone, "Usage: prog [options]"},
         {{"--version"}, startup::kExitDone, "prog "},
         {{"--trace=t"}, startup::kExitFailure, "prog: no display"},

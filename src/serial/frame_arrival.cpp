@@ -16,6 +16,7 @@ FrameArrival::FrameArrival(SerialControl& control, SerialLink& link, frames::Fra
 
 void FrameArrival::frameRequested() {
     frameExpected_ = true;
+    requestedAt_ = clock_.now();
     awaitedUntil_ = clock_.now() + link_.replyTimeLimit();
 }
 
@@ -37,6 +38,10 @@ bool FrameArrival::arriving() const {
         return true;
     }
     return !frameEnd_.lineQuiet(now, baud());
+}
+
+bool FrameArrival::frameOnItsWay() const {
+    return frameExpected_ && arriving() && clock_.now() - requestedAt_ < longestFrame();
 }
 
 bool FrameArrival::lineQuiet() const {

@@ -31,6 +31,10 @@ class FrameArrival final : public LineWatch {
     bool arriving() const;
     // Nothing has come for the idle time: a frame that was arriving has ended.
     bool lineQuiet() const;
+    // A frame asked for is on its way: it has not been seen to end, and it has not yet had the
+    // time the longest frame takes. Bytes that keep coming with no frame asked for (a babbling
+    // line) are no frame on its way.
+    bool frameOnItsWay() const;
 
     // LineWatch: when a frame has been asked for and has not been seen to end, polls it into the
     // store until it has. False when it still was arriving after the time the longest frame
@@ -54,8 +58,9 @@ class FrameArrival final : public LineWatch {
     FrameEnd frameEnd_;
     // Until when a requested frame that has not begun is still awaited.
     std::optional<protocol::Clock::TimePoint> awaitedUntil_;
-    // A frame has been asked for, and no poll has yet seen it end.
+    // A frame has been asked for, and no poll has yet seen it end; since when.
     bool frameExpected_ = false;
+    protocol::Clock::TimePoint requestedAt_{};
 };
 
 }  // namespace serial

@@ -30,6 +30,10 @@ bool SerialLink::prepareQuery() {
     if (lineWatch_ != nullptr && !lineWatch_->waitUntilQuiet()) {
         if (!control_.isOpen()) {
             noteClosedPort();  // the line failed while the frame was still coming
+        } else {
+            fault_ = protocol::LinkFault{protocol::LinkFault::Kind::StrayByte, name(),
+                                         "the frame on the line did not end within its time "
+                                         "limit"};
         }
         return false;
     }

@@ -118,8 +118,11 @@ class ModuleSession {
     // ---- Reset: the command, and whatever the link does to follow the module back to its start.
     virtual Result<void> reset() = 0;
 
-    // What the session is busy with; nullopt when an operation may start.
+    // What the session is busy with: the operation open, or something else that keeps the link
+    // (a frame on its way over serial); nullopt when nothing does.
     std::optional<Exchange> busyWith() const;
+    // An operation is open: another one would be refused.
+    bool operationOpen() const { return open_.has_value(); }
     // Told when an operation opens and when it closes (the windows hold their controls by it).
     void onBusyChanged(std::function<void()> told) { busyChanged_ = std::move(told); }
 

@@ -36,7 +36,7 @@ std::optional<serial::OpenFailure> SerialSession::choosePort(int portNumber) {
 }
 
 std::optional<Exchange> SerialSession::busyOutsideOperations() const {
-    if (arrival_.arriving()) {
+    if (arrival_.frameOnItsWay()) {
         return Exchange::FrameArriving;
     }
     return std::nullopt;

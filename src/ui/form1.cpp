@@ -109,27 +109,32 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
         QRect geometry;
         void (Form1::*handler)();
         // View, save and exit neither talk to the module nor change the frame: they stay usable
-        // while a frame comes in.
-        bool usableWhileBusy = false;
+        // while an operation runs. Capture and frame read would cut into a frame on its way:
+        // they wait for it. Reset and clear may go while a frame comes in.
+        enum class Held { WhileOperating, WhileFrameComes, Never } held = Held::WhileOperating;
     };
     const FrameButton frameButtons[] = {
-        {"Command12", "Сформировать кадр", twipRect(5160, 5160, 1935, 375),
-         &Form1::Command12_Click},
-        {"Command7", "Считать кадр", twipRect(5160, 5640, 1935, 375), &Form1::Command7_Click},
+        {"Command12", "Сформировать кадр", twipRect(5160, 5160, 1935, 375), &Form1::Command12_Click,
+         FrameButton::Held::WhileFrameComes},
+        {"Command7", "Считать кадр", twipRect(5160, 5640, 1935, 375), &Form1::Command7_Click,
+         FrameButton::Held::WhileFrameComes},
         {"Command14", "Просмотреть кадр", twipRect(5160, 6120, 1935, 375), &Form1::Command14_Click,
-         true},
+         FrameButton::Held::Never},
         {"Command6", "Записать кадр в файл", twipRect(5160, 6600, 1935, 375),
-         &Form1::Command6_Click, true},
+         &Form1::Command6_Click, FrameButton::Held::Never},
         {"Command3", "Сброс модуля", twipRect(5160, 7080, 1935, 375), &Form1::Command3_Click},
         {"Command8", "Очистить буфер", twipRect(7200, 6120, 1935, 375), &Form1::Command8_Click},
-        {"Command5", "Выход", twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click, true},
+        {"Command5", "Выход", twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click,
+         FrameButton::Held::Never},
     };
     for (const FrameButton& b : frameButtons) {
         auto* button = addButton(b.name, QString::fromUtf8(b.caption), b.geometry);
         connect(button, &QPushButton::clicked, this,
                 [this, handler = b.handler] { (this->*handler)(); });
-        if (!b.usableWhileBusy) {
+        if (b.held == FrameButton::Held::WhileOperating) {
             addModuleControl(button);
+        } else if (b.held == FrameButton::Held::WhileFrameComes) {
+            frameControls_.push_back(button);
         }
     }
 }
@@ -140,19 +145,24 @@ Form1::~Form1() {
 }
 
 void Form1::refreshLinkBusy() {
-    const bool busy = linkBusy();
-    if (busy == busyShown_) {
+    const bool operating = session_->operationOpen();
+    const bool frameComes = linkBusy();
+    if (operating == operatingShown_ && frameComes == frameComesShown_) {
         return;
     }
-    busyShown_ = busy;
-    if (busy) {
+    if (operating && !operatingShown_) {
         focusBeforeBusy_ = focusWidget();
     }
+    operatingShown_ = operating;
+    frameComesShown_ = frameComes;
     for (QWidget* control : moduleControls_) {
-        control->setEnabled(!busy);
+        control->setEnabled(!operating);
+    }
+    for (QWidget* control : frameControls_) {
+        control->setEnabled(!frameComes);
     }
     settingsPanel_->refreshEnabled();
-    if (!busy && focusBeforeBusy_ != nullptr && focusBeforeBusy_->isEnabled()) {
+    if (!operating && focusBeforeBusy_ != nullptr && focusBeforeBusy_->isEnabled()) {
         focusBeforeBusy_->setFocus();
     }
 }

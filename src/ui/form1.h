@@ -100,8 +100,8 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
 
     SettingsPanel& settingsPanel() { return *settingsPanel_; }
 
-    // The session is busy with an operation (or, over serial, a frame is arriving): the
-    // controls that would start another one are disabled until it ends.
+    // The session is busy with an operation, or (serial) a frame asked for is on its way: the
+    // capture cycle does not step, and capture and frame read wait.
     bool linkBusy() const { return session_->busyWith().has_value(); }
 
   protected:
@@ -129,7 +129,9 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // Shows the busy state when it has changed (an operation began or ended, a frame began or
     // ended).
     void refreshLinkBusy();
-    // A control that talks to the module or changes the frame store: disabled while busy.
+    // A control that talks to the module or changes the frame store: disabled while an operation
+    // runs. A frame on its way holds only capture and frame read: a register write, a reset, a
+    // clear or another port go at once, and a read-back waits for the frame's end by itself.
     void addModuleControl(QWidget* control) { moduleControls_.push_back(control); }
 
     bool unloaded() const { return unloaded_; }
@@ -171,7 +173,11 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     std::unique_ptr<session::ModuleSession> session_;
     bool unloaded_ = false;
     std::function<void()> exitAction_;
-    bool busyShown_ = false;
+    bool operatingShown_ = false;
+    bool frameComesShown_ = false;
+    // Held while an operation runs (the rest of the module controls), and while a frame is on
+    // its way too (capture and frame read, which would cut into it).
+    std::vector<QWidget*> frameControls_;
     std::vector<QWidget*> moduleControls_;
     // The control that had the keyboard focus when the controls were disabled gets it back.
     QPointer<QWidget> focusBeforeBusy_;

@@ -186,7 +186,7 @@ void SettingsPanel::refreshEnabled() {
 
 void SettingsPanel::applyEnabled(QWidget* control) {
     const bool talks = std::find(talking_.begin(), talking_.end(), control) != talking_.end();
-    const bool busy = talks && session_.busyWith().has_value();
+    const bool busy = talks && session_.operationOpen();
     control->setEnabled(!disabledByRule_.value(control, false) && !busy);
 }
 

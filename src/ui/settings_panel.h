@@ -64,7 +64,7 @@ class SettingsPanel final : public QObject {
     SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout,
                   session::ModuleSession& session);
 
-    // The controls that would write or read the module are disabled while the session is busy;
+    // The controls that would write or read the module are disabled while an operation runs;
     // the settings' own enabled-state rules hold beneath that and come back when it ends.
     void refreshEnabled();
 

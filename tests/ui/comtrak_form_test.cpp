@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -374,6 +375,41 @@ TEST_F(ComtrakWindow, ALineFaultIsShownAfterTheTick) {
     QCoreApplication::processEvents();
     ASSERT_EQ(dialogs.warnings.size(), 1u);
     EXPECT_TRUE(dialogs.warnings[0].text.contains("Input/output error"));
+}
+
+// While bytes arrive, reset, clear, the port box and the settings stay usable, and a register
+// write goes out between frame bytes with the frame stored whole. Only capture and frame read wait
+// for a frame asked for; bytes that keep coming unasked (a babbling line) hold nothing.
+TEST_F(ComtrakWindow, WhileBytesArriveOnlyCaptureAndFrameReadWait) {
+    load();
+    const auto usable = [this](const char* name) { return control_<QWidget>(name)->isEnabled(); };
+    const char* const alwaysUsable[] = {"Command3", "Command8", "Combo1",    "Slider2",
+                                        "Combo2",   "Command9", "Command13", "Check3"};
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "a frame asked for" : "a babbling line");
+        frames.clear();
+        control.events.clear();
+        if (asked) {
+            click("Command7");
+        }
+        for (int tick = 0; tick < 5; ++tick) {
+            control.arrive({static_cast<std::uint8_t>(tick)});
+            form.Timer1_Timer();
+            clock.waitBlocking(std::chrono::milliseconds(20));
+        }
+        for (const char* name : alwaysUsable) {
+            EXPECT_TRUE(usable(name)) << name;
+        }
+        EXPECT_EQ(usable("Command7"), !asked);
+        EXPECT_EQ(usable("Command12"), !asked);
+        control_<QSlider>("Slider2")->setValue(asked ? 10 : 11);
+        control.arrive({5, 6});
+        form.Timer1_Timer();
+        EXPECT_EQ(control.outputs().back(),
+                  (Bytes{20, static_cast<std::uint8_t>(asked ? 40 : 44)}));
+        EXPECT_EQ(std::vector<std::uint8_t>(frames.frame().begin(), frames.frame().end()),
+                  (Bytes{0, 1, 2, 3, 4, 5, 6}));
+    }
 }
 
 // Ticks every millisecond for `ms` milliseconds with nothing arriving.

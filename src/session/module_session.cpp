@@ -27,7 +27,8 @@ ModuleSession::Operation::Operation(ModuleSession& session, Exchange what) : ses
 
 ModuleSession::Operation::~Operation() {
     if (!refused_) {
-        // A fault nobody asked for is not kept for the next operation.
+        // Every operation ends through finish() or failure(), which took the link's fault; one
+        // left behind is not kept for the next operation.
         session_.link_.takeFault();
         session_.setOpen(std::nullopt);
     }
@@ -38,7 +39,10 @@ LinkFault ModuleSession::Operation::refusal() const {
 }
 
 std::optional<LinkFault> ModuleSession::Operation::takeFault() {
-    return session_.link_.takeFault();
+    auto fault = session_.link_.takeFault();
+    session_.linkDown_ =
+        fault && (fault->kind == LinkFault::Kind::NoPort || fault->kind == LinkFault::Kind::Lost);
+    return fault;
 }
 
 Result<void> ModuleSession::Operation::finish() {

@@ -123,6 +123,9 @@ class ModuleSession {
     std::optional<Exchange> busyWith() const;
     // An operation is open: another one would be refused.
     bool operationOpen() const { return open_.has_value(); }
+    // The last operation found the link down (a port lost, or one that could not be had back);
+    // the next one that goes through brings it up again.
+    bool linkDown() const { return linkDown_; }
     // Told when an operation opens and when it closes (the windows hold their controls by it).
     void onBusyChanged(std::function<void()> told) { busyChanged_ = std::move(told); }
 
@@ -206,6 +209,7 @@ class ModuleSession {
 
     SessionWaits waits_;
     std::optional<Exchange> open_;
+    bool linkDown_ = false;
     std::function<void()> busyChanged_;
 };
 

@@ -135,7 +135,7 @@ void ComtrakForm::readModuleSpeed() {
         showInBox(Combo4, QString::number(*speed->baud));
     }
     setPollingEnabled(true);  // not once the window has closed
-    if (!speed && speed.fault().kind != protocol::LinkFault::Kind::Busy) {
+    if (!speed && tellOnce(speed.fault())) {
         QString text =
             QStringLiteral("Модуль не ответил на запрос скорости на %1.").arg(portAndLine());
         if (const auto detail = faultDetail(speed.fault())) {

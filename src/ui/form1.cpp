@@ -16,6 +16,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "frames/frame_file.h"
 #include "protocol/registers.h"
@@ -47,6 +48,7 @@ const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кад�
 const QString Form1::kViewFailedTitle = QStringLiteral("Просмотреть кадр");
 const QString Form1::kLinkFaultTitle = QStringLiteral("Связь с модулем");
 const QString Form1::kTraceLossTitle = QStringLiteral("Трасса обмена");
+const QString Form1::kLinkDownTitleSuffix = QStringLiteral(" — НЕТ СВЯЗИ");
 const QString Form1::kNoAnswerTitle = QStringLiteral("Модуль не ответил");
 const QString Form1::kNoAnswerText =
     QStringLiteral("Модуль камеры не ответил на запрос. Значения в окне не изменены.");
@@ -62,6 +64,7 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
       session_(std::move(session)),
       exitAction_(endProgramNow) {
     setObjectName("Form1");
+    caption_ = caption;
     setWindowTitle(caption);
     // Positions are fixed: the window has no resize handling.
     setFixedSize(twipsToPixels(kClientWidthTwips), twipsToPixels(kClientHeightTwips));
@@ -144,7 +147,29 @@ Form1::~Form1() {
     session_->onBusyChanged({});
 }
 
+void Form1::showLinkState() {
+    const bool down = session_->linkDown();
+    if (!down) {
+        linkDownTold_ = false;  // the next time it goes down is told again
+    }
+    if (down != linkDownShown_) {
+        linkDownShown_ = down;
+        setWindowTitle(down ? caption_ + kLinkDownTitleSuffix : caption_);
+    }
+}
+
+bool Form1::tellOnce(const protocol::LinkFault& fault) {
+    if (fault.kind == protocol::LinkFault::Kind::Busy) {
+        return false;
+    }
+    if (!session_->linkDown()) {
+        return true;
+    }
+    return !std::exchange(linkDownTold_, true);
+}
+
 void Form1::refreshLinkBusy() {
+    showLinkState();
     const bool operating = session_->operationOpen();
     const bool frameComes = linkBusy();
     if (operating == operatingShown_ && frameComes == frameComesShown_) {
@@ -183,7 +208,7 @@ std::optional<QString> Form1::faultDetail(const protocol::LinkFault& fault) {
 }
 
 void Form1::tellLinkFault(const protocol::LinkFault& fault) {
-    if (fault.kind == protocol::LinkFault::Kind::Busy) {
+    if (!tellOnce(fault)) {
         return;
     }
     tellOperator(kLinkFaultTitle,
@@ -192,7 +217,7 @@ void Form1::tellLinkFault(const protocol::LinkFault& fault) {
 }
 
 void Form1::tellNoAnswer(const protocol::LinkFault& fault) {
-    if (fault.kind == protocol::LinkFault::Kind::Busy) {
+    if (!tellOnce(fault)) {
         return;
     }
     const auto detail = faultDetail(fault);

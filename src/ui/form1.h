@@ -95,6 +95,7 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     static const QString kTraceLossTitle;
     static const QString kNoAnswerTitle;
     static const QString kNoAnswerText;
+    static const QString kLinkDownTitleSuffix;
 
     static constexpr int kTimer1IntervalMs = 1;
 
@@ -113,11 +114,16 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     void setPollingEnabled(bool enabled) override;
     // A warning box, unless the window has closed.
     void tellOperator(const QString& title, const QString& text) override;
-    // "Связь с модулем прервана, операция не выполнена." with the link and its reason. An
-    // operation refused because another one runs says nothing: its control was disabled.
+    // "Связь с модулем прервана, операция не выполнена." with the link and its reason, once when
+    // the link goes down: while it stays down the window's title says so, and the box comes
+    // again only after an operation has gone through. An operation refused because another one
+    // runs says nothing: its control was disabled.
     void tellLinkFault(const protocol::LinkFault& fault) override;
     // "Модуль камеры не ответил на запрос...", with the link's fault when it was one.
     void tellNoAnswer(const protocol::LinkFault& fault) override;
+    // Whether `fault` is to be told in a box: not a refusal as busy, and a link that is down only
+    // once until an operation has gone through again.
+    bool tellOnce(const protocol::LinkFault& fault);
     // The link and its reason, for the line under a message; nullopt for a module that only
     // did not answer in time.
     static std::optional<QString> faultDetail(const protocol::LinkFault& fault);
@@ -173,6 +179,11 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     std::unique_ptr<session::ModuleSession> session_;
     bool unloaded_ = false;
     std::function<void()> exitAction_;
+    // The title with the link's state.
+    void showLinkState();
+    QString caption_;
+    bool linkDownTold_ = false;
+    bool linkDownShown_ = false;
     bool operatingShown_ = false;
     bool frameComesShown_ = false;
     // Held while an operation runs (the rest of the module controls), and while a frame is on

@@ -106,17 +106,12 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         }
         path_ = path;
     }
-    port_.start();
     log_.record(LogKind::Line, {}, "serving port I/O at " + path_);
     thread_.start([this] { serve(); });
     return true;
 }
 
 void PortSocketServer::stop() {
-    if (thread_.running()) {
-        thread_.stop();
-        port_.stop();
-    }
     closeAll();
 }
 
@@ -136,9 +131,13 @@ void PortSocketServer::serve() {
         if (fds[0].revents & POLLIN) {
             const int client = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (client >= 0) {
+                // The port is the client's from its connect to its hang-up, as it is a program's
+                // from its start to its stop: what it left half done goes with it.
                 log_.record(LogKind::Line, {}, "port I/O client connected");
+                port_.start();
                 serveClient(client);
                 close(client);
+                port_.stop();
                 log_.record(LogKind::Line, {}, "port I/O client gone");
             }
         }

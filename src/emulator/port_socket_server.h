@@ -3,8 +3,8 @@
 //   port write: 'w', address low, address high, value   (no answer)
 //   port read:  'r', address low, address high           (answered with 1 byte, the value)
 // One client at a time, on a thread of its own; the next client is served when the first one
-// hangs up. A byte that starts no message is logged and skipped, so the stream finds its step
-// again at the next 'w' or 'r'.
+// hangs up. The port is started for each client and stopped when it goes. A byte that starts no
+// message is logged and skipped, so the stream finds its step again at the next 'w' or 'r'.
 //
 // The client's socket is never waited on: answers go out as the client takes them, and a client
 // that sends reads without taking the answers is simply not read from while kMaxUnsentAnswers

@@ -56,20 +56,28 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         return false;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    // Taken before the path is looked at: two emulators started at once would otherwise both
+    // find it free, both serve, and the first to end would remove the other's socket.
+    if (!pathLock_.acquire(path, error)) {
+        return false;
+    }
 
     struct stat existing {};
     if (lstat(path.c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
             error = path + " exists and is not a socket";
+            closeAll();
             return false;
         }
         if (someoneListens(address)) {
             error = path + " is served by another emulator (a connection to it was accepted)";
+            closeAll();
             return false;
         }
         unlink(path.c_str());  // left behind by an emulator that did not end cleanly
     }
     if (!thread_.prepare(error)) {
+        closeAll();
         return false;
     }
     // Non-blocking, so an accept() after a client gave up between poll() and accept() returns.
@@ -119,6 +127,7 @@ void PortSocketServer::closeAll() {
     thread_.stop();
     closeDescriptor(listenFd_);
     removeMadePath(path_);
+    pathLock_.release();
 }
 
 void PortSocketServer::serve() {

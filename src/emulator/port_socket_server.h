@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "emulator/emulator_log.h"
+#include "emulator/path_lock.h"
 #include "emulator/serving_thread.h"
 #include "protocol/port_io.h"
 
@@ -31,6 +32,8 @@ class PortSocketServer {
     PortSocketServer& operator=(const PortSocketServer&) = delete;
 
     // Binds and listens at `path` (an old socket there is replaced, anything else is an error).
+    // The path is held by a PathLock while the server serves: a path another emulator serves,
+    // or is starting to serve, is refused and left alone.
     bool start(const std::string& path, std::string& error);
     // Stops serving, closes every socket and removes `path`. Safe to call twice.
     void stop();
@@ -47,6 +50,7 @@ class PortSocketServer {
     EmulatorLog& log_;
     int listenFd_ = -1;
     std::string path_;
+    PathLock pathLock_;
     ServingThread thread_;
 };
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "emulator/path_lock.h"
 #include "emulator/port_socket_server.h"
 #include "emulator_test_support.h"
 #include "lpt/frame_download.h"
@@ -128,6 +129,16 @@ TEST_F(SocketBench, ThePcSocketBackEndDrivesTheEmulatedModule) {
     lpt::downloadFrame(link, received);
     EXPECT_EQ(std::vector<std::uint8_t>(received.frame().begin(), received.frame().end()), frame);
     link.stopPortAccess();
+}
+
+// A path another emulator holds the lock of is refused, even before that one has bound it.
+TEST_F(SocketBench, APathWhoseLockIsHeldIsRefused) {
+    PathLock holder;
+    std::string error;
+    ASSERT_TRUE(holder.acquire(path(), error)) << error;
+    testing_support::RecordingPort port;
+    EXPECT_FALSE(PortSocketServer(port, log).start(path(), error));
+    EXPECT_NE(error.find("another emulator"), std::string::npos) << error;
 }
 
 TEST_F(SocketBench, ANewClientIsServedAfterTheFirstHangsUpAndStopRemovesThePath) {

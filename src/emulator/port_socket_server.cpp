@@ -38,6 +38,12 @@ bool someoneListens(const sockaddr_un& address) {
     return listening;
 }
 
+// Whether the other side of `client` has closed, or shut its sending side.
+bool hungUp(int client) {
+    pollfd state{client, POLLRDHUP, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
+}
+
 }  // namespace
 
 PortSocketServer::PortSocketServer(protocol::PortIo& port, EmulatorLog& log)
@@ -157,6 +163,8 @@ void PortSocketServer::serveClient(int client) {
     std::vector<std::uint8_t> pending;
     std::vector<std::uint8_t> answers;
     bool toldHeldBack = false;
+    bool toldRefused = false;
+    bool leaving = false;      // the client has hung up: a newcomer waits for it to go
     bool doneSending = false;  // the client shut its side: only its answers are left to give
     while (!thread_.stopping()) {
         const bool takeRequests =
@@ -169,8 +177,10 @@ void PortSocketServer::serveClient(int client) {
         }
         const short events =
             static_cast<short>((takeRequests ? POLLIN : 0) | (answers.empty() ? 0 : POLLOUT));
-        pollfd fds[] = {{client, events, 0}, {thread_.wakeFd(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        pollfd fds[] = {{client, events, 0},
+                        {thread_.wakeFd(), POLLIN, 0},
+                        {listenFd_, static_cast<short>(leaving ? 0 : POLLIN), 0}};
+        if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -200,7 +210,40 @@ void PortSocketServer::serveClient(int client) {
         if (doneSending && answers.empty()) {
             return;
         }
+        if (fds[2].revents & POLLIN) {
+            // A client that hung up before the newcomer came may still have requests to run: it
+            // is on its way out, and the newcomer is served after it, not refused. Asked now,
+            // after the newcomer was seen, so a hang-up that came first is never missed.
+            leaving = hungUp(client);
+            if (!leaving) {
+                refuseClient(toldRefused);
+            }
+        }
     }
+}
+
+void PortSocketServer::refuseClient(bool& told) {
+    int other = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (other < 0) {
+        return;
+    }
+    // Said before the client can hear of it.
+    log_.record(LogKind::Line, {}, "port I/O client refused: another client holds the module");
+    if (!told) {
+        std::fprintf(stderr,
+                     "port I/O socket %s: a client was refused: another client holds the module "
+                     "(and so is any other until that one goes)\n",
+                     path_.c_str());
+        told = true;
+    }
+    // Shut both ways, so nothing more can come in, then emptied of what came already: closed
+    // with unread bytes the connection would be reset, and the client would be told of a reset
+    // rather than of a closed connection.
+    shutdown(other, SHUT_RDWR);
+    std::uint8_t discarded[kReceiveChunk];
+    while (recv(other, discarded, sizeof discarded, 0) > 0) {
+    }
+    closeDescriptor(other);
 }
 
 void PortSocketServer::handleMessages(std::vector<std::uint8_t>& pending,

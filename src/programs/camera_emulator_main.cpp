@@ -51,6 +51,28 @@ struct Failure {
     int status;
 };
 
+// The longest the two times may be. At 10 ms an access, one byte over SPI (17 port writes and 8
+// status reads) takes a quarter of a second, and the PC's socket back-end waits 2 s for a read's
+// answer: a longer access makes a module that looks silent, not slow. A minute of capture is far
+// beyond any module's compression and long enough to watch a PC that reads before it is ready.
+constexpr unsigned kMostPortDelayUs = 10'000;
+constexpr unsigned kMostCaptureTimeMs = 60'000;
+
+// The value of a number option, 0 to `most` in `unit`; for anything else, the usage error that
+// names the option and its bound.
+std::variant<unsigned, Failure> numberUpTo(const QCommandLineParser& parser,
+                                           const QCommandLineOption& option, unsigned most,
+                                           const std::string& unit) {
+    bool ok = false;
+    const unsigned value = parser.value(option).toUInt(&ok);
+    if (ok && value <= most) {
+        return value;
+    }
+    return Failure{"--" + option.names().constFirst().toStdString() + " takes 0 to " +
+                       std::to_string(most) + " " + unit,
+                   startup::kExitUsage};
+}
+
 // The JPEG of --frame=FILE: it has to start with the start-of-image marker and fit a frame, or the
 // PC would be sent something no module sends.
 std::optional<std::vector<std::uint8_t>> readFrameFile(const std::string& path,
@@ -111,10 +133,15 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
         QStringLiteral("Send the JPEG in FILE (at most %1 bytes) as every frame.")
             .arg(protocol::kMaxFrameBytes),
         "FILE");
-    const QCommandLineOption capture("capture-time", "Busy time after a capture (default 50).",
-                                     "MS", "50");
-    const QCommandLineOption delay("port-delay", "Time per port access (default 0; 1 models ISA).",
-                                   "US", "0");
+    const QCommandLineOption capture(
+        "capture-time",
+        QStringLiteral("Busy time after a capture, 0 to %1 (default 50).").arg(kMostCaptureTimeMs),
+        "MS", "50");
+    const QCommandLineOption delay(
+        "port-delay",
+        QStringLiteral("Time per port access, 0 to %1 (default 0; 1 models ISA).")
+            .arg(kMostPortDelayUs),
+        "US", "0");
     parser.addOptions({serial, socket, log, frame, capture, delay});
     if (!parser.parse(app.arguments())) {
         return Failure{parser.errorText().toStdString(), startup::kExitUsage};
@@ -140,15 +167,15 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
         return Failure{"nothing to serve: give --serial=LINK and/or --port-io-socket=PATH",
                        startup::kExitUsage};
     }
-    bool ok = false;
-    settings.captureTime = std::chrono::milliseconds(parser.value(capture).toUInt(&ok));
-    if (!ok) {
-        return Failure{"--capture-time takes milliseconds", startup::kExitUsage};
+    const auto captureMs = numberUpTo(parser, capture, kMostCaptureTimeMs, "milliseconds");
+    const auto delayUs = numberUpTo(parser, delay, kMostPortDelayUs, "microseconds");
+    for (const auto* number : {&captureMs, &delayUs}) {
+        if (const auto* failure = std::get_if<Failure>(number)) {
+            return *failure;
+        }
     }
-    settings.portDelay = std::chrono::microseconds(parser.value(delay).toUInt(&ok));
-    if (!ok) {
-        return Failure{"--port-delay takes microseconds", startup::kExitUsage};
-    }
+    settings.captureTime = std::chrono::milliseconds(std::get<unsigned>(captureMs));
+    settings.portDelay = std::chrono::microseconds(std::get<unsigned>(delayUs));
     if (parser.isSet(frame)) {
         std::string error;
         settings.fixedFrame = readFrameFile(paths["frame"], error);

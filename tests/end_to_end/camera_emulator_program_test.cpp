@@ -290,6 +290,7 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
     const struct {
         QStringList arguments;
         int status;
+        QString says = {};  // on standard error
     } cases[] = {
         {{"--help"}, 0},
         {{"--version"}, 0},
@@ -298,6 +299,8 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
         {{served, "--capture-time=soon"}, 2},
         {{}, 2},  // nothing to serve
         {{served, "--log=" + dir.filePath("missing/camera.log")}, 1},
+        {{served, "--port-delay=15000000"}, 2, "--port-delay takes 0 to 10000"},
+        {{served, "--capture-time=60001"}, 2, "--capture-time takes 0 to 60000"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -307,5 +310,7 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
         EXPECT_EQ(emulator.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(emulator.exitCode(), c.status);
         EXPECT_FALSE(exists(socket));
+        const QString error = QString::fromLocal8Bit(emulator.readAllStandardError());
+        EXPECT_TRUE(error.contains(c.says)) << error.toStdString();
     }
 }

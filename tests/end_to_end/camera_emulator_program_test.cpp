@@ -287,6 +287,8 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
     QTemporaryDir dir;
     const QString socket = dir.filePath("camera.sock");
     const QString served = "--port-io-socket=" + socket;
+    const QString fifo = dir.filePath("frame.fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const struct {
         QStringList arguments;
         int status;
@@ -301,6 +303,8 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
         {{served, "--log=" + dir.filePath("missing/camera.log")}, 1},
         {{served, "--port-delay=15000000"}, 2, "--port-delay takes 0 to 10000"},
         {{served, "--capture-time=60001"}, 2, "--capture-time takes 0 to 60000"},
+        {{served, "--frame=" + fifo}, 1, "a FIFO, not a regular file"},
+        {{served, "--frame=/dev/zero"}, 1, "a device, not a regular file"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());

@@ -187,7 +187,8 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
         QStringLiteral("Time per port access, 0 to %1 (default 0; 1 models ISA).")
             .arg(kMostPortDelayUs),
         "US", "0");
-    parser.addOptions({serial, socket, log, frame, capture, delay});
+    const QList<QCommandLineOption> valueOptions{serial, socket, log, frame, capture, delay};
+    parser.addOptions(valueOptions);
     if (!parser.parse(app.arguments())) {
         return Failure{parser.errorText().toStdString(), startup::kExitUsage};
     }
@@ -200,6 +201,20 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
     if (!parser.positionalArguments().isEmpty()) {
         return Failure{"unexpected argument " + parser.positionalArguments().front().toStdString(),
                        startup::kExitUsage};
+    }
+
+    // Each option once and with a value: a second one would quietly win over the first, and an
+    // empty path or number is a slip, not a choice.
+    for (const QCommandLineOption& option : valueOptions) {
+        const std::string name = "--" + option.names().constFirst().toStdString();
+        const QStringList values = parser.values(option);
+        if (values.size() > 1) {
+            return Failure{name + " is given more than once", startup::kExitUsage};
+        }
+        if (parser.isSet(option) && values.constFirst().isEmpty()) {
+            return Failure{name + " is given an empty " + option.valueName().toStdString(),
+                           startup::kExitUsage};
+        }
     }
 
     auto paths = startup::optionValueBytes(

@@ -305,6 +305,8 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
         {{served, "--capture-time=60001"}, 2, "--capture-time takes 0 to 60000"},
         {{served, "--frame=" + fifo}, 1, "a FIFO, not a regular file"},
         {{served, "--frame=/dev/zero"}, 1, "a device, not a regular file"},
+        {{served, "--log="}, 2, "--log is given an empty FILE"},
+        {{served, served}, 2, "--port-io-socket is given more than once"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());

@@ -43,6 +43,11 @@ std::string describeRegister(Register r) {
     return "register " + std::to_string(protocol::registerNumber(r));
 }
 
+std::string frameTailDropped(std::size_t bytes, std::uint32_t frame) {
+    return "; the last " + std::to_string(bytes) + " bytes of frame " + std::to_string(frame) +
+           " dropped";
+}
+
 }  // namespace
 
 CameraModule::CameraModule(EmulatorLog& log) : CameraModule(log, Options{}) {}
@@ -77,6 +82,24 @@ void CameraModule::discardPartialByte(int bits) {
         pendingWrite_.reset();
     }
     log_.record(LogKind::Ignored, std::move(abandoned), std::move(text));
+}
+
+void CameraModule::linkReleased(const std::string& how) {
+    std::lock_guard lock(mutex_);
+    std::string text = how;
+    if (const std::size_t dropped = dropFrameInProgress()) {
+        text += frameTailDropped(dropped, framesCaptured_);
+    }
+    if (replyBytesQueued_ > 0) {
+        text += "; " + std::to_string(replyBytesQueued_) + " reply bytes dropped";
+    }
+    if (pendingWrite_) {
+        text += "; write to " + describeRegister(pendingWrite_->reg) + " abandoned";
+    }
+    outgoing_.clear();
+    replyBytesQueued_ = 0;
+    pendingWrite_.reset();
+    log_.record(LogKind::Line, {}, std::move(text));
 }
 
 void CameraModule::handleFirstByte(std::uint8_t byte) {
@@ -145,7 +168,12 @@ void CameraModule::runCommand(std::uint8_t command) {
             break;
         case protocol::command::kFrameRead:
             if (frameBytesLeft_ > 0) {
-                // One frame at a time: a repeated read neither restarts nor stacks frames.
+                // One frame at a time: a repeated read neither restarts nor stacks frames, and
+                // captures nothing. The PC counts the bytes of the frame it is taking; a second
+                // read that came while it did (a retry sent too soon, a double click) must not
+                // splice a second start into it. A PC that gave the frame up asks for a new one
+                // with a capture or a reset, or lets go of the link: each of those drops the
+                // rest of this one.
                 log_.record(LogKind::Ignored, {command},
                             "frame read while " + std::to_string(frameBytesLeft_) +
                                 " bytes of the last frame are still going out");
@@ -175,6 +203,9 @@ void CameraModule::runCommand(std::uint8_t command) {
 }
 
 void CameraModule::capture() {
+    // The frame going out is stale once a new one is taken: what is left of it goes, so the
+    // next frame read starts the new one at its first byte.
+    const std::size_t dropped = dropFrameInProgress();
     ++framesCaptured_;
     if (options_.fixedFrame) {
         frame_ = *options_.fixedFrame;
@@ -196,9 +227,21 @@ void CameraModule::capture() {
         frame_ = std::move(encoded.jpeg);
     }
     busyUntil_ = options_.now() + options_.captureTime;
-    log_.record(LogKind::Command, {protocol::command::kCapture},
-                "capture: frame " + std::to_string(framesCaptured_) + ", " +
-                    std::to_string(frame_.size()) + " bytes");
+    std::string text = "capture: frame " + std::to_string(framesCaptured_) + ", " +
+                       std::to_string(frame_.size()) + " bytes";
+    if (dropped > 0) {
+        text += frameTailDropped(dropped, framesCaptured_ - 1);
+    }
+    log_.record(LogKind::Command, {protocol::command::kCapture}, std::move(text));
+}
+
+std::size_t CameraModule::dropFrameInProgress() {
+    const std::size_t dropped = frameBytesLeft_;
+    std::erase_if(outgoing_, [](const QueuedByte& b) { return b.partOfFrame; });
+    // A frame byte taken but not yet finished would otherwise count against the next frame.
+    frameByteInFlight_ = false;
+    frameBytesLeft_ = 0;
+    return dropped;
 }
 
 void CameraModule::queueFrame() {

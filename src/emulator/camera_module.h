@@ -15,6 +15,7 @@
 #include <iterator>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "emulator/emulator_log.h"
@@ -58,6 +59,12 @@ class CameraModule {
     // it belonged to is abandoned, so the next byte is read as a first byte again.
     void discardPartialByte(int bits);
 
+    // The PC has let go of its link (the socket client went, the serial port was closed): what
+    // was left to send it, the rest of a frame and any replies, is dropped, and a register write
+    // it had begun is abandoned, so the next PC starts clean. The frame captured stays: the next
+    // frame read sends it from its first byte. `how` goes to the log.
+    void linkReleased(const std::string& how);
+
     // The next byte to send, taken off the queue (or the filler byte).
     OutgoingByte takeOutgoing();
     // The last bit of the byte taken last is on the line: a frame byte then counts as sent.
@@ -94,6 +101,8 @@ class CameraModule {
     void runCommand(std::uint8_t command);
     void capture();
     void queueFrame();
+    // Takes what is left of the frame going out off the queue; returns how many bytes that was.
+    std::size_t dropFrameInProgress();
     void resetRegisters();
     void setRegister(protocol::Register r, std::uint16_t value);
 

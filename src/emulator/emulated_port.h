@@ -31,7 +31,9 @@ class EmulatedPort final : public protocol::PortIo {
     EmulatedPort(SpiSlave& slave, Options options);
 
     bool start() override { return true; }
-    void stop() override {}
+    // The PC program let go of the port (SPI's window closed, the socket client went): the slave
+    // drops the frame it was sending, so the next program does not get its tail.
+    void stop() override { slave_.release(); }
     // Writes to a port's data register reach the slave; writes anywhere else are ignored.
     bool writeByte(std::uint16_t address, std::uint8_t value) override;
     // Status register: the slave's lines. Data register: the last value written (the port reads

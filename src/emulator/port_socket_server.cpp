@@ -38,6 +38,12 @@ bool someoneListens(const sockaddr_un& address) {
     return listening;
 }
 
+// Whether the other side of `client` has closed, or shut its sending side.
+bool hungUp(int client) {
+    pollfd state{client, POLLRDHUP, 0};
+    return poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLRDHUP | POLLERR)) != 0;
+}
+
 }  // namespace
 
 PortSocketServer::PortSocketServer(protocol::PortIo& port, EmulatorLog& log)
@@ -56,20 +62,28 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         return false;
     }
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    // Taken before the path is looked at: two emulators started at once would otherwise both
+    // find it free, both serve, and the first to end would remove the other's socket.
+    if (!pathLock_.acquire(path, error)) {
+        return false;
+    }
 
     struct stat existing {};
     if (lstat(path.c_str(), &existing) == 0) {
         if (!S_ISSOCK(existing.st_mode)) {
             error = path + " exists and is not a socket";
+            closeAll();
             return false;
         }
         if (someoneListens(address)) {
             error = path + " is served by another emulator (a connection to it was accepted)";
+            closeAll();
             return false;
         }
         unlink(path.c_str());  // left behind by an emulator that did not end cleanly
     }
     if (!thread_.prepare(error)) {
+        closeAll();
         return false;
     }
     // Non-blocking, so an accept() after a client gave up between poll() and accept() returns.
@@ -106,17 +120,12 @@ bool PortSocketServer::start(const std::string& path, std::string& error) {
         }
         path_ = path;
     }
-    port_.start();
     log_.record(LogKind::Line, {}, "serving port I/O at " + path_);
     thread_.start([this] { serve(); });
     return true;
 }
 
 void PortSocketServer::stop() {
-    if (thread_.running()) {
-        thread_.stop();
-        port_.stop();
-    }
     closeAll();
 }
 
@@ -124,6 +133,7 @@ void PortSocketServer::closeAll() {
     thread_.stop();
     closeDescriptor(listenFd_);
     removeMadePath(path_);
+    pathLock_.release();
 }
 
 void PortSocketServer::serve() {
@@ -136,9 +146,13 @@ void PortSocketServer::serve() {
         if (fds[0].revents & POLLIN) {
             const int client = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (client >= 0) {
+                // The port is the client's from its connect to its hang-up, as it is a program's
+                // from its start to its stop: what it left half done goes with it.
                 log_.record(LogKind::Line, {}, "port I/O client connected");
+                port_.start();
                 serveClient(client);
                 close(client);
+                port_.stop();
                 log_.record(LogKind::Line, {}, "port I/O client gone");
             }
         }
@@ -149,6 +163,8 @@ void PortSocketServer::serveClient(int client) {
     std::vector<std::uint8_t> pending;
     std::vector<std::uint8_t> answers;
     bool toldHeldBack = false;
+    bool toldRefused = false;
+    bool leaving = false;      // the client has hung up: a newcomer waits for it to go
     bool doneSending = false;  // the client shut its side: only its answers are left to give
     while (!thread_.stopping()) {
         const bool takeRequests =
@@ -161,8 +177,10 @@ void PortSocketServer::serveClient(int client) {
         }
         const short events =
             static_cast<short>((takeRequests ? POLLIN : 0) | (answers.empty() ? 0 : POLLOUT));
-        pollfd fds[] = {{client, events, 0}, {thread_.wakeFd(), POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) {
+        pollfd fds[] = {{client, events, 0},
+                        {thread_.wakeFd(), POLLIN, 0},
+                        {listenFd_, static_cast<short>(leaving ? 0 : POLLIN), 0}};
+        if (poll(fds, 3, -1) < 0) {
             if (errno == EINTR) {
                 continue;
             }
@@ -192,7 +210,40 @@ void PortSocketServer::serveClient(int client) {
         if (doneSending && answers.empty()) {
             return;
         }
+        if (fds[2].revents & POLLIN) {
+            // A client that hung up before the newcomer came may still have requests to run: it
+            // is on its way out, and the newcomer is served after it, not refused. Asked now,
+            // after the newcomer was seen, so a hang-up that came first is never missed.
+            leaving = hungUp(client);
+            if (!leaving) {
+                refuseClient(toldRefused);
+            }
+        }
     }
+}
+
+void PortSocketServer::refuseClient(bool& told) {
+    int other = accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (other < 0) {
+        return;
+    }
+    // Said before the client can hear of it.
+    log_.record(LogKind::Line, {}, "port I/O client refused: another client holds the module");
+    if (!told) {
+        std::fprintf(stderr,
+                     "port I/O socket %s: a client was refused: another client holds the module "
+                     "(and so is any other until that one goes)\n",
+                     path_.c_str());
+        told = true;
+    }
+    // Shut both ways, so nothing more can come in, then emptied of what came already: closed
+    // with unread bytes the connection would be reset, and the client would be told of a reset
+    // rather than of a closed connection.
+    shutdown(other, SHUT_RDWR);
+    std::uint8_t discarded[kReceiveChunk];
+    while (recv(other, discarded, sizeof discarded, 0) > 0) {
+    }
+    closeDescriptor(other);
 }
 
 void PortSocketServer::handleMessages(std::vector<std::uint8_t>& pending,

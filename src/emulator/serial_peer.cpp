@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,6 +63,14 @@ std::optional<std::string> SerialPeer::start(const std::string& linkPath, std::s
         closeAll();
         return std::nullopt;
     }
+    closeWatchFd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (closeWatchFd_ < 0 || inotify_add_watch(closeWatchFd_, slaveName, IN_CLOSE) < 0) {
+        // Served all the same: only a frame cut short by a PC that closes is left for the next.
+        log_.record(LogKind::Line, {},
+                    systemError("watching for the PC closing the port (inotify)") +
+                        "; what a PC leaves behind stays for the next one");
+        closeDescriptor(closeWatchFd_);
+    }
     if (!linkPath.empty()) {
         if (!linkLock_.acquire(linkPath, error)) {
             closeAll();
@@ -99,6 +109,7 @@ void SerialPeer::closeAll() {
     thread_.stop();
     closeDescriptor(masterFd_);
     closeDescriptor(slaveFd_);
+    closeDescriptor(closeWatchFd_);
     removeMadePath(linkPath_);
     linkLock_.release();
 }
@@ -116,10 +127,16 @@ void SerialPeer::serve() {
                 std::chrono::ceil<std::chrono::milliseconds>(nextByteDue_ - Clock::now());
             timeoutMs = static_cast<int>(std::max<std::int64_t>(0, wait.count()));
         }
-        pollfd fds[] = {{masterFd_, POLLIN, 0}, {thread_.wakeFd(), POLLIN, 0}};
-        if (poll(fds, 2, timeoutMs) < 0 && errno != EINTR) {
+        pollfd fds[] = {
+            {masterFd_, POLLIN, 0}, {thread_.wakeFd(), POLLIN, 0}, {closeWatchFd_, POLLIN, 0}};
+        if (poll(fds, 3, timeoutMs) < 0 && errno != EINTR) {
             log_.record(LogKind::Line, {}, systemError("poll"));
             return;
+        }
+        // Before the bytes that came: a program that opened the port since the close may have
+        // sent some, and they are its own.
+        if ((fds[2].revents & POLLIN) && pcClosedThePort()) {
+            dropWhatThePcLeft();
         }
         if (fds[0].revents & POLLIN) {
             receiveFromPc();
@@ -137,6 +154,28 @@ std::uint32_t SerialPeer::pcBaud() {
         lastPcBaud_ = baud;
     }
     return baud;
+}
+
+bool SerialPeer::pcClosedThePort() {
+    // One read a turn: events that did not fit keep the watch readable for the next.
+    alignas(inotify_event) char events[4096];
+    const ssize_t n = read(closeWatchFd_, events, sizeof events);
+    bool closed = false;
+    for (ssize_t at = 0; at < n;) {
+        // Only IN_CLOSE is watched for; IN_IGNORED comes alone when the watch itself goes.
+        const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+        closed = closed || (event->mask & IN_CLOSE) != 0;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+    }
+    return closed;
+}
+
+void SerialPeer::dropWhatThePcLeft() {
+    // What was written towards the PC and not read by it waits in the slave's input queue, held
+    // there by the slave descriptor kept open: the next program would read it first.
+    tcflush(slaveFd_, TCIFLUSH);
+    module_.linkReleased("the PC closed the serial port");
+    sending_ = false;
 }
 
 void SerialPeer::receiveFromPc() {

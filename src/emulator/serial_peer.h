@@ -6,6 +6,10 @@
 // paced at the module's line speed, 10 bits per byte, each byte written when its last bit would
 // have left the wire. The PC's speed is read from the pseudo-terminal; when it differs from the
 // module's, bytes in both directions are received as a UART at the wrong speed would receive them.
+//
+// The PC closing its side is watched for (inotify on the slave device): the rest of a frame, the
+// replies it was owed and the bytes it left unread on the line are dropped then, so the program
+// that opens the port next starts clean.
 #pragma once
 
 #include <chrono>
@@ -46,6 +50,10 @@ class SerialPeer {
 
     void serve();
     void receiveFromPc();
+    // Whether the PC has closed the slave since this was last asked (the watch's events are
+    // taken).
+    bool pcClosedThePort();
+    void dropWhatThePcLeft();
     void sendDueBytes();
     std::uint32_t pcBaud();
     void closeAll();
@@ -53,7 +61,8 @@ class SerialPeer {
     CameraModule& module_;
     EmulatorLog& log_;
     int masterFd_ = -1;
-    int slaveFd_ = -1;  // held open so the master never sees a hang-up when the PC closes
+    int slaveFd_ = -1;       // held open so the master never sees a hang-up when the PC closes
+    int closeWatchFd_ = -1;  // inotify, readable when a program closes the slave device
     std::string linkPath_;
     PathLock linkLock_;
     ServingThread thread_;

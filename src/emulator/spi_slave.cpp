@@ -52,6 +52,12 @@ std::uint8_t SpiSlave::statusRegister() const {
     return status;
 }
 
+void SpiSlave::release() {
+    inFrame_ = false;
+    miso_ = false;
+    module_.linkReleased("the PC let go of the parallel port");
+}
+
 void SpiSlave::beginFrame() {
     inFrame_ = true;
     frameMode_ = module_.spiMode();

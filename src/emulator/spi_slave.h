@@ -44,6 +44,10 @@ class SpiSlave {
     void writeDataRegister(std::uint8_t value);
     // MISO (the bit on the line; 0 while chip select is high), the ready flag and the idle inputs.
     std::uint8_t statusRegister() const;
+    // The PC let go of the port: a chip-select frame it left open ends without a byte, and the
+    // module drops what it had left to send it. The next PC starts a frame with its first falling
+    // chip select, as after power-up.
+    void release();
 
   private:
     struct Lines {

@@ -5,6 +5,7 @@
 // refused and left alone; one left behind by an emulator that is gone is taken over.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCommandLineParser>
@@ -14,8 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,33 +50,101 @@ struct Failure {
     int status;
 };
 
-// The JPEG of --frame=FILE: it has to start with the start-of-image marker and fit a frame, or the
-// PC would be sent something no module sends.
+// The longest the two times may be. At 10 ms an access, one byte over SPI (17 port writes and 8
+// status reads) takes a quarter of a second, and the PC's socket back-end waits 2 s for a read's
+// answer: a longer access makes a module that looks silent, not slow. A minute of capture is far
+// beyond any module's compression and long enough to watch a PC that reads before it is ready.
+constexpr unsigned kMostPortDelayUs = 10'000;
+constexpr unsigned kMostCaptureTimeMs = 60'000;
+
+// The value of a number option, 0 to `most` in `unit`; for anything else, the usage error that
+// names the option and its bound.
+std::variant<unsigned, Failure> numberUpTo(const QCommandLineParser& parser,
+                                           const QCommandLineOption& option, unsigned most,
+                                           const std::string& unit) {
+    bool ok = false;
+    const unsigned value = parser.value(option).toUInt(&ok);
+    if (ok && value <= most) {
+        return value;
+    }
+    return Failure{"--" + option.names().constFirst().toStdString() + " takes 0 to " +
+                       std::to_string(most) + " " + unit,
+                   startup::kExitUsage};
+}
+
+const char* kindOfFile(mode_t mode) {
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    if (S_ISCHR(mode) || S_ISBLK(mode)) {
+        return "a device";
+    }
+    if (S_ISDIR(mode)) {
+        return "a directory";
+    }
+    return S_ISSOCK(mode) ? "a socket" : "something else";
+}
+
+// Reads at most `limit` bytes of `fd`; nullopt (errno set) when a read fails.
+std::optional<std::vector<std::uint8_t>> readUpTo(int fd, std::size_t limit) {
+    std::vector<std::uint8_t> bytes(limit);
+    std::size_t have = 0;
+    while (have < limit) {
+        const ssize_t n = read(fd, bytes.data() + have, limit - have);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        have += static_cast<std::size_t>(n);
+    }
+    bytes.resize(have);
+    return bytes;
+}
+
+// The JPEG of --frame=FILE: it has to be a regular file, start with the start-of-image marker and
+// fit a frame, or the PC would be sent something no module sends. The file is opened without
+// waiting and looked at before it is read: a FIFO would otherwise hold the start until someone
+// writes to it, and a device such as /dev/zero has no size and no end.
 std::optional<std::vector<std::uint8_t>> readFrameFile(const std::string& path,
                                                        std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "--frame " + path + ": cannot read it: " + std::strerror(errno);
+    const std::string named = "--frame " + path + ": ";
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat file {};
+    if (fd < 0 || fstat(fd, &file) != 0) {
+        error = named + "cannot read it: " + std::strerror(errno);
+        if (fd >= 0) {
+            close(fd);
+        }
+        return std::nullopt;
+    }
+    if (!S_ISREG(file.st_mode)) {
+        error = named + "it is " + kindOfFile(file.st_mode) + ", not a regular file";
+        close(fd);
         return std::nullopt;
     }
     // One byte past the limit is enough to know a file is too large, whatever its size says.
-    std::vector<std::uint8_t> bytes(protocol::kMaxFrameBytes + 1);
-    file.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (file.bad()) {
-        error = "--frame " + path + ": cannot read it: " + std::strerror(errno);
+    auto bytes = readUpTo(fd, protocol::kMaxFrameBytes + 1);
+    if (!bytes) {
+        error = named + "cannot read it: " + std::strerror(errno);
+    }
+    close(fd);
+    if (!bytes) {
         return std::nullopt;
     }
-    bytes.resize(static_cast<std::size_t>(file.gcount()));
-    if (bytes.size() > protocol::kMaxFrameBytes) {
-        std::error_code ignored;
-        const auto size =
-            std::max<std::uintmax_t>(std::filesystem::file_size(path, ignored), bytes.size());
-        error = "--frame " + path + ": " + std::to_string(size) + " bytes, more than the " +
+    if (bytes->size() > protocol::kMaxFrameBytes) {
+        const auto size = std::max(static_cast<std::uintmax_t>(file.st_size),
+                                   static_cast<std::uintmax_t>(bytes->size()));
+        error = named + std::to_string(size) + " bytes, more than the " +
                 std::to_string(protocol::kMaxFrameBytes) + " a frame may have";
         return std::nullopt;
     }
-    if (bytes.size() < 2 || bytes[0] != 0xFF || bytes[1] != 0xD8) {
-        error = "--frame " + path + ": not a JPEG (it does not start with the marker FF D8)";
+    if (bytes->size() < 2 || (*bytes)[0] != 0xFF || (*bytes)[1] != 0xD8) {
+        error = named + "not a JPEG (it does not start with the marker FF D8)";
         return std::nullopt;
     }
     return bytes;
@@ -108,14 +175,20 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
                                  "FILE");
     const QCommandLineOption frame(
         "frame",
-        QStringLiteral("Send the JPEG in FILE (at most %1 bytes) as every frame.")
+        QStringLiteral("Send the JPEG in FILE, a regular file of at most %1 bytes, as every frame.")
             .arg(protocol::kMaxFrameBytes),
         "FILE");
-    const QCommandLineOption capture("capture-time", "Busy time after a capture (default 50).",
-                                     "MS", "50");
-    const QCommandLineOption delay("port-delay", "Time per port access (default 0; 1 models ISA).",
-                                   "US", "0");
-    parser.addOptions({serial, socket, log, frame, capture, delay});
+    const QCommandLineOption capture(
+        "capture-time",
+        QStringLiteral("Busy time after a capture, 0 to %1 (default 50).").arg(kMostCaptureTimeMs),
+        "MS", "50");
+    const QCommandLineOption delay(
+        "port-delay",
+        QStringLiteral("Time per port access, 0 to %1 (default 0; 1 models ISA).")
+            .arg(kMostPortDelayUs),
+        "US", "0");
+    const QList<QCommandLineOption> valueOptions{serial, socket, log, frame, capture, delay};
+    parser.addOptions(valueOptions);
     if (!parser.parse(app.arguments())) {
         return Failure{parser.errorText().toStdString(), startup::kExitUsage};
     }
@@ -130,6 +203,20 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
                        startup::kExitUsage};
     }
 
+    // Each option once and with a value: a second one would quietly win over the first, and an
+    // empty path or number is a slip, not a choice.
+    for (const QCommandLineOption& option : valueOptions) {
+        const std::string name = "--" + option.names().constFirst().toStdString();
+        const QStringList values = parser.values(option);
+        if (values.size() > 1) {
+            return Failure{name + " is given more than once", startup::kExitUsage};
+        }
+        if (parser.isSet(option) && values.constFirst().isEmpty()) {
+            return Failure{name + " is given an empty " + option.valueName().toStdString(),
+                           startup::kExitUsage};
+        }
+    }
+
     auto paths = startup::optionValueBytes(
         arguments, {"serial", "port-io-socket", "log", "frame", "capture-time", "port-delay"});
     Settings settings;
@@ -140,15 +227,15 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
         return Failure{"nothing to serve: give --serial=LINK and/or --port-io-socket=PATH",
                        startup::kExitUsage};
     }
-    bool ok = false;
-    settings.captureTime = std::chrono::milliseconds(parser.value(capture).toUInt(&ok));
-    if (!ok) {
-        return Failure{"--capture-time takes milliseconds", startup::kExitUsage};
+    const auto captureMs = numberUpTo(parser, capture, kMostCaptureTimeMs, "milliseconds");
+    const auto delayUs = numberUpTo(parser, delay, kMostPortDelayUs, "microseconds");
+    for (const auto* number : {&captureMs, &delayUs}) {
+        if (const auto* failure = std::get_if<Failure>(number)) {
+            return *failure;
+        }
     }
-    settings.portDelay = std::chrono::microseconds(parser.value(delay).toUInt(&ok));
-    if (!ok) {
-        return Failure{"--port-delay takes microseconds", startup::kExitUsage};
-    }
+    settings.captureTime = std::chrono::milliseconds(std::get<unsigned>(captureMs));
+    settings.portDelay = std::chrono::microseconds(std::get<unsigned>(delayUs));
     if (parser.isSet(frame)) {
         std::string error;
         settings.fixedFrame = readFrameFile(paths["frame"], error);

@@ -83,6 +83,17 @@ TEST(CameraModuleCommands, ResetRestoresModeAndSpeedAndDropsWhatWasQueued) {
     EXPECT_TRUE(drain(module).empty());
 }
 
+// A capture drops the rest of the frame going out: the next frame read sends the new frame whole.
+TEST(CameraModuleCommands, ACaptureDropsTheRestOfTheFrameGoingOut) {
+    EmulatorLog log;
+    testing::ManualClock clock;
+    CameraModule module(log, testing::optionsWith(clock));
+    feed(module, {protocol::command::kCapture, protocol::command::kFrameRead});
+    module.takeOutgoing();
+    feed(module, {protocol::command::kCapture, protocol::command::kFrameRead});
+    EXPECT_EQ(drain(module), module.currentFrame());
+}
+
 // A fresh module and a reset one answer every read-back with what the windows show at start, and
 // the first frame has the size shown there.
 TEST(CameraModuleCommands, StartsAndResetsToTheSettingsTheWindowsShowAtStart) {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <thread>
 
+#include "emulator/path_lock.h"
 #include "emulator/port_socket_server.h"
 #include "emulator_test_support.h"
 #include "lpt/frame_download.h"
@@ -128,6 +129,35 @@ TEST_F(SocketBench, ThePcSocketBackEndDrivesTheEmulatedModule) {
     lpt::downloadFrame(link, received);
     EXPECT_EQ(std::vector<std::uint8_t>(received.frame().begin(), received.frame().end()), frame);
     link.stopPortAccess();
+}
+
+// A path another emulator holds the lock of is refused, even before that one has bound it.
+TEST_F(SocketBench, APathWhoseLockIsHeldIsRefused) {
+    PathLock holder;
+    std::string error;
+    ASSERT_TRUE(holder.acquire(path(), error)) << error;
+    testing_support::RecordingPort port;
+    EXPECT_FALSE(PortSocketServer(port, log).start(path(), error));
+    EXPECT_NE(error.find("another emulator"), std::string::npos) << error;
+}
+
+// A client that comes while another holds the module is shut out at once, with nothing sent.
+TEST_F(SocketBench, ASecondClientIsShutOutAtOnceWhileTheFirstHoldsTheModule) {
+    testing_support::RecordingPort port;
+    PortSocketServer server(port, log);
+    std::string error;
+    ASSERT_TRUE(server.start(path(), error)) << error;
+    lpt::SocketPort first(path()), second(path());
+    std::uint8_t value = 0;
+    ASSERT_TRUE(first.start() && first.readByte(0x379, value)) << first.fault();
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(second.start() && second.readByte(0x379, value));
+    EXPECT_NE(second.fault().find("the simulator closed the connection"), std::string::npos)
+        << second.fault();
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("another client holds the module"),
+              std::string::npos);
+    EXPECT_TRUE(first.readByte(0x379, value)) << "the first is served on";
+    EXPECT_EQ(port.accesses().size(), 2u) << "nothing of the second reached the port";
 }
 
 TEST_F(SocketBench, ANewClientIsServedAfterTheFirstHangsUpAndStopRemovesThePath) {

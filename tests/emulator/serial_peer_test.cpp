@@ -2,6 +2,7 @@
 // program would open it.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -80,6 +81,12 @@ class PcSerialPort {
             }
         }
         return got;
+    }
+
+    // Bytes on the line that the PC has not read yet.
+    int waiting() const {
+        int n = 0;
+        return ioctl(fd_, FIONREAD, &n) == 0 ? n : 0;
     }
 
   private:
@@ -206,6 +213,21 @@ TEST_F(SerialBench, ThePcMayCloseAndReopenThePortAndTheLinkGoesWithTheEmulator) 
     peer.stop();
     struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0) << "link removed";
+}
+
+// The PC closing its port mid-frame takes the rest along, queued or left unread on the line.
+TEST_F(SerialBench, APcThatClosesMidFrameLeavesTheNextOneAWholeFrame) {
+    switchSpeed(11, 115200);
+    pc->send({protocol::command::kCapture, protocol::command::kFrameRead});
+    ASSERT_EQ(pc->receive(20).size(), 20u);
+    ASSERT_TRUE(eventually([&] { return pc->waiting() > 0; }));
+    pc.reset();
+    ASSERT_TRUE(eventually(
+        [&] { return log.entriesOf(LogKind::Line).back().text.starts_with("the PC closed"); }));
+    pc = std::make_unique<PcSerialPort>(slavePath);
+    pc->setBaud(115200);
+    pc->send({protocol::command::kFrameRead});
+    EXPECT_EQ(pc->receive(module.currentFrame().size()), module.currentFrame());
 }
 
 TEST(SerialPeerStart, RefusesToReplaceAFileThatIsNoLink) {

@@ -21,8 +21,10 @@
 #include <cstring>
 #include <fstream>
 
+#include "lpt/frame_download.h"
 #include "lpt/socket_port.h"
 #include "lpt/spi_link.h"
+#include "protocol/registers.h"
 
 namespace {
 
@@ -46,6 +48,19 @@ std::optional<std::uint8_t> roundTripOverSocket(const QString& socket, std::uint
     const std::optional<std::uint8_t> answer = spi.readOne();
     port.stop();
     return answer;
+}
+
+// The frame as SPI --port-io=unix downloads it, the client going away after `limit` bytes.
+QByteArray frameOverSocket(const QString& socket, std::uint32_t limit) {
+    lpt::SocketPort port(socket.toStdString());
+    lpt::SpiLink spi(port);
+    EXPECT_TRUE(port.start()) << port.fault();
+    spi.enterStartState();
+    spi.send(std::array<std::uint8_t, 1>{protocol::command::kFrameRead});
+    frames::FrameStore store;
+    lpt::downloadFrame(spi, store, {{}, [&] { return store.count() >= limit; }});
+    return {reinterpret_cast<const char*>(store.frame().data()),
+            static_cast<qsizetype>(store.frame().size())};
 }
 
 // The same over the serial link, at the module's start speed.
@@ -147,6 +162,20 @@ TEST(CameraEmulatorProgram, EndsOnSigtermWhileAClientSendsReadsAndNeverTakesTheA
     endWith(emulator, SIGTERM);
     EXPECT_FALSE(exists(socket));
     close(client);
+}
+
+TEST(CameraEmulatorProgram, AClientThatGoesMidFrameLeavesTheNextOneAWholeFrame) {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("camera.sock"), frame = dir.filePath("frame.jpg");
+    const QByteArray jpeg = "\xFF\xD8" + QByteArray(1000, 'Z') + "\xFF\xD9";
+    std::ofstream(frame.toStdString(), std::ios::binary) << jpeg.toStdString();
+    QProcess emulator;
+    ASSERT_NO_FATAL_FAILURE(startEmulator(
+        emulator, {"--port-io-socket=" + socket, "--frame=" + frame, "--capture-time=0"},
+        {socket}));
+    EXPECT_EQ(frameOverSocket(socket, 100).size(), 100);
+    EXPECT_EQ(frameOverSocket(socket, lpt::kDownloadLimit), jpeg);
+    endWith(emulator, SIGTERM);
 }
 
 TEST(CameraEmulatorProgram, RefusesAFrameFileThatIsNoJpegOrTooLarge) {
@@ -258,9 +287,12 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
     QTemporaryDir dir;
     const QString socket = dir.filePath("camera.sock");
     const QString served = "--port-io-socket=" + socket;
+    const QString fifo = dir.filePath("frame.fifo");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const struct {
         QStringList arguments;
         int status;
+        QString says = {};  // on standard error
     } cases[] = {
         {{"--help"}, 0},
         {{"--version"}, 0},
@@ -269,6 +301,12 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
         {{served, "--capture-time=soon"}, 2},
         {{}, 2},  // nothing to serve
         {{served, "--log=" + dir.filePath("missing/camera.log")}, 1},
+        {{served, "--port-delay=15000000"}, 2, "--port-delay takes 0 to 10000"},
+        {{served, "--capture-time=60001"}, 2, "--capture-time takes 0 to 60000"},
+        {{served, "--frame=" + fifo}, 1, "a FIFO, not a regular file"},
+        {{served, "--frame=/dev/zero"}, 1, "a device, not a regular file"},
+        {{served, "--log="}, 2, "--log is given an empty FILE"},
+        {{served, served}, 2, "--port-io-socket is given more than once"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());
@@ -278,5 +316,7 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
         EXPECT_EQ(emulator.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(emulator.exitCode(), c.status);
         EXPECT_FALSE(exists(socket));
+        const QString error = QString::fromLocal8Bit(emulator.readAllStandardError());
+        EXPECT_TRUE(error.contains(c.says)) << error.toStdString();
     }
 }

@@ -16,82 +16,15 @@
 #include <random>
 #include <vector>
 
-#include "protocol/wire.h"
-#include "serial/serial_link.h"
-#include "session/serial_session.h"
-#include "support/fake_clock.h"
-#include "support/scripted_serial_control.h"
+#include "support/serial_session_rig.h"
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using std::chrono::milliseconds;
+using Trial = testing_support::SerialSessionRig;
 
 constexpr int kTrialsPerFault = 400;
-
-// The module's registers, as a fresh module holds them.
-std::uint16_t registerValue(protocol::Register r) {
-    switch (r) {
-        case protocol::Register::FrameWidth:
-            return protocol::kPowerUpFrameSize.width;
-        case protocol::Register::FrameHeight:
-            return protocol::kPowerUpFrameSize.height;
-        case protocol::Register::Compression:
-            return *protocol::encodeCompression(protocol::kPowerUpCompression.level,
-                                                protocol::kPowerUpCompression.mode);
-        case protocol::Register::Brightness:
-            return protocol::encodeBrightness(protocol::kPowerUpBrightnessStep);
-        default:
-            return protocol::encodeColourLevel(protocol::kPowerUpColourLevelStep);
-    }
-}
-
-bool isModulesSettings(const session::Settings& s) {
-    const int level = protocol::kPowerUpColourLevelStep;
-    return s.frameSize == protocol::kPowerUpFrameSize &&
-           s.compression == protocol::kPowerUpCompression &&
-           s.levels == session::Levels{protocol::kPowerUpBrightnessStep, level, level, level};
-}
-
-// One trial's line: the module answers requests and sends `frame` on the frame-read command;
-// `noise` runs at every millisecond waited and may put bytes on the line.
-struct Trial {
-    testing_support::FakeClock clock;
-    testing_support::ScriptedSerialControl line{&clock};
-    serial::SerialLink link{line, clock};
-    frames::FrameStore received;
-    session::SerialSession serial{line, link, received, clock};
-    Bytes frame;
-    Bytes beforeReply;
-    std::function<Bytes(Bytes reply)> lateTail;  // keeps part of a reply back, sent later
-    std::function<void(milliseconds)> noise;
-    // The time on the trial's clock, as each wait begins.
-    milliseconds waited() const {
-        return std::chrono::duration_cast<milliseconds>(clock.now() - protocol::Clock::TimePoint{});
-    }
-
-    explicit Trial(Bytes moduleFrame) : frame(std::move(moduleFrame)) {
-        serial.start();
-        line.module = [this](const Bytes& sent) {
-            if (sent.size() != 1) {
-                return;
-            }
-            if (sent[0] == protocol::command::kFrameRead) {
-                line.arrive(frame);
-            } else if (const auto r = protocol::registerForRequest(sent[0])) {
-                line.arrive(beforeReply);
-                Bytes reply = protocol::valueBytes(*r, registerValue(*r));
-                line.arrive(lateTail ? lateTail(reply) : reply);
-            }
-        };
-        // Bytes due by now are on the line whenever the PC looks.
-        line.onLook = [this] {
-            if (noise) {
-                noise(waited());
-            }
-        };
-    }
-};
 
 struct Fault {
     const char* name;
@@ -125,16 +58,16 @@ int main() {
         {"a reply's last byte coming late",
          [](Trial& t, std::mt19937& r) {
              const milliseconds late(std::uniform_int_distribution<int>(50, 2500)(r));
-             t.lateTail = [&t, late](Bytes reply) {
+             t.shapeReply = [&t, late](Bytes reply) {
                  const std::uint8_t last = reply.back();
                  reply.pop_back();
-                 t.noise = [&t, last, at = t.waited() + late](milliseconds now) mutable {
+                 t.noise = [&t, last, at = t.elapsed() + late](milliseconds now) mutable {
                      if (at.count() >= 0 && now >= at) {
                          t.line.arrive({last});
                          at = milliseconds{-1};
                      }
                  };
-                 t.lateTail = {};  // once
+                 t.shapeReply = {};  // once
                  return reply;
              };
          }},
@@ -164,7 +97,7 @@ int main() {
             fault.inject(t, random);
             ++injected;
             const auto settings = t.serial.readSettings();
-            if (settings && !isModulesSettings(*settings)) {
+            if (settings && !Trial::holdsPowerUpValues(*settings)) {
                 ++wrongHere;
             }
             readBacksFailed += settings ? 0 : 1;

@@ -9,13 +9,13 @@
 #include <functional>
 
 #include "lpt/socket_port.h"
-#include "protocol/wire.h"
 #include "session/serial_session.h"
 #include "session/spi_session.h"
 #include "support/fake_clock.h"
 #include "support/fault_port_server.h"
 #include "support/recording_port.h"
 #include "support/scripted_serial_control.h"
+#include "support/serial_session_rig.h"
 
 namespace {
 
@@ -193,122 +193,78 @@ TEST(SessionOverSerial, EachQueryMeetsTheFaultOnce) {
 
 // ---- Serial: bytes nobody asked for around a query or a frame are never taken for the module's.
 
-// A module on a scripted line that holds the power-up values and answers each request whole; a
-// frame-read command gets `frame`. `noise` runs at every turn of a wait, with the time waited so
-// far, and may put bytes on the line.
-struct NoisyLine {
-    testing_support::FakeClock clock;
-    testing_support::ScriptedSerialControl line{&clock};
-    serial::SerialLink link{line, clock};
-    frames::FrameStore store;
-    session::SerialSession serial{line, link, store, clock};
-    std::vector<std::uint8_t> frame = {0xFF, 0xD8, 0x11, 0x22, 0xFF, 0xD9};
-    std::vector<std::uint8_t> beforeReply;  // sent just before each reply
-    std::function<void(std::chrono::milliseconds)> noise;
-    std::chrono::milliseconds waited{0};
-
-    NoisyLine() {
-        EXPECT_FALSE(serial.start().has_value());
-        line.module = [this](const std::vector<std::uint8_t>& sent) {
-            if (sent.size() != 1) {
-                return;
-            }
-            if (sent[0] == protocol::command::kFrameRead) {
-                line.arrive(frame);
-            } else if (const auto r = protocol::registerForRequest(sent[0])) {
-                line.arrive(beforeReply);
-                line.arrive(protocol::valueBytes(*r, registerValue(*r)));
-            }
-        };
-        clock.duringWait = [this] {
-            waited += std::chrono::milliseconds(1);
-            if (noise) {
-                noise(waited);
-            }
-        };
-    }
-    static std::uint16_t registerValue(protocol::Register r) {
-        switch (r) {
-            case protocol::Register::FrameWidth:
-                return 352;
-            case protocol::Register::FrameHeight:
-                return 288;
-            case protocol::Register::Compression:
-                return 2;
-            case protocol::Register::Brightness:
-                return 60;
-            default:
-                return 124;  // R, G, B step 31; no SPI mode; no speed
-        }
-    }
-};
+using std::chrono::milliseconds;
+using testing_support::SerialSessionRig;
+const SerialSessionRig::Bytes kFrame = {0xFF, 0xD8, 0x11, 0x22, 0xFF, 0xD9};
 
 TEST(SessionOverSerial, BytesNobodyAskedForAreNeverTakenForAReplyOrAFrame) {
     struct Case {
         const char* name;
-        std::function<void(NoisyLine&)> arrange;
+        std::function<void(SerialSessionRig&)> arrange;
         bool settingsRead;  // the module's values, or no values at all
     };
     const Case cases[] = {
-        {"a stray byte just before each reply", [](NoisyLine& l) { l.beforeReply = {0x0B}; },
-         false},
-        {"a byte waiting when the port opened", [](NoisyLine& l) { l.line.arrive({0x0B}); }, true},
+        {"a stray byte just before each reply", [](auto& r) { r.beforeReply = {0x0B}; }, false},
+        {"a byte waiting when the port opened", [](auto& r) { r.line.arrive({0x0B}); }, true},
         {"the tail of a frame still arriving",
-         [](NoisyLine& l) {
-             l.noise = [&l](std::chrono::milliseconds t) {
-                 if (t.count() % 20 == 0 && t < std::chrono::milliseconds(600)) {
-                     l.line.arrive({0xE7});
+         [](auto& r) {
+             r.noise = [&r, next = milliseconds{0}](milliseconds now) mutable {
+                 if (now < milliseconds(600) && now >= next) {
+                     r.line.arrive({0xE7});
+                     next = now + milliseconds(20);
                  }
              };
          },
          true},
-        {"a late second byte of a reply",
-         [](NoisyLine& l) {
-             l.line.module = [&l](const std::vector<std::uint8_t>& sent) {
-                 if (sent == std::vector<std::uint8_t>{
-                                 protocol::requestByte(protocol::Register::FrameWidth)}) {
-                     l.line.arrive({0x01});
-                     l.noise = [&l, at = l.waited](std::chrono::milliseconds t) {
-                         if (t == at + std::chrono::milliseconds(1500)) {
-                             l.line.arrive({0x60});
-                         }
-                     };
-                 } else if (const auto r = protocol::registerForRequest(sent[0])) {
-                     l.line.arrive(protocol::valueBytes(*r, NoisyLine::registerValue(*r)));
-                 }
+        {"a reply's last byte 1.5 s late",
+         [](auto& r) {
+             r.shapeReply = [&r](SerialSessionRig::Bytes reply) {
+                 r.noise = [&r, last = reply.back(),
+                            at = r.elapsed() + milliseconds(1500)](milliseconds now) mutable {
+                     if (at.count() >= 0 && now >= at) {
+                         r.line.arrive({last});
+                         at = milliseconds{-1};
+                     }
+                 };
+                 r.shapeReply = {};
+                 reply.pop_back();
+                 return reply;
              };
          },
          false},
     };
     for (const Case& c : cases) {
-        NoisyLine l;
-        c.arrange(l);
-        const auto settings = l.serial.readSettings();
+        SerialSessionRig r(kFrame);
+        c.arrange(r);
+        const auto settings = r.serial.readSettings();
         EXPECT_EQ(settings.ok(), c.settingsRead) << c.name;
         if (settings) {
-            EXPECT_EQ(settings->frameSize, (protocol::FrameSize{352, 288})) << c.name;
-            EXPECT_EQ(settings->compression.level, 2) << c.name;
-            EXPECT_EQ(settings->levels, (session::Levels{6, 31, 31, 31})) << c.name;
+            EXPECT_TRUE(SerialSessionRig::holdsPowerUpValues(*settings)) << c.name;
         }
-        // Not a byte of it is left for the frame store.
-        l.clock.duringWait = {};
-        l.serial.receive();
-        EXPECT_EQ(l.store.count(), 0u) << c.name;
+        // Not a byte of it is taken for a frame, now or at the next frame.
+        r.noise = {};
+        r.serial.receive();
+        EXPECT_EQ(r.received.count(), 0u) << c.name;
+        frames::FrameStore frame;
+        ASSERT_TRUE(r.serial.captureAndRead(frame, {}).ok()) << c.name;
+        EXPECT_TRUE(std::ranges::equal(frame.frame(), kFrame)) << c.name;
     }
 }
 
 TEST(SessionOverSerial, AFrameStartsWithTheModulesFirstByte) {
-    NoisyLine l;
-    // A byte comes unasked while the module compresses, between the capture and the frame read.
-    l.noise = [&l](std::chrono::milliseconds t) {
-        if (t == std::chrono::milliseconds(500)) {
-            l.line.arrive({0x42});
+    SerialSessionRig r(kFrame);
+    // Bytes come unasked while the module compresses, between the capture and the frame read.
+    r.noise = [&r, sent = false](milliseconds) mutable {
+        const auto out = r.line.outputs();
+        if (!sent && !out.empty() && out.back() == SerialSessionRig::Bytes{64}) {
+            r.line.arrive({0x42, 0x43});
+            sent = true;
         }
     };
     frames::FrameStore frame;
-    const auto fetched = l.serial.captureAndRead(frame, {});
+    const auto fetched = r.serial.captureAndRead(frame, {});
     ASSERT_TRUE(fetched.ok()) << fetched.fault().systemText();
-    EXPECT_EQ(std::vector<std::uint8_t>(frame.frame().begin(), frame.frame().end()), l.frame);
+    EXPECT_TRUE(std::ranges::equal(frame.frame(), kFrame));
 }
 
 }  // namespace

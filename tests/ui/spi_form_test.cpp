@@ -102,6 +102,33 @@ TEST_F(SpiWindow, PortChoiceOnlyFromTheList) {
     EXPECT_EQ(port.accesses().front().address, 0x278);
 }
 
+// Typing ended by Tab or a click elsewhere is no pick either: no port access, no port chosen, no
+// wait, and the typed text is left for the buttons that read it.
+TEST_F(SpiWindow, TypingEndedByLeavingTheBoxRunsNothing) {
+    load();
+    const testing_support::Typed cases[] = {
+        {"Combo1", "LPT2"}, {"Combo2", "3"}, {"Combo3", "Черно-белый"}, {"Combo5", "160x120"}};
+    testing_support::typeAndLeave(form, cases, "Command9", [this] {
+        return port.accesses().empty() && link.portBase() == 0x378 && clock.yieldingWaits == 0;
+    });
+}
+
+// The wheel over a box without the keyboard focus picks nothing; in the focused box it picks.
+TEST_F(SpiWindow, TheWheelPicksOnlyInTheFocusedBox) {
+    load();
+    for (const char* name : {"Combo1", "Combo2", "Combo3", "Combo5"}) {
+        auto* box = control<QComboBox>(name);
+        const QString shown = box->currentText();
+        testing_support::focusControl(form, "Command9");
+        testing_support::turnWheel(box, 2);
+        EXPECT_EQ(box->currentText(), shown) << name;
+        EXPECT_TRUE(port.accesses().empty()) << name;
+        EXPECT_EQ(link.portBase(), 0x378) << name;
+    }
+    testing_support::turnWheel(testing_support::focusControl(form, "Combo1"), 1);
+    EXPECT_EQ(link.portBase(), 0x278);
+}
+
 TEST_F(SpiWindow, CloseStopsPortAccessOnce) {
     load();
     form.show();

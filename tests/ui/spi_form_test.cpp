@@ -60,7 +60,26 @@ TEST_F(SpiWindow, StartWritesOnlyTheIdlePattern) {
     EXPECT_TRUE(control<QLabel>("Picture1")->pixmap().isNull());
 }
 
-TEST_F(SpiWindow, ModeButtonSwitchesInTheOldModeOnlyOnChange) {
+namespace {
+// The bytes of the chip-select frames in `writes`: 17 writes each, eight bits high bit first, the
+// bit on the data line of each bit's first write.
+std::vector<int> sentBytes(const std::vector<std::uint8_t>& writes, lpt::SpiModePatterns mode) {
+    std::vector<int> bytes;
+    for (std::size_t frame = 0; frame + 17 <= writes.size(); frame += 17) {
+        int byte = 0;
+        for (std::size_t bit = 0; bit < 8; ++bit) {
+            const std::uint8_t setup = writes[frame + 2 * bit];
+            EXPECT_EQ(setup & ~lpt::kMosiBit, mode.setup);
+            byte = byte * 2 + ((setup & lpt::kMosiBit) != 0 ? 1 : 0);
+        }
+        EXPECT_EQ(writes[frame + 16], mode.idle);
+        bytes.push_back(byte);
+    }
+    return bytes;
+}
+}  // namespace
+
+TEST_F(SpiWindow, AModeButtonSwitchesInTheOldModeOnEveryClick) {
     load();
     click("Option3");
     const auto writes = port.writtenValues();
@@ -68,12 +87,17 @@ TEST_F(SpiWindow, ModeButtonSwitchesInTheOldModeOnlyOnChange) {
     EXPECT_EQ(writes[16], 250);  // 18 sent in mode 0
     EXPECT_EQ(writes[33], 250);  // 2 sent in mode 0
     EXPECT_EQ(writes[34], 251);  // mode 2's idle pattern
+    EXPECT_THAT(sentBytes(writes, lpt::kModePatterns[0]), ElementsAre(18, 2));
     EXPECT_EQ(link.patterns(), lpt::kModePatterns[2]);
 
-    // Clicking the selected button changes no selection and sends nothing.
+    // Clicking the selected button sends the mode again (a module that was power-cycled needs
+    // it): register 18 and the mode, in the mode in force, once.
     port.clear();
     click("Option3");
-    EXPECT_TRUE(port.accesses().empty());
+    EXPECT_THAT(sentBytes(port.writtenValues(), lpt::kModePatterns[2]), ElementsAre(18, 2));
+    EXPECT_EQ(port.writtenValues().size(), 35u);
+    EXPECT_EQ(link.patterns(), lpt::kModePatterns[2]);
+    port.clear();
 
     // Selecting from code runs the handler too, as the module reset relies on.
     control<QRadioButton>("Option1")->setChecked(true);

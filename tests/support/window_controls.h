@@ -68,12 +68,12 @@ struct Typed {
     const char* text;
 };
 
-// For each case and each way typing ends without Enter (Tab, or the focus taken by `elsewhere`
-// as a click there takes it): the box is focused, cleared and typed into, then left. Nothing may
-// run (`ranNothing` says so), the box keeps the typed text and its list gains nothing.
+// Typing into a box ended without Enter, each case three ways: Tab, the focus taken by
+// `elsewhere` (as a click there takes it), and that and a wheel notch over the box. Nothing may
+// run (`ranNothing` says so), and the box keeps the typed text and its entries.
 inline void typeAndLeave(QWidget& window, std::span<const Typed> cases, const char* elsewhere,
                          const std::function<bool()>& ranNothing) {
-    for (const bool byTab : {true, false}) {
+    for (const char* way : {"Tab", "focus elsewhere", "wheel"}) {
         for (const Typed& c : cases) {
             auto* box = qobject_cast<QComboBox*>(focusControl(window, c.box));
             ASSERT_NE(box, nullptr) << c.box;
@@ -83,14 +83,15 @@ inline void typeAndLeave(QWidget& window, std::span<const Typed> cases, const ch
                 QTest::sendKeyEvent(QTest::Click, box, Qt::Key_unknown, QString(ch),
                                     Qt::NoModifier);
             }
-            if (byTab) {
+            if (way[0] == 'T') {
                 QTest::keyClick(box, Qt::Key_Tab);
             } else {
                 findControl<QWidget>(window, elsewhere)->setFocus(Qt::MouseFocusReason);
             }
-            const auto where = ::testing::Message()
-                               << c.box << " " << c.text << (byTab ? " Tab" : " focus elsewhere");
-            EXPECT_FALSE(box->hasFocus()) << where;
+            if (way[0] == 'w') {
+                turnWheel(box, 1);
+            }
+            const auto where = ::testing::Message() << c.box << " " << c.text << " " << way;
             EXPECT_TRUE(ranNothing()) << where;
             EXPECT_EQ(box->currentText(), QString::fromUtf8(c.text)) << where;
             EXPECT_EQ(box->count(), entries) << where;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts a program's window on an emulated camera module:
-#   scripts/run.sh                  the SPI program
-#   scripts/run.sh comtrak          the comtrak program
-#   scripts/run.sh comtrak --help   the program's options (no display needed)
+# Sets up, builds and starts a program's window, on an emulated camera module unless a port is
+# named:
+#   scripts/run.sh                              the SPI program
+#   scripts/run.sh comtrak                      the comtrak program
+#   scripts/run.sh comtrak --com2=/dev/ttyUSB0  the comtrak program on a real line
+#   scripts/run.sh comtrak --help               the program's options (no display needed)
 # Further arguments go to the program. Only the programs are built, not the tests.
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -48,5 +50,14 @@ if ! display_available; then
     exit 1
 fi
 
+# The emulated module, unless the command line names a port (or the emulator) itself: the
+# programs refuse --emulator beside a port of their own.
+emulator=(--emulator)
+for argument in "$@"; do
+    case "$argument" in
+        --emulator | --port-io | --port-io=* | --com[1-4] | --com[1-4]=*) emulator=() ;;
+    esac
+done
+
 build SPI comtrak camera-emulator
-exec "$binary" --emulator "$@"
+exec "$binary" "${emulator[@]}" "$@"

@@ -73,6 +73,20 @@ class CommandLine {
         return options;
     }
 
+    // Why the options cannot hold together, or an empty text. The emulated module takes the
+    // port the window opens at start, so a device of that port would be left unused; the other
+    // ports keep their devices beside it.
+    QString conflict() const {
+        const QCommandLineOption& taken =
+            portOptions_[static_cast<std::size_t>(kEmulatedPortNumber - 1)];
+        if (parser_.isSet(emulator_) && parser_.isSet(taken)) {
+            return QStringLiteral("--emulator and --%1 both choose COM%2; give one")
+                .arg(taken.names().front())
+                .arg(kEmulatedPortNumber);
+        }
+        return {};
+    }
+
   private:
     QCommandLineParser& parser_;
     std::vector<QCommandLineOption> portOptions_;
@@ -88,7 +102,8 @@ int main(int argc, char** argv) {
     QCommandLineParser parser;
     const CommandLine commandLine(parser);
     if (const auto exitCode =
-            ui::answerBeforeWindow(kProgramName, PROJECT_VERSION, parser, argc, argv)) {
+            ui::answerBeforeWindow(kProgramName, PROJECT_VERSION, parser, argc, argv,
+                                   [&] { return commandLine.conflict(); })) {
         return *exitCode;
     }
     QApplication app(argc, argv);

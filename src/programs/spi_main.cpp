@@ -50,12 +50,19 @@ int main(int argc, char** argv) {
         QStringLiteral("FILE"));
     parser.addOptions({portIo, emulator, trace});
 
-    // The back-end is chosen with the command line, so a wrong --port-io is a usage error told
-    // before the display is looked for. Choosing opens nothing yet.
+    // The back-end is chosen with the command line, so a wrong --port-io, or one beside
+    // --emulator, is a usage error told before the display is looked for. Choosing opens nothing
+    // yet.
     bool emulated = false;
     lpt::PortIoChoice choice;
     const auto checkPortIo = [&]() -> QString {
         const QString value = parser.value(portIo);
+        // The emulator is a port of its own: a second port beside it would be left unused.
+        if (parser.isSet(emulator) && parser.isSet(portIo) &&
+            value != QLatin1String(kEmulatorChoice)) {
+            return QStringLiteral("--emulator and --port-io=%1 choose two ports; give one")
+                .arg(value);
+        }
         emulated = parser.isSet(emulator) || value == QLatin1String(kEmulatorChoice);
         if (emulated) {
             return {};

@@ -1,6 +1,7 @@
 // Combo boxes whose list is the only way to choose an entry. The operator may type into the box,
-// but typing and Enter run nothing and add no entry; a pick from the list runs the box's handler
-// once: a click or Enter in the open list, Up or Down on the closed box, the mouse wheel.
+// but typing, Enter and leaving the box run nothing and add no entry; a pick from the list runs
+// the box's handler once: a click or Enter in the open list, Up or Down on the closed box, the
+// mouse wheel over the box that has the keyboard focus.
 #pragma once
 
 #include <QString>
@@ -11,8 +12,9 @@ class QObject;
 
 namespace ui {
 
-// Makes `box` such a box: typed text is never inserted into the list and Enter in its text is
-// swallowed. For a box that runs nothing on a pick (it is read by buttons).
+// Makes `box` such a box: typed text is never inserted into the list, Enter in its text is
+// swallowed, leaving the box keeps the typed text as it is, and a wheel over it without the
+// keyboard focus does nothing. For a box that runs nothing on a pick (it is read by buttons).
 void makeListBox(QComboBox* box);
 
 // makeListBox, and `picked` runs once for every pick from the list while `context` lives.

@@ -123,13 +123,21 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
         addModuleControl(button);
     }
     applyTabOrder(kTabOrder);
-    // A mode button's handler runs when the selection changes, by a click or from code.
+    // A mode button's handler runs on every click of it, also on the selected button: the
+    // operator sends the mode again to a module that was power-cycled. A selection from code
+    // runs it when the selection changes. A click changes the selection between its press and
+    // its release, so the change a click makes is left to the click.
     for (std::size_t mode = 0; mode < modeButtons_.size(); ++mode) {
-        connect(modeButtons_[mode], &QRadioButton::toggled, this, [this, mode](bool selected) {
-            if (selected) {
+        QRadioButton* button = modeButtons_[mode];
+        connect(button, &QRadioButton::pressed, this, [this] { modeButtonDown_ = true; });
+        connect(button, &QRadioButton::released, this, [this] { modeButtonDown_ = false; });
+        connect(button, &QRadioButton::toggled, this, [this, mode](bool selected) {
+            if (selected && !modeButtonDown_) {
                 switchMode(static_cast<int>(mode));
             }
         });
+        connect(button, &QRadioButton::clicked, this,
+                [this, mode] { switchMode(static_cast<int>(mode)); });
     }
 }
 

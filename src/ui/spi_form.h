@@ -28,7 +28,8 @@ class SpiForm final : public Form1 {
 
     // "LPT1" / "LPT2" picked from the list.
     void Combo1_Click() override;
-    // SPI mode 0..3: the module is told in the old mode, then the link switches.
+    // SPI mode 0..3: the module is told in the old mode, then the link switches. A click on a
+    // mode button runs its handler even when the button is selected already.
     void Option1_Click() { switchMode(0); }
     void Option2_Click() { switchMode(1); }
     void Option3_Click() { switchMode(2); }
@@ -70,6 +71,7 @@ class SpiForm final : public Form1 {
 
     session::SpiSession& spi_;
     std::array<QRadioButton*, 4> modeButtons_{};
+    bool modeButtonDown_ = false;  // between a mode button's press and its release
     QLabel* Label3;
     StatusIndicator indicator_;
 };

@@ -1,5 +1,6 @@
 // SPI and comtrak take the paths of their command line as the bytes given, UTF-8 or not: a trace
-// file, a socket and a serial device whose names hold the byte 0xFF are used as named.
+// file, a socket and a serial device whose names hold the byte 0xFF are used as named. An
+// emulated module and a port of their own are one choice too many, refused before the display.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
@@ -81,4 +83,34 @@ TEST(ProgramPaths, NamesThatAreNoUtf8AreUsedByteForByte) {
     // The folder's own clean-up cannot name these.
     ::unlink((folder + "/spi-trace\xff").constData());
     ::unlink((folder + "/com-trace\xff").constData());
+}
+
+// --emulator with an option that names the port it would take is a usage error (status 2), told
+// before the display is looked for; without a display, a command line that passes ends with 1.
+TEST(ProgramStart, AnEmulatorWithAPortOfItsOwnIsAUsageError) {
+    const struct {
+        const char* program;
+        QStringList arguments;
+        int status;
+        const char* says;
+    } cases[] = {
+        {SPI_PROGRAM, {"--emulator", "--port-io=ppdev"}, 2, "--emulator and --port-io=ppdev"},
+        {SPI_PROGRAM, {"--emulator", "--port-io=emulator"}, 1, "no display"},
+        {COMTRAK_PROGRAM, {"--com2=/dev/ttyUSB0", "--emulator"}, 2, "--emulator and --com2"},
+        {COMTRAK_PROGRAM, {"--emulator", "--com1=/dev/ttyUSB0"}, 1, "no display"},
+    };
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    for (const auto& c : cases) {
+        QProcess program;
+        program.setProcessEnvironment(environment);
+        program.start(QString::fromUtf8(c.program), c.arguments);
+        const std::string what = c.arguments.join(' ').toStdString();
+        ASSERT_TRUE(program.waitForFinished(10000)) << what;
+        EXPECT_EQ(program.exitCode(), c.status) << what;
+        const QString said = QString::fromUtf8(program.readAllStandardError());
+        EXPECT_TRUE(said.contains(QString::fromUtf8(c.says))) << what << ": " << said.toStdString();
+    }
 }

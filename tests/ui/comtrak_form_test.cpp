@@ -554,6 +554,22 @@ TEST_F(ComtrakWindow, APickFromTheListRunsItsHandlerOnce) {
     EXPECT_EQ(control.events[1].port, 4);
 }
 
+// Typing ended by Tab or a click elsewhere is no pick, nor is a wheel over a box without the
+// focus: nothing sent, no port chosen, no freeze; the typed text is left for the buttons.
+TEST_F(ComtrakWindow, LeavingABoxOrAWheelOverItRunsNothing) {
+    load();
+    const testing_support::Typed cases[] = {{"Combo1", "COM1"},
+                                            {"Combo2", "3"},
+                                            {"Combo3", "Черно-белый"},
+                                            {"Combo4", "9600"},
+                                            {"Combo5", "160x120"}};
+    testing_support::typeAndLeave(form, cases, "Command9", [this] {
+        return control.events.empty() && clock.blockingWaits == 0 && clock.yieldingWaits == 0;
+    });
+    testing_support::turnWheel(testing_support::focusControl(form, "Combo2"), 1);  // focused
+    EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{16, 3 + 8}}));  // "2" -> "3", black-and-white
+}
+
 TEST_F(ComtrakWindow, ClosingTheWindowClosesThePortAndStopsReception) {
     load();
     form.close();

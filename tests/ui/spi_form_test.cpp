@@ -60,7 +60,23 @@ TEST_F(SpiWindow, StartWritesOnlyTheIdlePattern) {
     EXPECT_TRUE(control<QLabel>("Picture1")->pixmap().isNull());
 }
 
-TEST_F(SpiWindow, ModeButtonSwitchesInTheOldModeOnlyOnChange) {
+namespace {
+// The bytes of 17-write chip-select frames: eight bits high bit first, each on the data line of
+// its first write.
+std::vector<int> sentBytes(const std::vector<std::uint8_t>& writes) {
+    std::vector<int> bytes;
+    for (std::size_t frame = 0; frame + 17 <= writes.size(); frame += 17) {
+        int byte = 0;
+        for (std::size_t bit = 0; bit < 16; bit += 2) {
+            byte = byte * 2 + ((writes[frame + bit] & lpt::kMosiBit) != 0 ? 1 : 0);
+        }
+        bytes.push_back(byte);
+    }
+    return bytes;
+}
+}  // namespace
+
+TEST_F(SpiWindow, AModeButtonSwitchesInTheOldModeOnEveryClick) {
     load();
     click("Option3");
     const auto writes = port.writtenValues();
@@ -68,12 +84,18 @@ TEST_F(SpiWindow, ModeButtonSwitchesInTheOldModeOnlyOnChange) {
     EXPECT_EQ(writes[16], 250);  // 18 sent in mode 0
     EXPECT_EQ(writes[33], 250);  // 2 sent in mode 0
     EXPECT_EQ(writes[34], 251);  // mode 2's idle pattern
+    EXPECT_THAT(sentBytes(writes), ElementsAre(18, 2));
     EXPECT_EQ(link.patterns(), lpt::kModePatterns[2]);
 
-    // Clicking the selected button changes no selection and sends nothing.
+    // Clicking the selected button sends the mode again (a module that was power-cycled needs
+    // it): register 18 and the mode, in the mode in force, once.
     port.clear();
     click("Option3");
-    EXPECT_TRUE(port.accesses().empty());
+    EXPECT_THAT(sentBytes(port.writtenValues()), ElementsAre(18, 2));
+    EXPECT_EQ(port.writtenValues()[16], 251);  // in mode 2
+    EXPECT_EQ(port.writtenValues().size(), 35u);
+    EXPECT_EQ(link.patterns(), lpt::kModePatterns[2]);
+    port.clear();
 
     // Selecting from code runs the handler too, as the module reset relies on.
     control<QRadioButton>("Option1")->setChecked(true);
@@ -100,6 +122,19 @@ TEST_F(SpiWindow, PortChoiceOnlyFromTheList) {
     EXPECT_TRUE(port.accesses().empty());
     click("Option2");
     EXPECT_EQ(port.accesses().front().address, 0x278);
+}
+
+// Typing ended by Tab or a click elsewhere is no pick, nor is a wheel over a box without the
+// focus: no port access, no port chosen, no wait; the typed text is left for the buttons.
+TEST_F(SpiWindow, LeavingABoxOrAWheelOverItRunsNothing) {
+    load();
+    const testing_support::Typed cases[] = {
+        {"Combo1", "LPT2"}, {"Combo2", "3"}, {"Combo3", "Черно-белый"}, {"Combo5", "160x120"}};
+    testing_support::typeAndLeave(form, cases, "Command9", [this] {
+        return port.accesses().empty() && link.portBase() == 0x378 && clock.yieldingWaits == 0;
+    });
+    testing_support::turnWheel(testing_support::focusControl(form, "Combo1"), 1);  // focused
+    EXPECT_EQ(link.portBase(), 0x278);
 }
 
 TEST_F(SpiWindow, CloseStopsPortAccessOnce) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QRadioButton>
 
 #include "ui/layout_checks.h"
@@ -19,4 +21,16 @@ TEST_F(SpiWindow, StartStateAsTheLayoutHasIt) {
     EXPECT_TRUE(control<QRadioButton>("Option1")->isChecked());
     EXPECT_TRUE(control<QLabel>("Label3")->text().isEmpty());
     EXPECT_TRUE(control<QLabel>("Label3")->font().bold());
+}
+
+// A font asks for the family the window was drawn for, then the one with its metrics; the one
+// used is the first of the two installed, never the system's own substitute.
+TEST_F(SpiWindow, FontsAskForTheFamiliesTheWindowWasDrawnForFirst) {
+    for (const auto& [widget, families] :
+         {std::pair<QWidget*, QStringList>{&form, {"MS Sans Serif", "Liberation Sans"}},
+          {control<QLabel>("Label1"), {"Times New Roman", "Liberation Serif"}}}) {
+        EXPECT_EQ(widget->font().families(), families);
+        EXPECT_EQ(QFontInfo(widget->font()).family(),
+                  families[QFontDatabase::hasFamily(families[0]) ? 0 : 1]);
+    }
 }

@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "emulator_test_support.h"
-#include "protocol/encodings.h"
 #include "lpt/frame_download.h"
+#include "protocol/encodings.h"
 #include "protocol/registers.h"
 
 namespace emulator {

@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSlider>
-#include <QSlider>
 #include <QTimer>
 
 #include "ui/spi_window.h"

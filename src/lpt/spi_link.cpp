@@ -23,8 +23,8 @@ bool SpiLink::startPortAccess() {
     return !needsRecovery_;
 }
 
-void SpiLink::enterStartState() {
-    portBase_ = kLpt1Base;
+void SpiLink::enterStartState(int listIndex) {
+    choosePort(listIndex);
     patterns_ = kModePatterns[0];
     writeData(patterns_.idle);
 }

@@ -32,8 +32,9 @@ class SpiLink final : public protocol::ModuleLink {
     // The start: port access first (false when it cannot be had; the caller tells the operator),
     // then the start state, which always follows, whatever port access gave.
     bool startPortAccess();
-    // LPT1, mode-0 patterns, and the idle pattern written to the data register.
-    void enterStartState();
+    // The port of list index `listIndex` (0: LPT1, the window's start), mode-0 patterns, and the
+    // idle pattern written to that port's data register and no other.
+    void enterStartState(int listIndex = 0);
     // Stops port access; a second call does nothing, so closing mid-download stops it once.
     void stopPortAccess();
 

@@ -129,10 +129,10 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
     session::SpiSession spi(link, clock);
     spi.choosePort(o.lpt - 1);
     const std::string linkName = "spi " + link.portName();
-    if (const auto started = spi.start(); !started) {
+    // The idle pattern goes to the port given, and nothing to any other.
+    if (const auto started = spi.start(o.lpt - 1); !started) {
         return linkFailed(linkName, "port access failed: " + started.fault().reason);
     }
-    spi.choosePort(o.lpt - 1);
     if (o.mode != protocol::kPowerUpSpiMode) {
         if (const auto switched = spi.switchMode(o.mode); !switched) {
             return statusOf(switched, linkName);

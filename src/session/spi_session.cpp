@@ -9,9 +9,9 @@ namespace session {
 SpiSession::SpiSession(lpt::SpiLink& link, protocol::Clock& clock)
     : ModuleSession(link, clock, SessionWaits{false, true}), link_(link) {}
 
-Result<void> SpiSession::start() {
+Result<void> SpiSession::start(int listIndex) {
     const bool started = link_.startPortAccess();
-    link_.enterStartState();
+    link_.enterStartState(listIndex);
     mode_ = 0;
     if (!started) {
         return fault(LinkFault::Kind::NoPort, link_.failureReason());

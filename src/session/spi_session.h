@@ -13,9 +13,10 @@ class SpiSession final : public ModuleSession {
   public:
     SpiSession(lpt::SpiLink& link, protocol::Clock& clock);
 
-    // Port access, then the start state (LPT1, mode 0, the idle pattern), which follows whatever
-    // port access gave. A NoPort fault says why port access could not be had.
-    Result<void> start();
+    // Port access, then the start state (the port of list index `listIndex`, LPT1 by default;
+    // mode 0; the idle pattern on that port alone), which follows whatever port access gave. A
+    // NoPort fault says why port access could not be had.
+    Result<void> start(int listIndex = 0);
     // Stops port access; a second call does nothing.
     void stop();
     bool stopped() const { return link_.portAccessStopped(); }

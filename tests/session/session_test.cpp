@@ -141,6 +141,23 @@ TEST(SessionOverSpi, AnOperationAskedForWhileAnotherRunsIsRefusedAndSendsNothing
     EXPECT_EQ(spi.busyWith(), std::nullopt);
 }
 
+TEST(SessionOverSpi, TheStartStateGoesToTheChosenPortAlone) {
+    for (const int listIndex : {0, 1}) {
+        testing_support::RecordingPort port;
+        lpt::SpiLink link(port);
+        testing_support::FakeClock clock;
+        session::SpiSession spi(link, clock);
+        ASSERT_TRUE(spi.start(listIndex).ok());
+        ASSERT_TRUE(spi.capture().ok());
+        const std::uint16_t base = listIndex == 0 ? lpt::kLpt1Base : lpt::kLpt2Base;
+        ASSERT_EQ(port.accesses().size(), 18u);  // the idle pattern, then the command's frame
+        EXPECT_EQ(port.accesses().front().value, lpt::kModePatterns[0].idle);
+        for (const auto& access : port.accesses()) {
+            EXPECT_EQ(access.address, base) << listIndex;
+        }
+    }
+}
+
 // ---- Serial: a scripted line that stays silent, is closed, or fails under the query.
 
 struct SerialFaultCase {

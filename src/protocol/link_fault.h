@@ -3,6 +3,7 @@
 // Russian, camctl in English); nothing below them matches on text.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <utility>
 
@@ -18,13 +19,37 @@ struct LinkFault {
         Busy,       // another operation with the module is under way
     };
 
+    // What a fault came of where the kind alone does not say it; each front end words it.
+    enum class Cause {
+        None,           // the kind says it; `reason` holds the system's words, if any
+        LineHungUp,     // the serial device went away (unplugged, the far end closed)
+        LineNotQuiet,   // bytes kept coming before a request could go out
+        FrameNotEnded,  // the frame on the line did not end within its time limit
+        ExtraBytes,     // `count` bytes more than the reply came
+    };
+
     Kind kind = Kind::Lost;
     std::string link;    // "LPT1", "COM2 (/dev/ttyS1)"
-    std::string reason;  // the system's words; empty where the kind says it all
+    std::string reason;  // the system's own words; empty where the kind or cause says it all
+    Cause cause = Cause::None;
+    std::size_t count = 0;  // the bytes too many, for ExtraBytes
 
     // The link and the reason as logs and traces write them: "LPT1: connection reset",
     // "COM2 (/dev/ttyS1) is not open".
     std::string systemText() const {
+        switch (cause) {
+            case Cause::LineHungUp:
+                return link + ": the line hung up (the device went away); system: " + reason;
+            case Cause::LineNotQuiet:
+                return link + ": the line did not go quiet before the request";
+            case Cause::FrameNotEnded:
+                return link + ": the frame on the line did not end within its time limit";
+            case Cause::ExtraBytes:
+                return link + ": " + std::to_string(count) +
+                       " byte(s) more than the reply came: the answer is in doubt";
+            case Cause::None:
+                break;
+        }
         if (!reason.empty()) {
             return link + ": " + reason;
         }

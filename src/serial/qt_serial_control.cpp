@@ -133,11 +133,11 @@ void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
     if (opening_ || error == QSerialPort::NoError || error == QSerialPort::TimeoutError) {
         return;
     }
-    std::string text = port_.errorString().toStdString();
+    LineFault fault{false, port_.errorString().toStdString()};
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
         // Qt passes on the words of whichever call met the hang-up first, often an ioctl's
-        // "Inappropriate ioctl for device": the line gone is said first, those words after it.
-        text = "the line hung up (the device went away); system: " + text;
+        // "Inappropriate ioctl for device": the fault says the line is gone, those words after it.
+        fault.hungUp = true;
         // The device went away (a USB adapter unplugged, the far end of a pseudo-terminal
         // closed): every later read fails at once, so left open the port would report in a busy
         // loop. It is closed once Qt's own read handling has returned, and sends do nothing
@@ -151,7 +151,7 @@ void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
     port_.clearError();
     if (!faultReported_) {
         faultReported_ = true;
-        pendingFault_ = ports_.deviceOf(portNumber_) + ": " + text;
+        pendingFault_ = std::move(fault);
     }
 }
 
@@ -166,7 +166,7 @@ void QtSerialControl::closeLostDevice() {
     }
 }
 
-std::optional<std::string> QtSerialControl::takeLineFault() {
+std::optional<LineFault> QtSerialControl::takeLineFault() {
     closeLostDevice();
     return std::exchange(pendingFault_, std::nullopt);
 }

@@ -46,7 +46,7 @@ class QtSerialControl final : public SerialControl {
     std::size_t inBufferCount() override;
     std::vector<std::uint8_t> input() override;
 
-    std::optional<std::string> takeLineFault() override;
+    std::optional<LineFault> takeLineFault() override;
 
   private:
     bool applyLine(std::uint32_t baud);
@@ -60,7 +60,7 @@ class QtSerialControl final : public SerialControl {
     bool opening_ = false;
     // One report per open: a line that keeps failing would otherwise report at every tick.
     bool faultReported_ = false;
-    std::optional<std::string> pendingFault_;
+    std::optional<LineFault> pendingFault_;
     bool deviceLost_ = false;
     // Bytes Qt had received when the device was lost, until input() takes them.
     std::vector<std::uint8_t> receivedBeforeLoss_;

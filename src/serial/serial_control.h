@@ -21,6 +21,15 @@ struct OpenFailure {
     std::string reason;  // the system's own words
 };
 
+// A fault the line reported under way: the system's own words, and whether the device went away
+// with it (after which the port is closed).
+struct LineFault {
+    bool hungUp = false;
+    std::string systemError;
+
+    friend bool operator==(const LineFault&, const LineFault&) = default;
+};
+
 class SerialControl {
   public:
     virtual ~SerialControl() = default;
@@ -53,7 +62,7 @@ class SerialControl {
 
     // A fault the line reported since the last call (the device went away, a read failed), once
     // each; nullopt when there is none.
-    virtual std::optional<std::string> takeLineFault() = 0;
+    virtual std::optional<LineFault> takeLineFault() = 0;
 };
 
 }  // namespace serial

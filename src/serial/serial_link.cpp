@@ -31,9 +31,10 @@ bool SerialLink::prepareQuery() {
         if (!control_.isOpen()) {
             noteClosedPort();  // the line failed while the frame was still coming
         } else {
-            fault_ = protocol::LinkFault{protocol::LinkFault::Kind::StrayByte, name(),
-                                         "the frame on the line did not end within its time "
-                                         "limit"};
+            fault_ = protocol::LinkFault{protocol::LinkFault::Kind::StrayByte,
+                                         name(),
+                                         {},
+                                         protocol::LinkFault::Cause::FrameNotEnded};
         }
         return false;
     }
@@ -46,8 +47,10 @@ bool SerialLink::prepareQuery() {
         return false;
     }
     if (!before.quiet) {
-        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::StrayByte, name(),
-                                     "the line did not go quiet before the request"};
+        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::StrayByte,
+                                     name(),
+                                     {},
+                                     protocol::LinkFault::Cause::LineNotQuiet};
         return false;
     }
     return true;
@@ -60,7 +63,7 @@ void SerialLink::noteClosedPort() {
     // A line that failed under the operation closed the port: its fault is the reason, and it is
     // told here, with the operation, not a second time by the reception.
     if (const auto lineFault = control_.takeLineFault()) {
-        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::Lost, name(), *lineFault};
+        fault_ = lineFaultOf(*lineFault, name());
     } else {
         fault_ = protocol::LinkFault{protocol::LinkFault::Kind::NoPort, name(), {}};
     }
@@ -104,10 +107,11 @@ std::optional<std::vector<std::uint8_t>> SerialLink::awaitReply(std::size_t leng
         dropUntilQuiet(FrameEnd::idleTimeFor(baud()), replyTimeLimit(), "after the reply").dropped;
     if (extra > 0) {
         if (!fault_) {
-            fault_ = protocol::LinkFault{
-                protocol::LinkFault::Kind::StrayByte, name(),
-                std::to_string(extra) +
-                    " byte(s) more than the reply came: the answer is in doubt"};
+            fault_ = protocol::LinkFault{protocol::LinkFault::Kind::StrayByte,
+                                         name(),
+                                         {},
+                                         protocol::LinkFault::Cause::ExtraBytes,
+                                         extra};
             if (trace_ != nullptr) {
                 trace_->recordFault(fault_->systemText());
             }

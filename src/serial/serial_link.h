@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -35,6 +36,13 @@ class LineWatch {
     // False when the line did not go quiet within its limit.
     virtual bool waitUntilQuiet() = 0;
 };
+
+// A fault the line reported, as the link fault of `link` it is under an operation.
+inline protocol::LinkFault lineFaultOf(const LineFault& fault, std::string link) {
+    return {
+        protocol::LinkFault::Kind::Lost, std::move(link), fault.systemError,
+        fault.hungUp ? protocol::LinkFault::Cause::LineHungUp : protocol::LinkFault::Cause::None};
+}
 
 class SerialLink final : public protocol::ModuleLink {
   public:

@@ -84,8 +84,8 @@ Result<void> SerialSession::requestFrame() {
 }
 
 std::optional<LinkFault> SerialSession::takeLineFault() {
-    if (auto reason = control_.takeLineFault()) {
-        return fault(LinkFault::Kind::Lost, *reason);
+    if (auto lineFault = control_.takeLineFault()) {
+        return serial::lineFaultOf(*lineFault, link_.name());
     }
     return std::nullopt;
 }

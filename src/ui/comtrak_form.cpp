@@ -194,9 +194,8 @@ void ComtrakForm::resetModule() {
 
 void ComtrakForm::Timer1_Timer() {
     if (const auto fault = serial_.takeLineFault()) {
-        warnAfterTick(kPortTitle, QStringLiteral("Ошибка линии %1: %2")
-                                      .arg(portName(serial_.portNumber()),
-                                           QString::fromStdString(fault->reason)));
+        warnAfterTick(kPortTitle,
+                      QStringLiteral("Ошибка линии.\n") + faultDetail(*fault).value_or(QString()));
     }
     const serial::Reception::Batch batch = serial_.receive();
     // A frame that begins or ends frees or takes the controls that would talk to the module.

@@ -200,11 +200,55 @@ bool Form1::captureFrame() {
     return captured.ok();
 }
 
+namespace {
+
+// What happened to the link, in the window's words.
+QString faultWords(const protocol::LinkFault& fault) {
+    using Cause = protocol::LinkFault::Cause;
+    using Kind = protocol::LinkFault::Kind;
+    switch (fault.cause) {
+        case Cause::LineHungUp:
+            return QStringLiteral("линия оборвалась (устройство отключено)");
+        case Cause::LineNotQuiet:
+            return QStringLiteral("линия не затихла перед запросом");
+        case Cause::FrameNotEnded:
+            return QStringLiteral("кадр на линии не закончился за отведённое время");
+        case Cause::ExtraBytes:
+            return QStringLiteral("пришло байт сверх ответа: %1, ответ под сомнением")
+                .arg(fault.count);
+        case Cause::None:
+            break;
+    }
+    switch (fault.kind) {
+        case Kind::NoPort:
+            return QStringLiteral("порт не открыт");
+        case Kind::Lost:
+            return QStringLiteral("ошибка порта");
+        case Kind::Silent:
+            return QStringLiteral("нет ответа за отведённое время");
+        case Kind::StrayByte:
+            return QStringLiteral("на линии посторонние байты");
+        case Kind::Refused:
+            return QStringLiteral("порт не принял настройку");
+        case Kind::Busy:
+            return QStringLiteral("идёт другая операция с модулем");
+    }
+    return {};
+}
+
+}  // namespace
+
 std::optional<QString> Form1::faultDetail(const protocol::LinkFault& fault) {
     if (fault.kind == protocol::LinkFault::Kind::Silent && fault.reason.empty()) {
         return std::nullopt;
     }
-    return QString::fromStdString(fault.systemText());
+    QString text =
+        QStringLiteral("%1: %2.").arg(QString::fromStdString(fault.link), faultWords(fault));
+    if (!fault.reason.empty()) {
+        // The system's own words, as it gave them: what an engineer searches for.
+        text += QStringLiteral("\nСообщение системы: ") + QString::fromStdString(fault.reason);
+    }
+    return text;
 }
 
 void Form1::tellLinkFault(const protocol::LinkFault& fault) {
@@ -213,7 +257,7 @@ void Form1::tellLinkFault(const protocol::LinkFault& fault) {
     }
     tellOperator(kLinkFaultTitle,
                  QStringLiteral("Связь с модулем прервана, операция не выполнена.\n%1")
-                     .arg(QString::fromStdString(fault.systemText())));
+                     .arg(faultDetail(fault).value_or(faultWords(fault))));
 }
 
 void Form1::tellNoAnswer(const protocol::LinkFault& fault) {

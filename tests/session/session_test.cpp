@@ -174,7 +174,7 @@ TEST(SessionOverSerial, EachQueryMeetsTheFaultOnce) {
         {"fails",
          [](auto& line) {
              line.module = [&line](const std::vector<std::uint8_t>&) {
-                 line.pendingFault = "Input/output error";
+                 line.pendingFault = serial::LineFault{false, "Input/output error"};
                  line.close();
              };
          },

@@ -60,7 +60,7 @@ std::vector<std::uint8_t> ScriptedSerialControl::input() {
     return taken;
 }
 
-std::optional<std::string> ScriptedSerialControl::takeLineFault() {
+std::optional<serial::LineFault> ScriptedSerialControl::takeLineFault() {
     return std::exchange(pendingFault, std::nullopt);
 }
 

@@ -45,7 +45,7 @@ class ScriptedSerialControl final : public serial::SerialControl {
         return incoming.size();
     }
     std::vector<std::uint8_t> input() override;
-    std::optional<std::string> takeLineFault() override;
+    std::optional<serial::LineFault> takeLineFault() override;
 
     // Bytes the module has sent, waiting to be taken.
     void arrive(std::vector<std::uint8_t> bytes) {
@@ -64,7 +64,7 @@ class ScriptedSerialControl final : public serial::SerialControl {
     std::map<int, serial::OpenFailure> failingPorts;
     // Speeds the line refuses.
     std::vector<std::uint32_t> refusedBauds;
-    std::optional<std::string> pendingFault;
+    std::optional<serial::LineFault> pendingFault;
     int inputCalls = 0;
 
   private:

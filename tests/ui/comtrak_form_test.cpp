@@ -184,7 +184,7 @@ TEST_F(ComtrakWindow, SpeedReadShowsTheModulesSpeedAndKeepsRepliesOutOfTheFrame)
     click("Command13");
     EXPECT_EQ(speedBox()->currentText(), "38400");
     ASSERT_EQ(dialogs.warnings.size(), 1u);
-    EXPECT_TRUE(dialogs.warnings[0].text.contains("in doubt"));
+    EXPECT_TRUE(dialogs.warnings[0].text.contains("ответ под сомнением"));
     form.Timer1_Timer();
     EXPECT_EQ(frames.count(), 0u);
     EXPECT_EQ(countShown(), "0");
@@ -282,7 +282,7 @@ TEST_F(ComtrakWindow, APortThatDoesNotOpenIsNamedAndAnotherCanBeChosen) {
     click("Command13");
     EXPECT_TRUE(control.outputs().empty());
     ASSERT_EQ(dialogs.warnings.size(), 2u);
-    EXPECT_TRUE(dialogs.warnings[1].text.contains("COM2 (/dev/scripted2) is not open"))
+    EXPECT_TRUE(dialogs.warnings[1].text.contains("COM2 (/dev/scripted2): порт не открыт."))
         << dialogs.warnings[1].text.toStdString();
     EXPECT_TRUE(form.windowTitle().endsWith("НЕТ СВЯЗИ"));
 
@@ -370,7 +370,7 @@ TEST_F(ComtrakWindow, AFullBufferDropsTheRestAndSaysSoOnceAfterTheTick) {
 
 TEST_F(ComtrakWindow, ALineFaultIsShownAfterTheTick) {
     load();
-    control.pendingFault = "/dev/scripted2: Input/output error";
+    control.pendingFault = serial::LineFault{true, "Input/output error"};
     control.arrive({1, 2});
     form.Timer1_Timer();
     EXPECT_EQ(frames.count(), 2u);
@@ -379,7 +379,10 @@ TEST_F(ComtrakWindow, ALineFaultIsShownAfterTheTick) {
     form.Timer1_Timer();
     QCoreApplication::processEvents();
     ASSERT_EQ(dialogs.warnings.size(), 1u);
-    EXPECT_TRUE(dialogs.warnings[0].text.contains("Input/output error"));
+    // Said in the window's words, with the system's own after them.
+    EXPECT_EQ(dialogs.warnings[0].text,
+              "Ошибка линии.\nCOM2 (/dev/scripted2): линия оборвалась (устройство отключено).\n"
+              "Сообщение системы: Input/output error");
 }
 
 // While bytes arrive, reset, clear, the port box and the settings stay usable, and a register

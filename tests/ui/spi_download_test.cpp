@@ -246,7 +246,7 @@ TEST_F(SpiFrameWindow, ALinkLostMidFrameKeepsTheRealBytesAndSaysSoOnce) {
     ASSERT_EQ(dialogs.warnings.size(), 1u);
     EXPECT_EQ(dialogs.warnings[0].title, "Связь с модулем");
     EXPECT_TRUE(dialogs.warnings[0].text.contains(
-        "LPT1: port socket /tmp/cam.sock: the simulator closed the connection"));
+        "Сообщение системы: port socket /tmp/cam.sock: the simulator closed the connection"));
     EXPECT_EQ(indicator()->text(), "НЕТ СВЯЗИ");
     EXPECT_TRUE(timer()->isActive());
     // The poll makes no access on a lost port and does not call the module ready.
@@ -267,6 +267,9 @@ TEST_F(SpiFrameWindow, APortThatDoesNotComeBackIsToldOnceWithoutAnAccess) {
     port.failFrom(0, "no parallel port device");
     click("Command12");
     ASSERT_EQ(dialogs.warnings.size(), 1u);
+    EXPECT_EQ(dialogs.warnings[0].text,
+              "Связь с модулем прервана, операция не выполнена.\nLPT1: ошибка порта.\n"
+              "Сообщение системы: no parallel port device");
     port.setRestartResult(false, "cannot reconnect to port socket /tmp/cam.sock: No such file");
     const std::size_t failed = port.failedAccesses();
     click("Command7");

@@ -112,6 +112,7 @@ TEST(CamctlCommandLine, RefusesWhatItCannotDo) {
         {"--emulator=spi", "capture", "--interval=-1"},              // no negative wait
         {"--emulator=spi", "--frobnicate", "get"},                   // unknown option
         {"--emulator=spi", "--trace=", "get"},                       // an empty value
+        {"--emulator=spi", "--trace", "out", "get"},                 // the file only as --trace=
         {"--spi", "--port-io=ppdev", "--port-io=direct", "get"},     // a value given twice
         {"--emulator=spi", "capture", "-o", "a%d", "-o", "b%d"},     // ditto
     };

@@ -13,13 +13,13 @@ std::string describe(const protocol::LinkFault& fault) {
     return fault.systemText();
 }
 
-std::string modeNotFound(const session::ModeSearch& search) {
-    const std::string mode = std::to_string(search.readIn);
-    return "cannot find the module's SPI mode: mode " + mode +
-           " was sent in each of the four modes, but the mode register reads " +
-           std::to_string(search.readBack) + " in mode " + mode +
-           "; nothing was read from it. Check the cable, power-cycle or reset the module, then "
-           "run camctl again";
+std::string modeNotFound(int wanted, const session::ModeSearch& search) {
+    const std::string sent = std::to_string(search.readIn);
+    return "cannot find the module's SPI mode to take it to mode " + std::to_string(wanted) +
+           ": mode " + sent + " was sent in each of the four modes, but the mode register reads " +
+           std::to_string(search.readBack) + " in mode " + sent +
+           ", so nothing the module sends can be trusted and no setting was read. Check the "
+           "cable, then power-cycle or reset the module and run camctl again";
 }
 
 std::string describeSerial(const protocol::LinkFault& fault, std::uint32_t baud) {

@@ -17,8 +17,8 @@ namespace camctl {
 // a module that merely sent nothing in time is "no reply within the time limit".
 std::string describe(const protocol::LinkFault& fault);
 
-// The module's SPI mode was not found: what was read, and what to do about it.
-std::string modeNotFound(const session::ModeSearch& search);
+// The module's SPI mode was not found on the way to `wanted`: what was read, and what to do.
+std::string modeNotFound(int wanted, const session::ModeSearch& search);
 
 // describe() over the serial link at `baud`: a module that sent nothing in time may be at another
 // line speed, and the text says how to find it.

@@ -144,7 +144,7 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         return linkFailed(linkName, camctl::describe(search.fault()));
     }
     if (!search->found) {
-        return linkFailed(linkName, camctl::modeNotFound(*search));
+        return linkFailed(linkName, camctl::modeNotFound(o.mode, *search));
     }
 
     int status = startup::kExitDone;

@@ -242,9 +242,13 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
         const std::string file = frameFileName(request.pattern, n);
         if (!fetched) {
             // What did come stays out of the final name: a frame cut by the link is no frame.
-            std::fprintf(output.err, "camctl: %s: frame %d: %s (%" PRIu32 " bytes received)\n",
-                         output.linkName.c_str(), n, describe(fetched.fault()).c_str(),
-                         store.count());
+            std::fprintf(
+                output.err, "camctl: %s: frame %d: %s (%" PRIu32 " bytes received)\n",
+                output.linkName.c_str(), n,
+                (output.serialBaud != 0 ? describeSerial(fetched.fault(), output.serialBaud)
+                                        : describe(fetched.fault()))
+                    .c_str(),
+                store.count());
             return startup::kExitFailure;
         }
         if (const auto error = frames::writeFrameFile(file, store.frame())) {

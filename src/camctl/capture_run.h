@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <optional>
@@ -56,7 +57,8 @@ struct CaptureOutput {
     std::FILE* err = stderr;
     // Whether a progress line of the bytes arriving goes to `err`.
     bool progress = false;
-    std::string linkName;  // "spi LPT1", "serial /dev/ttyS0", for messages
+    std::string linkName;          // "spi LPT1", "serial /dev/ttyS0", for messages
+    std::uint32_t serialBaud = 0;  // the serial line's speed, for the messages; 0 over SPI
 };
 
 // Runs the frames, each the session's capture and frame read. `interrupted` turning true stops the

@@ -39,6 +39,11 @@ std::string speedList(std::size_t first = 0, std::size_t end = protocol::kSpeedC
     return list;
 }
 
+bool isCommand(std::string_view word) {
+    return word == "get" || word == "set" || word == "capture" || word == "speed" ||
+           word == "reset";
+}
+
 // The options that take a value and have been given.
 using Given = std::set<std::string, std::less<>>;
 
@@ -126,6 +131,15 @@ bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Opt
             error = "--mode takes 0 to 3, not \"" + value + "\"";
         }
         o.mode = static_cast<int>(mode.value_or(0));
+        return true;
+    }
+    if (a == "--trace") {
+        // The next word is not taken as the file: after "--trace" it is usually the command.
+        if (error.empty()) {
+            const bool commandNext = i + 1 < arguments.size() && isCommand(arguments[i + 1]);
+            error = "--trace takes its file as --trace=FILE" +
+                    (commandNext ? ", and \"" + arguments[i + 1] + "\" is a command" : "");
+        }
         return true;
     }
     if (optionValue(arguments, i, "--trace", value, given, error)) {
@@ -277,13 +291,15 @@ std::string helpText() {
            "\n"
            "  --spi [--port-io=auto|ppdev|direct|unix:PATH] [--lpt=1|2] [--mode=0-3]\n"
            "                               SPI on a parallel port (default auto, LPT1, mode 0;\n"
-           "                               another mode is written to the module in mode 0)\n"
+           "                               the module is found in whatever mode it was left in\n"
+           "                               and switched to this one, or status 1)\n"
            "  --emulator=spi|serial        an emulated module in this process behind that link,\n"
            "                               fresh in each run (--baud=N switches it to N first)\n"
            "\n"
            "Commands:\n"
            "  get                          read every setting back, one name=value a line\n"
-           "                               (with --json, one object)\n"
+           "                               (with --json, one object); over SPI it takes about\n"
+           "                               4 s: the module needs a second between some reads\n"
            "  set NAME=VALUE...            write settings, in the order given\n"
            "  capture [-o PATTERN] [-n N] [--interval=SECONDS]\n"
            "                               capture, wait 1 s, read, save; PATTERN may hold one\n"
@@ -296,19 +312,21 @@ std::string helpText() {
            "  speed [BAUD]                 (serial) the module's line speed, or switch the\n"
            "                               module, then the PC, to BAUD\n"
            "  reset                        reset the module (SPI: back to mode 0; serial: back\n"
-           "                               to 2400 baud)\n"
+           "                               to 2400 baud, where it must then answer a query)\n"
            "\n"
            "Settings (set NAME=VALUE; get prints them in this order):\n" +
            settingsHelp() +
            "\n"
            "Options:\n"
            "  --trace=FILE   one line per exchange with the module: time, direction, bytes\n"
+           "                 (the file only in this form: \"--trace FILE\" is refused)\n"
            "  --json         get, capture and speed print JSON\n"
            "  --quiet        no progress line on standard error\n"
            "  --help, --version\n"
            "\n"
-           "Exit status: 0 all done; 1 the module did not answer or the link failed (the\n"
-           "message names the link and the reason); 2 a usage error; 3 a frame that is not a\n"
+           "Exit status: 0 all done; 1 the module did not answer, its SPI mode could not be\n"
+           "found, or the link failed (the message names the link, the reason and, where\n"
+           "there is one, what to try); 2 a usage error; 3 a frame that is not a\n"
            "whole JPEG (it is saved all the same); 130 stopped by Ctrl-C after the frame in\n"
            "progress was saved (a second Ctrl-C ends it at once); 143 (as a shell shows it)\n"
            "ended by SIGTERM (timeout, kill): at once, by the signal, nothing of the frame in\n"

@@ -43,6 +43,10 @@ void SpiLink::choosePort(int listIndex) {
 
 void SpiLink::switchMode(int mode) {
     protocol::writeRegister(*this, protocol::Register::SpiMode, static_cast<std::uint16_t>(mode));
+    assumeMode(mode);
+}
+
+void SpiLink::assumeMode(int mode) {
     patterns_ = kModePatterns[static_cast<std::size_t>(mode) % kModePatterns.size()];
     writeData(patterns_.idle);
 }

@@ -44,6 +44,9 @@ class SpiLink final : public protocol::ModuleLink {
     // Mode switch: register 18 gets `mode` in the mode still in force, then the link takes the
     // new patterns and writes the new idle pattern. Runs in full even when `mode` is in force.
     void switchMode(int mode);
+    // The link takes the patterns of `mode` and writes its idle pattern, telling the module
+    // nothing: for reading the module in a mode it may already be in.
+    void assumeMode(int mode);
 
     // One chip-select frame out: 8 x (setup + bit, sample + bit), most significant bit first,
     // then idle. 17 writes.

@@ -51,9 +51,12 @@ int linkFailed(const std::string& linkName, const std::string& reason) {
     return startup::kExitFailure;
 }
 
-// A read-back that got no answer.
-int noAnswer(const std::string& linkName, const protocol::LinkFault& fault) {
-    return linkFailed(linkName, "the module did not answer: " + camctl::describe(fault));
+// A read-back that got no answer; over serial (`serialBaud` not 0) with the line speed's hint.
+int noAnswer(const std::string& linkName, const protocol::LinkFault& fault,
+             std::uint32_t serialBaud = 0) {
+    return linkFailed(linkName, "the module did not answer: " +
+                                    (serialBaud != 0 ? camctl::describeSerial(fault, serialBaud)
+                                                     : camctl::describe(fault)));
 }
 
 // The exit status of an operation that gives nothing: done, or its fault told.
@@ -83,11 +86,11 @@ void printReading(const camctl::ModuleSettings::Reading& reading, bool json) {
 
 // get and set, the same over both links.
 int runSettings(const camctl::Options& o, camctl::ModuleSettings& settings,
-                const std::string& linkName) {
+                const std::string& linkName, std::uint32_t serialBaud = 0) {
     if (o.command == camctl::Command::Get) {
         const auto reading = settings.read();
         if (reading.failure) {
-            return noAnswer(linkName, *reading.failure);
+            return noAnswer(linkName, *reading.failure, serialBaud);
         }
         printReading(reading, o.json);
         return startup::kExitDone;
@@ -102,10 +105,12 @@ int runSettings(const camctl::Options& o, camctl::ModuleSettings& settings,
     return startup::kExitDone;
 }
 
-camctl::CaptureOutput captureOutput(const camctl::Options& o, const std::string& linkName) {
+camctl::CaptureOutput captureOutput(const camctl::Options& o, const std::string& linkName,
+                                    std::uint32_t serialBaud = 0) {
     camctl::CaptureOutput output;
     output.progress = !o.quiet && isatty(STDERR_FILENO) != 0;
     output.linkName = linkName;
+    output.serialBaud = serialBaud;
     return output;
 }
 
@@ -133,10 +138,13 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
     if (const auto started = spi.start(o.lpt - 1); !started) {
         return linkFailed(linkName, "port access failed: " + started.fault().reason);
     }
-    if (o.mode != protocol::kPowerUpSpiMode) {
-        if (const auto switched = spi.switchMode(o.mode); !switched) {
-            return statusOf(switched, linkName);
-        }
+    // The module keeps its mode between runs, so it is found before anything is read from it.
+    const auto search = spi.takeMode(o.mode);
+    if (!search) {
+        return linkFailed(linkName, camctl::describe(search.fault()));
+    }
+    if (!search->found) {
+        return linkFailed(linkName, camctl::modeNotFound(o.mode, *search));
     }
 
     int status = startup::kExitDone;
@@ -153,30 +161,50 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
     return status;
 }
 
-// speed: the module's speed register, as a speed or the code that names none.
-int readSpeed(session::SerialSession& module, bool json, const std::string& linkName) {
-    const auto speed = module.readSpeed();
-    if (!speed) {
-        return noAnswer(linkName, speed.fault());
-    }
-    const std::string value = speed->baud ? std::to_string(*speed->baud)
-                                          : "none (code " + std::to_string(speed->code) + ")";
+void printSpeed(const std::string& value, bool json) {
     if (json) {
         std::printf("{\"speed\":%s}\n", camctl::jsonValue(value).c_str());
     } else {
         std::printf("speed=%s\n", value.c_str());
     }
+}
+
+// speed: the module's speed register, as a speed or the code that names none.
+int readSpeed(session::SerialSession& module, bool json, const std::string& linkName) {
+    const auto speed = module.readSpeed();
+    if (!speed) {
+        return noAnswer(linkName, speed.fault(), module.baud());
+    }
+    printSpeed(speed->baud ? std::to_string(*speed->baud)
+                           : "none (code " + std::to_string(speed->code) + ")",
+               json);
     return startup::kExitDone;
 }
 
-// speed BAUD: the module first, then the PC's line.
-int writeSpeed(session::SerialSession& module, std::uint32_t baud, const std::string& linkName) {
+// speed BAUD: the module first, then the PC's line; with --json the speed now in force.
+int writeSpeed(session::SerialSession& module, std::uint32_t baud, bool json,
+               const std::string& linkName) {
     const auto switched = module.writeSpeed(speedCode(baud));
     if (!switched && switched.fault().kind == protocol::LinkFault::Kind::Refused) {
         return linkFailed(linkName, "the module was told " + std::to_string(baud) +
                                         " baud, but the PC's line refused it");
     }
+    if (switched && json) {
+        printSpeed(std::to_string(baud), json);
+    }
     return statusOf(switched, linkName);
+}
+
+// reset, then one query at the reset speed: a module that did not take the reset (it stayed at
+// another speed) does not answer there.
+int resetSerial(session::SerialSession& module, const std::string& linkName) {
+    if (const auto reset = module.reset(); !reset) {
+        return statusOf(reset, linkName);
+    }
+    if (const auto answer = module.readSpeed(); !answer) {
+        return linkFailed(linkName, camctl::resetNotTaken(answer.fault()));
+    }
+    return startup::kExitDone;
 }
 
 int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::Clock& clock) {
@@ -221,20 +249,20 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
     switch (o.command) {
         case camctl::Command::Capture:
             stopCaptureOnInterrupt();
-            status = camctl::runCapture(module, clock, o.capture, captureOutput(o, linkName),
-                                        interrupted);
+            status = camctl::runCapture(module, clock, o.capture,
+                                        captureOutput(o, linkName, control.baud()), interrupted);
             break;
         case camctl::Command::Speed:
-            status = o.speed ? writeSpeed(module, *o.speed, linkName)
+            status = o.speed ? writeSpeed(module, *o.speed, o.json, linkName)
                              : readSpeed(module, o.json, linkName);
             break;
         case camctl::Command::Reset:
-            status = statusOf(module.reset(), linkName);
+            status = resetSerial(module, linkName);
             break;
         case camctl::Command::Get:
         case camctl::Command::Set: {
             camctl::ModuleSettings settings(module);
-            status = runSettings(o, settings, linkName);
+            status = runSettings(o, settings, linkName, control.baud());
             break;
         }
     }

@@ -35,6 +35,28 @@ Result<void> SpiSession::switchMode(int mode) {
     });
 }
 
+Result<ModeSearch> SpiSession::takeMode(int mode) {
+    return run(Exchange::SpiMode, [&](Operation& op) -> Result<ModeSearch> {
+        const int target = mode == 0 ? kModeZeroThrough : mode;
+        for (int sentIn = 0; sentIn < protocol::kSpiModeCount; ++sentIn) {
+            link_.assumeMode(sentIn);
+            protocol::writeRegister(link_, protocol::Register::SpiMode,
+                                    static_cast<std::uint16_t>(target));
+        }
+        link_.assumeMode(target);
+        mode_ = target;
+        const auto reply = protocol::queryRegister(link_, protocol::Register::SpiMode);
+        if (!reply) {
+            return op.failure();
+        }
+        ModeSearch search{*reply == target, target, static_cast<std::uint8_t>(*reply)};
+        if (search.found && target != mode) {
+            switchModeInOperation(mode);
+        }
+        return op.finish(search);
+    });
+}
+
 Result<Settings> SpiSession::readSettings() {
     auto settings = ModuleSession::readSettings();
     if (!settings) {

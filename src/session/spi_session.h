@@ -2,12 +2,20 @@
 // mode, the status poll, the frame download and the reset, besides the operations every link has.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "lpt/spi_link.h"
 #include "session/module_session.h"
 
 namespace session {
+
+// How the search for the module's SPI mode ended: the mode register read back in `readIn`.
+struct ModeSearch {
+    bool found = false;  // the module is in the mode asked for, and the link with it
+    int readIn = 0;
+    std::uint8_t readBack = 0;
+};
 
 class SpiSession final : public ModuleSession {
   public:
@@ -27,6 +35,15 @@ class SpiSession final : public ModuleSession {
     // full even when `mode` is in force.
     Result<void> switchMode(int mode);
     int mode() const { return mode_; }
+    // Brings the module to `mode` from whatever mode an earlier run left it in, for a PC that
+    // cannot know that mode: the mode register is told the target in each of the four modes in
+    // turn (the module takes it in its own mode; in the others it sees garbled bytes, which carry
+    // no register number, so it keeps its mode), then read back in the target. Mode 0 reads back
+    // as a line with no module on it reads, so for mode 0 the target is kModeZeroThrough, and
+    // once it is confirmed the module is told 0 in it. Not found: nothing read in this mode can
+    // be trusted.
+    Result<ModeSearch> takeMode(int mode);
+    static constexpr int kModeZeroThrough = 1;
     Result<Settings> readSettings() override;
 
     // One status read, no exchange: the ready flag, or nullopt while the port is lost.

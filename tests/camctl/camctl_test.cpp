@@ -111,6 +111,7 @@ TEST(CamctlCommandLine, RefusesWhatItCannotDo) {
         {"--emulator=spi", "capture", "--interval=-1"},              // no negative wait
         {"--emulator=spi", "--frobnicate", "get"},                   // unknown option
         {"--emulator=spi", "--trace=", "get"},                       // an empty value
+        {"--emulator=spi", "--trace", "out", "get"},                 // the file only as --trace=
         {"--spi", "--port-io=ppdev", "--port-io=direct", "get"},     // a value given twice
         {"--emulator=spi", "capture", "-o", "a%d", "-o", "b%d"},     // ditto
     };
@@ -197,6 +198,46 @@ TEST(CamctlSettings, ALinkThatGivesNoReplyFailsTheReadBack) {
     // A stopped link gives no byte at all, so the read-back cannot show made-up values.
     ASSERT_TRUE(reading.failure.has_value());
     EXPECT_TRUE(reading.values.empty());
+}
+
+// The module keeps its SPI mode between runs. Whatever mode one run left it in, the next run
+// finds it from its own mode and reads the module's true values.
+TEST(CamctlSettings, ARunInAnyModeReadsTheValuesWhicheverModeTheRunBeforeLeft) {
+    for (int left = 0; left < protocol::kSpiModeCount; ++left) {
+        for (int wanted = 0; wanted < protocol::kSpiModeCount; ++wanted) {
+            SpiRig rig;
+            std::vector<std::string> notes;
+            camctl::ModuleSettings(rig.session)
+                .apply(changes({"compression=5", "brightness=7", "red=5", "size=176x144"}), notes);
+            auto expected = camctl::ModuleSettings(rig.session).read().values;
+            ASSERT_TRUE(rig.session.switchMode(left));
+            rig.session.stop();  // the run ends, and the module drops what it owed it
+
+            lpt::SpiLink link(rig.module.port);
+            session::SpiSession next(link, rig.clock);
+            next.start();
+            const auto search = next.takeMode(wanted);
+            ASSERT_TRUE(search && search->found) << left << " -> " << wanted;
+            expected.back().second = std::to_string(wanted);
+            EXPECT_EQ(camctl::ModuleSettings(next).read().values, expected)
+                << left << " -> " << wanted;
+        }
+    }
+}
+
+// A line with no module on it reads all zeros or all ones: no mode is found there, 0 included.
+TEST(CamctlSettings, NoModeIsFoundWhereTheModuleNeverAgrees) {
+    for (const auto& [statusLines, mode] : {std::pair{0x00, 0}, std::pair{0x20, 2}}) {
+        testing_support::RecordingPort port;
+        port.setStatusFallback(static_cast<std::uint8_t>(statusLines));
+        lpt::SpiLink link(port);
+        testing_support::FakeClock clock;
+        session::SpiSession spi(link, clock);
+        spi.start();
+        const auto search = spi.takeMode(mode);
+        ASSERT_TRUE(search);
+        EXPECT_FALSE(search->found) << mode;
+    }
 }
 
 TEST(CamctlCapture, SavesEachFrameAsTheModuleSentIt) {

@@ -94,9 +94,11 @@ TEST(Camctl, UsageErrorsGive2AndHelpListsEveryCommandAndName) {
 }
 
 // Three frames over each emulated link: whole JPEGs, each file exactly the frame the module sent.
+// Over SPI the module's first byte is the mode register read back in mode 1, on the way to mode 0.
 TEST(Camctl, CaptureSavesThreeWholeFramesAsTheModuleSentThem) {
-    for (const QStringList& link :
-         {QStringList{"--emulator=spi"}, QStringList{"--emulator=serial", "--baud=115200"}}) {
+    for (const auto& [link, readBack] :
+         {std::pair{QStringList{"--emulator=spi"}, QByteArray("\x01")},
+          std::pair{QStringList{"--emulator=serial", "--baud=115200"}, QByteArray()}}) {
         QTemporaryDir dir;
         const QString trace = dir.filePath("trace");
         const Outcome run = camctl(link + QStringList{"--trace=" + trace, "--quiet", "capture",
@@ -109,7 +111,7 @@ TEST(Camctl, CaptureSavesThreeWholeFramesAsTheModuleSentThem) {
             EXPECT_EQ(image.size(), QSize(352, 288)) << n;
             saved += frame;
         }
-        EXPECT_EQ(saved, bytesFromModule(trace)) << link.join(' ').toStdString();
+        EXPECT_EQ(readBack + saved, bytesFromModule(trace)) << link.join(' ').toStdString();
         EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 3) << run.out;
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 4);  // no temporary left
     }
@@ -124,7 +126,7 @@ TEST(Camctl, SerialSpeedSetAndGetAgainstTheEmulatorProgram) {
     ASSERT_TRUE(emulator.serving());
     const QString serial = "--serial=" + line;
 
-    EXPECT_EQ(camctl({serial, "speed", "115200"}).status, 0);
+    EXPECT_EQ(camctl({serial, "--json", "speed", "115200"}).out, "{\"speed\":115200}\n");
     EXPECT_EQ(camctl({serial, "--baud=115200", "speed"}).out, "speed=115200\n");
     const QStringList fast{serial, "--baud=115200"};
     const Outcome set =
@@ -137,13 +139,14 @@ TEST(Camctl, SerialSpeedSetAndGetAgainstTheEmulatorProgram) {
               "{\"compression\":4,\"colour\":\"bw\",\"brightness\":3,\"red\":10,\"green\":20,"
               "\"blue\":30,\"size\":\"192x96\"}\n")
         << get.err;
+    EXPECT_EQ(camctl({serial, "reset"}).status, 1);  // sent at 2400, to a module at 115200
     EXPECT_EQ(camctl(fast + QStringList{"reset"}).status, 0);
     EXPECT_EQ(camctl({serial, "speed"}).out, "speed=2400\n");
 }
 
 // Against the emulator program behind the socket port: a mode switch is written as the window
-// writes it, a later run starting in that mode reads it back, and a reset takes the module back
-// to mode 0.
+// writes it; later runs in that mode and in another one find the module's mode and read its
+// values; a reset takes the module back to mode 0.
 TEST(Camctl, SpiModeAndResetAgainstTheEmulatorProgram) {
     QTemporaryDir dir;
     const QString socket = dir.filePath("cam.sock");
@@ -155,6 +158,9 @@ TEST(Camctl, SpiModeAndResetAgainstTheEmulatorProgram) {
     const Outcome inMode2 = camctl(spi + QStringList{"--mode=2", "get"});
     EXPECT_NE(inMode2.out.find("brightness=7\n"), std::string::npos) << inMode2.out;
     EXPECT_NE(inMode2.out.find("spi-mode=2\n"), std::string::npos) << inMode2.out;
+    const Outcome inMode1 = camctl(spi + QStringList{"--mode=1", "get"});
+    EXPECT_NE(inMode1.out.find("brightness=7\n"), std::string::npos) << inMode1.out;
+    EXPECT_NE(inMode1.out.find("spi-mode=1\n"), std::string::npos) << inMode1.out;
     EXPECT_EQ(camctl(spi + QStringList{"--mode=2", "reset"}).status, 0);
     const Outcome afterReset = camctl(spi + QStringList{"get"});
     EXPECT_NE(afterReset.out.find("spi-mode=0\n"), std::string::npos) << afterReset.out;
@@ -168,7 +174,9 @@ TEST(Camctl, ASilentModuleGives1NamingLinkAndReason) {
     const Outcome run = camctl({QStringLiteral("--serial=%1").arg(name), "get"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "camctl: serial " + std::string(name) +
-                           ": the module did not answer: no reply within the time limit\n");
+                           ": the module did not answer: no reply within the time limit at 2400 "
+                           "baud; the module may be at another line speed: try --baud=N, or "
+                           "'camctl --baud=N speed' with each rate\n");
     const Outcome nowhere = camctl({"--spi", "--port-io=unix:/nonexistent/sock", "get"});
     EXPECT_EQ(nowhere.status, 1);
     EXPECT_NE(nowhere.err.find("camctl: spi LPT1: port access failed: "), std::string::npos)

@@ -52,6 +52,7 @@ void SpiLink::assumeMode(int mode) {
 }
 
 void SpiLink::wrtLPTport(std::uint8_t value) {
+    tellWatch();
     for (int bit = kBitsPerByte - 1; bit >= 0; --bit) {
         const std::uint8_t line = (value >> bit) & 1 ? kMosiBit : 0;
         writeData(patterns_.setup + line);
@@ -61,6 +62,7 @@ void SpiLink::wrtLPTport(std::uint8_t value) {
 }
 
 std::optional<SpiLink::ByteIn> SpiLink::read1byteLPTport() {
+    tellWatch();
     ByteIn in;
     for (int i = 0; i < kBitsPerByte; ++i) {
         writeData(patterns_.setup);
@@ -94,6 +96,7 @@ std::optional<std::uint8_t> SpiLink::pollStatus() {
 }
 
 std::optional<SpiLink::ByteIn> SpiLink::receiveFrameByte() {
+    byteKind_ = PortWatch::ByteKind::Frame;
     const auto in = read1byteLPTport();
     if (!in) {
         return std::nullopt;
@@ -128,6 +131,9 @@ std::uint32_t SpiLink::endFrame(bool cancelled) {
 void SpiLink::send(std::span<const std::uint8_t> bytes) {
     // Only the bytes that went out whole are traced.
     std::size_t sent = 0;
+    if (!bytes.empty()) {
+        byteKind_ = kindOfSend(bytes.front());
+    }
     for (std::uint8_t b : bytes) {
         wrtLPTport(b);
         if (lost()) {
@@ -142,6 +148,7 @@ void SpiLink::send(std::span<const std::uint8_t> bytes) {
 }
 
 std::optional<std::uint8_t> SpiLink::readOne() {
+    byteKind_ = PortWatch::ByteKind::Reply;
     const auto reply = read1byteLPTport();
     if (!reply || !confirmReads()) {
         traceFault();
@@ -152,6 +159,7 @@ std::optional<std::uint8_t> SpiLink::readOne() {
 }
 
 std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::readTwo() {
+    byteKind_ = PortWatch::ByteKind::Reply;
     const auto reply = read2bytesLPTport();
     if (!reply || !confirmReads()) {
         traceFault();
@@ -186,11 +194,15 @@ void SpiLink::beginOperation() {
         needsRecovery_ = false;
     } else {
         // Every access of this operation is skipped; the operator hears why once.
-        fault_ = protocol::LinkFault{protocol::LinkFault::Kind::NoPort, portName(), port_.fault()};
+        breakOff(protocol::LinkFault::Kind::NoPort, port_.fault());
     }
 }
 
 std::optional<protocol::LinkFault> SpiLink::takeFault() {
+    // The session takes the fault when it closes an operation.
+    if (watch_ != nullptr) {
+        watch_->operationEnded();
+    }
     if (!fault_ || faultTold_) {
         return std::nullopt;
     }
@@ -216,8 +228,13 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 }
 
 void SpiLink::writeData(std::uint8_t value) {
-    if (accessAllowed() && !port_.writeByte(portBase_, value)) {
+    if (!accessAllowed()) {
+        return;
+    }
+    if (!port_.writeByte(portBase_, value)) {
         breakOff(protocol::LinkFault::Kind::Lost, port_.fault());
+    } else if (watch_ != nullptr) {
+        watch_->wrote(portBase_, value);
     }
 }
 
@@ -226,12 +243,16 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
         return std::nullopt;
     }
     std::uint8_t value = 0;
-    if (!port_.readByte(static_cast<std::uint16_t>(portBase_ + kStatusOffset), value)) {
+    const auto address = static_cast<std::uint16_t>(portBase_ + kStatusOffset);
+    if (!port_.readByte(address, value)) {
         readsInDoubt_ = answerCheck_ != nullptr && answerCheck_->answersInDoubt();
         breakOff(
             readsInDoubt_ ? protocol::LinkFault::Kind::StrayByte : protocol::LinkFault::Kind::Lost,
             port_.fault());
         return std::nullopt;
+    }
+    if (watch_ != nullptr) {
+        watch_->read(address, value);
     }
     return value;
 }
@@ -239,6 +260,9 @@ std::optional<std::uint8_t> SpiLink::readStatusRegister() {
 void SpiLink::breakOff(protocol::LinkFault::Kind kind, const std::string& reason) {
     fault_ = protocol::LinkFault{kind, portName(), reason};
     needsRecovery_ = true;
+    if (watch_ != nullptr) {
+        watch_->faulted(fault_->systemText());
+    }
 }
 
 }  // namespace lpt

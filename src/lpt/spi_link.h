@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "lpt/pins.h"
+#include "lpt/port_watch.h"
 #include "protocol/exchange_trace.h"
 #include "protocol/module_link.h"
 #include "protocol/port_io.h"
@@ -28,6 +29,9 @@ class SpiLink final : public protocol::ModuleLink {
     // protocol::AnswerCheck has its answers confirmed after every reply and now and then in a
     // download; any other port's answers are taken as they come.
     explicit SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace = nullptr);
+
+    // `watch` (null: none) is told every access, byte, operation end and fault from now on.
+    void setPortWatch(PortWatch* watch) { watch_ = watch; }
 
     // The start: port access first (false when it cannot be had; the caller tells the operator),
     // then the start state, which always follows, whatever port access gave.
@@ -117,10 +121,19 @@ class SpiLink final : public protocol::ModuleLink {
     bool accessAllowed() const { return !stopped_ && !fault_; }
     // An access failed: the operation ends here, and the next one asks the port back first.
     void breakOff(protocol::LinkFault::Kind kind, const std::string& reason);
+    // A frame of chip select begins: the watch hears what its byte is part of.
+    void tellWatch() {
+        if (watch_ != nullptr) {
+            watch_->byteBegins(byteKind_);
+        }
+    }
 
     protocol::PortIo& port_;
     protocol::AnswerCheck* answerCheck_;  // null: the port's answers are its own
     protocol::ExchangeTrace* trace_;
+    PortWatch* watch_ = nullptr;
+    // What the next frame of chip select carries, set by the exchange that clocks it.
+    PortWatch::ByteKind byteKind_ = PortWatch::ByteKind::Command;
     std::uint16_t portBase_ = kLpt1Base;
     SpiModePatterns patterns_ = kModePatterns[0];
     std::vector<std::uint8_t> frameTrace_;  // a download's bytes, until endFrame()

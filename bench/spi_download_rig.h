@@ -48,10 +48,13 @@ inline void expectWholeFrame(const char* path, const std::vector<std::uint8_t>& 
     }
 }
 
-// The bare loop: the frame-read command and the download, nothing else.
-inline Seconds bareDownload(const std::vector<std::uint8_t>& frame) {
+// The bare loop: the frame-read command and the download, nothing else but `watch` (if any) told
+// of every access.
+inline Seconds bareDownload(const std::vector<std::uint8_t>& frame,
+                            lpt::PortWatch* watch = nullptr) {
     auto module = makeModule(frame);
     lpt::SpiLink link(module.port);
+    link.setPortWatch(watch);
     frames::FrameStore store;
     link.enterStartState();
     protocol::sendCommand(link, protocol::command::kCapture);

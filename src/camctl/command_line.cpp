@@ -133,17 +133,28 @@ bool globalOption(const std::vector<std::string>& arguments, std::size_t& i, Opt
         o.mode = static_cast<int>(mode.value_or(0));
         return true;
     }
-    if (a == "--trace") {
+    if (a == "--trace" || a == "--vcd") {
         // The next word is not taken as the file: after "--trace" it is usually the command.
         if (error.empty()) {
             const bool commandNext = i + 1 < arguments.size() && isCommand(arguments[i + 1]);
-            error = "--trace takes its file as --trace=FILE" +
+            error = a + " takes its file as " + a + "=FILE" +
                     (commandNext ? ", and \"" + arguments[i + 1] + "\" is a command" : "");
         }
         return true;
     }
     if (optionValue(arguments, i, "--trace", value, given, error)) {
         o.tracePath = value;
+        return true;
+    }
+    if (optionValue(arguments, i, "--vcd", value, given, error)) {
+        o.vcdPath = value;
+        return true;
+    }
+    if (optionValue(arguments, i, "--vcd-time", value, given, error)) {
+        if (value != "real" && value != "accesses" && error.empty()) {
+            error = "--vcd-time takes real or accesses, not \"" + value + "\"";
+        }
+        o.vcdTimeAccesses = value == "accesses";
         return true;
     }
     return false;
@@ -269,6 +280,9 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     } else {
         error = "unknown command \"" + *command + "\"";
     }
+    if (error.empty() && serialLink && (!o.vcdPath.empty() || given.contains("--vcd-time"))) {
+        error = "--vcd and --vcd-time are options of the SPI link";
+    }
     if (error.empty() && !serialLink && o.baud != protocol::kResetBaud) {
         error = "--baud is an option of the serial link";
     }
@@ -320,6 +334,11 @@ std::string helpText() {
            "Options:\n"
            "  --trace=FILE   one line per exchange with the module: time, direction, bytes\n"
            "                 (the file only in this form: \"--trace FILE\" is refused)\n"
+           "  --vcd=FILE     (SPI) the port's pins as a VCD for waveform viewers and decoders\n"
+           "                 (the file only in this form, as for --trace)\n"
+           "  --vcd-time=real|accesses\n"
+           "                 VCD times in ns from the start (real, the default) or two steps\n"
+           "                 per port access (the same file for the same operations)\n"
            "  --json         get, capture and speed print JSON\n"
            "  --quiet        no progress line on standard error\n"
            "  --help, --version\n"

@@ -24,6 +24,8 @@ struct Options {
     int lpt = 1;
     int mode = protocol::kPowerUpSpiMode;
     std::string tracePath;
+    std::string vcdPath;           // --vcd=FILE, the SPI link's pins
+    bool vcdTimeAccesses = false;  // --vcd-time=accesses: numbered accesses, not nanoseconds
     bool json = false;
     bool quiet = false;
 

@@ -18,8 +18,8 @@ namespace {
 constexpr char kViewFolderTemplate[] = "/camera-frame-XXXXXX";
 constexpr char kViewFileName[] = "/tmp000";
 
-// Writes all of `bytes` to `fd` with `write`, through short writes and signals. nullopt when all
-// went out, else the reason.
+}  // namespace
+
 std::optional<std::string> writeAll(int fd, std::span<const std::uint8_t> bytes, WriteCall write) {
     std::size_t done = 0;
     while (done < bytes.size()) {
@@ -38,6 +38,8 @@ std::optional<std::string> writeAll(int fd, std::span<const std::uint8_t> bytes,
     }
     return std::nullopt;
 }
+
+namespace {
 
 // Writes all of `bytes` to `fd`, then closes it whatever happened.
 std::optional<std::string> writeAllAndClose(int fd, std::span<const std::uint8_t> bytes) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,11 @@ namespace frames {
 // The write(2) call frame files go through. A test passes one that fails or writes short to act
 // out a full disk or a slow device.
 using WriteCall = ssize_t (*)(int fd, const void* data, std::size_t size);
+
+// Writes all of `bytes` to `fd` with `write`, through short writes and signals. nullopt when all
+// went out, else the reason (strerror; a file that takes nothing has no room left).
+std::optional<std::string> writeAll(int fd, std::span<const std::uint8_t> bytes,
+                                    WriteCall write = ::write);
 
 // Replaces the file at `path` with exactly `bytes`, never leaving it half written: the bytes go
 // to a new file with a unique name in the same folder, which is synced and then renamed over

@@ -8,7 +8,9 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <span>
 
+#include "frames/frame_file.h"
 #include "lpt/pins.h"
 
 namespace lpt {
@@ -204,17 +206,8 @@ void VcdRecorder::flush() {
     if (fd_ < 0 || buffer_.empty()) {
         return;
     }
-    std::size_t done = 0;
-    while (done < buffer_.size()) {
-        const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        const int reason = n < 0 ? errno : ENOSPC;
+    const std::span bytes(reinterpret_cast<const std::uint8_t*>(buffer_.data()), buffer_.size());
+    if (const auto failure = frames::writeAll(fd_, bytes)) {
         // Back to the last whole line, so the file still reads to where it stopped.
         if (::ftruncate(fd_, static_cast<off_t>(written_)) != 0) {
             // The part line stays; a reader stops at it as it would at the end.
@@ -223,7 +216,7 @@ void VcdRecorder::flush() {
         fd_ = -1;
         buffer_.clear();
         if (onWriteError_) {
-            onWriteError_(std::strerror(reason));
+            onWriteError_(*failure);
         }
         return;
     }

@@ -15,6 +15,7 @@
 #include "emulator/in_process_module.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
+#include "lpt/vcd_recorder.h"
 #include "protocol/encodings.h"
 #include "protocol/exchange_trace.h"
 #include "serial/frame_end.h"
@@ -131,6 +132,23 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         port = choice.port.get();
     }
     lpt::SpiLink link(*port, trace);
+    std::unique_ptr<lpt::VcdRecorder> vcd;
+    if (!o.vcdPath.empty()) {
+        std::string error;
+        vcd = lpt::VcdRecorder::open(
+            o.vcdPath, o.vcdTimeAccesses ? lpt::VcdTime::Accesses : lpt::VcdTime::Real, clock,
+            error);
+        if (!vcd) {
+            std::fprintf(stderr, "camctl: cannot write the VCD %s: %s\n",
+                         camctl::plainName(o.vcdPath).c_str(), error.c_str());
+            return startup::kExitFailure;
+        }
+        // The run goes on without the file; it keeps what was written before, whole.
+        vcd->onWriteError([](const std::string& reason) {
+            std::fprintf(stderr, "camctl: the VCD ends here: %s\n", reason.c_str());
+        });
+        link.setPortWatch(vcd.get());
+    }
     session::SpiSession spi(link, clock);
     spi.choosePort(o.lpt - 1);
     const std::string linkName = "spi " + link.portName();

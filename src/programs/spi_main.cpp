@@ -1,13 +1,20 @@
 // SPI: drives the camera module over SPI bit-banged on a PC parallel port.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include "emulator/in_process_module.h"
 #include "frames/frame_store.h"
 #include "lpt/port_io_factory.h"
 #include "lpt/spi_link.h"
+#include "lpt/vcd_recorder.h"
 #include "protocol/exchange_trace.h"
 #include "session/real_clock.h"
 #include "startup/exit_status.h"
@@ -26,6 +33,35 @@ constexpr char kEmulatorChoice[] = "emulator";
 const QStringList kPortIoChoices = {QStringLiteral("auto"), QStringLiteral("ppdev"),
                                     QStringLiteral("direct"), QString::fromLatin1(kEmulatorChoice),
                                     QStringLiteral("unix:PATH")};
+
+// The write end of the pipe that carries Ctrl-C into the event loop.
+int interruptPipe = -1;
+
+extern "C" void passInterrupt(int) {
+    const char signalled = 1;
+    [[maybe_unused]] const auto ignored = ::write(interruptPipe, &signalled, 1);
+}
+
+// Ctrl-C ends the program as it always did, once the VCD has ended whole: the signal only wakes
+// the event loop (which runs during a download too), where the file is closed and the signal
+// raised again with its default action.
+void closeOnInterrupt(lpt::VcdRecorder& vcd, QObject& owner) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return;  // the file still holds every operation up to the last flush
+    }
+    interruptPipe = ends[1];
+    auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, &owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, [&vcd] {
+        vcd.close("interrupted (Ctrl-C)");
+        std::signal(SIGINT, SIG_DFL);
+        std::raise(SIGINT);
+    });
+    struct sigaction action {};
+    action.sa_handler = passInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+}
 
 }  // namespace
 
@@ -48,14 +84,28 @@ int main(int argc, char** argv) {
         QStringLiteral("trace"),
         QStringLiteral("Write one line per exchange with the module to FILE."),
         QStringLiteral("FILE"));
-    parser.addOptions({portIo, emulator, trace});
+    const QCommandLineOption vcd(
+        QStringLiteral("vcd"),
+        QStringLiteral("Write the port's pins as a Value Change Dump (VCD) to FILE."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption vcdTime(
+        QStringLiteral("vcd-time"),
+        QStringLiteral("VCD times: real (ns from the start, the default) or accesses (two steps "
+                       "per port access)."),
+        QStringLiteral("base"), QStringLiteral("real"));
+    parser.addOptions({portIo, emulator, trace, vcd, vcdTime});
 
     // The back-end is chosen with the command line, so a wrong --port-io, or one beside
     // --emulator, is a usage error told before the display is looked for. Choosing opens nothing
     // yet.
     bool emulated = false;
     lpt::PortIoChoice choice;
-    const auto checkPortIo = [&]() -> QString {
+    const auto checkValues = [&]() -> QString {
+        const QString time = parser.value(vcdTime);
+        if (time != QLatin1String("real") && time != QLatin1String("accesses")) {
+            return ui::notAChoice(vcdTime.names().front(), time,
+                                  {QStringLiteral("real"), QStringLiteral("accesses")});
+        }
         const QString value = parser.value(portIo);
         // The emulator is a port of its own: a second port beside it would be left unused.
         if (parser.isSet(emulator) && parser.isSet(portIo) &&
@@ -78,7 +128,7 @@ int main(int argc, char** argv) {
         return ui::notAChoice(portIo.names().front(), value, kPortIoChoices);
     };
     if (const auto exitCode = ui::answerBeforeWindow(kProgramName, PROJECT_VERSION, parser, argc,
-                                                     argv, checkPortIo)) {
+                                                     argv, checkValues)) {
         return *exitCode;
     }
     QApplication app(argc, argv);
@@ -86,7 +136,7 @@ int main(int argc, char** argv) {
     ui::installRussianQtTexts(kProgramName);
 
     // Paths as the bytes given, whatever their encoding.
-    auto paths = startup::optionValueBytes(arguments, {"port-io", "trace"});
+    auto paths = startup::optionValueBytes(arguments, {"port-io", "trace", "vcd"});
     if (!emulated && paths.count("port-io") != 0) {
         choice = lpt::makePortIo(paths["port-io"]);
     }
@@ -104,13 +154,30 @@ int main(int argc, char** argv) {
     }
 
     // The program-wide state: one frame store, one link, alive for the whole run.
+    session::RealClock clock;
+    std::unique_ptr<lpt::VcdRecorder> vcdFile;
+    if (!paths["vcd"].empty()) {
+        std::string error;
+        const bool accesses = parser.value(vcdTime) == QLatin1String("accesses");
+        vcdFile = lpt::VcdRecorder::open(
+            paths["vcd"], accesses ? lpt::VcdTime::Accesses : lpt::VcdTime::Real, clock, error);
+        if (!vcdFile) {
+            std::fprintf(stderr, "%s: cannot write the VCD file %s: %s\n", kProgramName,
+                         paths["vcd"].c_str(), error.c_str());
+            return startup::kExitFailure;
+        }
+    }
     frames::FrameStore frameStore;
     lpt::SpiLink link(*port, traceFile.trace.get());
+    link.setPortWatch(vcdFile.get());
     ui::QtOperatorDialogs dialogs;
-    session::RealClock clock;
     ui::SpiForm window(link, frameStore, clock, dialogs);
     if (traceFile.trace) {
         window.watchTrace(*traceFile.trace, QFile::decodeName(paths["trace"].c_str()));
+    }
+    if (vcdFile) {
+        window.watchVcd(*vcdFile, QFile::decodeName(paths["vcd"].c_str()));
+        closeOnInterrupt(*vcdFile, window);
     }
     window.Form_Load();
     window.show();

@@ -436,6 +436,9 @@ void Form1::exitProgram() {
     // The program ends without unwinding: what would be cleaned up on the way goes now.
     viewCopies_.clear();
     reportTraceLoss();
+    for (const auto& close : closeOnExit_) {
+        close();
+    }
     exitAction_();
 }
 

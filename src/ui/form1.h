@@ -77,6 +77,9 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
 
     // What "Выход" does; tests replace it so the test program survives.
     void setExitAction(std::function<void()> exitAction) { exitAction_ = std::move(exitAction); }
+    // Runs `close` before "Выход" ends the program, which does not unwind: for a file that must
+    // end whole.
+    void closeOnExit(std::function<void()> close) { closeOnExit_.push_back(std::move(close)); }
 
     // Shows the counter in the byte-count box.
     void showReceivedCount();
@@ -179,6 +182,7 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     std::unique_ptr<session::ModuleSession> session_;
     bool unloaded_ = false;
     std::function<void()> exitAction_;
+    std::vector<std::function<void()>> closeOnExit_;
     // The title with the link's state.
     void showLinkState();
     QString caption_;

@@ -24,6 +24,7 @@ const QString SpiForm::kCaption = QStringLiteral("Программа для ра
 const QString SpiForm::kStartFailedTitle = QStringLiteral("VBDumpPort32");
 const QString SpiForm::kStartFailedText =
     QStringLiteral("Whoops ! There is a problem with InitializeWinIo.");
+const QString SpiForm::kVcdStoppedTitle = QStringLiteral("Запись выводов порта");
 
 namespace {
 struct ModeButton {
@@ -220,6 +221,19 @@ void SpiForm::Timer1_Timer() {
         indicator_.showNoLink();
     }
     runCycleTest();
+}
+
+void SpiForm::watchVcd(lpt::VcdRecorder& vcd, const QString& path) {
+    closeOnExit([&vcd] { vcd.close(); });
+    // The failure is met inside an exchange; the box comes once that has returned.
+    vcd.onWriteError([this, path](const std::string& reason) {
+        QTimer::singleShot(0, this, [this, path, reason] {
+            tellOperator(kVcdStoppedTitle,
+                         QStringLiteral("Запись выводов порта в %1 остановлена: %2.\nФайл "
+                                        "сохранён до этого места; программа работает дальше.")
+                             .arg(path, QString::fromStdString(reason)));
+        });
+    });
 }
 
 void SpiForm::Combo1_Click() {

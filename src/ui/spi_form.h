@@ -5,6 +5,7 @@
 #include <array>
 
 #include "lpt/spi_link.h"
+#include "lpt/vcd_recorder.h"
 #include "session/spi_session.h"
 #include "ui/form1.h"
 #include "ui/status_indicator.h"
@@ -51,7 +52,12 @@ class SpiForm final : public Form1 {
     // "READY".
     void readFrameLPTport() { receiveFrame(&session::SpiSession::download); }
 
+    // The pins' VCD at `path`: a write that fails is told in the window once; "Выход" ends the
+    // file whole.
+    void watchVcd(lpt::VcdRecorder& vcd, const QString& path);
+
     static const QString kCaption;
+    static const QString kVcdStoppedTitle;
     static const QString kStartFailedTitle;
     static const QString kStartFailedText;
 

@@ -124,6 +124,8 @@ bool VcdRecorder::beginAccess(std::uint16_t address) {
 }
 
 void VcdRecorder::endAccess() {
+    buffer_.append(accessLines_.data(), accessLength_);
+    accessLength_ = 0;
     if (buffer_.size() >= kFlushSize) {
         flush();
     }
@@ -156,9 +158,9 @@ void VcdRecorder::set(Wire wire, bool bit) {
         accessStamped_ = true;
         stamp(timeNow());
     }
-    buffer_ += value;
-    buffer_ += identifier(wire);
-    buffer_ += '\n';
+    accessLines_[accessLength_++] = value;
+    accessLines_[accessLength_++] = identifier(wire);
+    accessLines_[accessLength_++] = '\n';
 }
 
 void VcdRecorder::stamp(std::uint64_t time) {
@@ -168,10 +170,11 @@ void VcdRecorder::stamp(std::uint64_t time) {
     }
     timeWritten_ = true;
     lastTime_ = time;
-    char text[24] = {'#'};
-    const auto end = std::to_chars(text + 1, text + sizeof text - 1, time).ptr;
+    char* const line = accessLines_.data() + accessLength_;
+    line[0] = '#';
+    char* const end = std::to_chars(line + 1, line + 22, time).ptr;
     *end = '\n';
-    buffer_.append(text, end + 1);
+    accessLength_ = static_cast<std::size_t>(end + 1 - accessLines_.data());
 }
 
 std::uint64_t VcdRecorder::timeNow() const {
@@ -192,6 +195,7 @@ void VcdRecorder::close(std::string_view why) {
     // The end's own time, after the last access, so that a reader keeps the last values a while.
     ++accesses_;
     stamp(std::max(timeNow(), lastTime_ + 1));
+    endAccess();
     if (!why.empty()) {
         buffer_ += "$comment " + commentText(why) + " $end\n";
     }

@@ -58,6 +58,7 @@ class VcdRecorder final : public PortWatch {
     VcdRecorder(int fd, VcdTime time, const protocol::Clock& clock);
     // False when nothing is to be recorded of this access (the file has ended).
     bool beginAccess(std::uint16_t address);
+    // Hands the access's lines to the buffer, and the buffer to the system when it is full.
     void endAccess();
     void writeHeader(std::uint16_t portBase);
     // Writes `bit` on `wire` when it is a change, after the time of the access.
@@ -77,8 +78,11 @@ class VcdRecorder final : public PortWatch {
     bool accessStamped_ = false;
     std::array<char, kWireCount> values_{};  // '0', '1', or 0 before the first
     int pendingKind_ = -1;                   // the byte kind the next frame of chip select carries
-    std::string buffer_;                     // whole lines not yet handed to the system
-    std::uint64_t written_ = 0;              // bytes in the file, all of them whole lines
+    // The lines of the access in progress: its time and at most one change of every wire.
+    std::array<char, 24 + 3 * kWireCount> accessLines_{};
+    std::size_t accessLength_ = 0;
+    std::string buffer_;         // whole lines not yet handed to the system
+    std::uint64_t written_ = 0;  // bytes in the file, all of them whole lines
     std::function<void(const std::string&)> onWriteError_;
 };
 

@@ -110,13 +110,17 @@ class SpiLink final : public protocol::ModuleLink {
     void recordFromModule(std::span<const std::uint8_t> bytes);
     // Puts the fault of the operation in progress into the trace, once, after its real bytes.
     void traceFault();
-    std::optional<std::uint8_t> readStatusRegister();
+    // One status read into `value`; false when it failed or was skipped (the link is lost).
+    bool readStatusInto(std::uint8_t& value);
+    // A read's answer did not come, or the answers may have come out of turn.
+    void readFailed();
     bool accessAllowed() const { return !stopped_ && !fault_; }
     // An access failed: the operation ends here, and the next one asks the port back first.
     void breakOff(protocol::LinkFault::Kind kind, const std::string& reason);
 
     protocol::PortIo& port_;
-    protocol::AnswerCheck* answerCheck_;  // null: the port's answers are its own
+    protocol::AnswerCheck* answerCheck_;    // null: the port's answers are its own
+    protocol::HeldAccesses* heldAccesses_;  // null: accesses are made one by one
     protocol::ExchangeTrace* trace_;
     std::uint16_t portBase_ = kLpt1Base;
     SpiModePatterns patterns_ = kModePatterns[0];

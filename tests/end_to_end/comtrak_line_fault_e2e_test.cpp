@@ -31,6 +31,7 @@ class ComtrakLineFault : public ::testing::Test {
         qputenv("XDG_RUNTIME_DIR", "");
         qputenv("TMPDIR", temp.path().toLocal8Bit());
         plugInModule();
+        clock.lineLag = [this] { return peer->lag(); };
         form.setExitAction([] {});
         form.Form_Load();
         ASSERT_TRUE(control.isOpen());

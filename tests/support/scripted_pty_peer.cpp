@@ -133,16 +133,35 @@ void ScriptedPtyPeer::take(std::uint8_t byte) {
     }
 }
 
-void ScriptedPtyPeer::sendFrameDue() {
-    if (!frameStart_) {
-        return;
-    }
-    const std::size_t limit = std::min(frame_.size(), hangUpAfter_.value_or(frame_.size()));
+std::size_t ScriptedPtyPeer::frameLimit() const {
+    return std::min(frame_.size(), hangUpAfter_.value_or(frame_.size()));
+}
+
+std::size_t ScriptedPtyPeer::frameBytesDue() const {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - *frameStart_);
     const auto dueByTime = static_cast<std::size_t>(
         elapsed.count() * baud_ / protocol::kBitsPerCharacter / std::int64_t{1'000'000});
-    const std::size_t due = std::min(limit, dueByTime);
+    return std::min(frameLimit(), dueByTime);
+}
+
+protocol::Clock::Duration ScriptedPtyPeer::lag() const {
+    const std::lock_guard lock(mutex_);
+    if (!frameStart_) {
+        return {};
+    }
+    const std::size_t due = frameBytesDue();
+    return due > frameSent_
+               ? protocol::characterTime(baud_, static_cast<std::int64_t>(due - frameSent_))
+               : protocol::Clock::Duration{};
+}
+
+void ScriptedPtyPeer::sendFrameDue() {
+    if (!frameStart_) {
+        return;
+    }
+    const std::size_t limit = frameLimit();
+    const std::size_t due = frameBytesDue();
     if (due > frameSent_) {
         const ssize_t n = ::write(masterFd_, frame_.data() + frameSent_, due - frameSent_);
         if (n > 0) {

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "protocol/clock.h"
+
 namespace testing_support {
 
 class ScriptedPtyPeer {
@@ -53,11 +55,17 @@ class ScriptedPtyPeer {
     std::vector<Heard> heard() const;
     std::size_t frameBytesSent() const;
     bool hungUp() const;
+    // How far the frame going out is behind its schedule at the line's speed: the time since
+    // this thread last ran, when the machine has paused it.
+    protocol::Clock::Duration lag() const;
 
   private:
     void serve();
     void take(std::uint8_t byte);
     void sendFrameDue();
+    // The frame bytes that go out before the hang-up, if any; those due by now.
+    std::size_t frameLimit() const;
+    std::size_t frameBytesDue() const;
     void writeAll(const Bytes& bytes);
     bool systemQueueEmpty() const;
     void hangUpOnceTaken();

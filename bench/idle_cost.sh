@@ -15,7 +15,7 @@ work=$(mktemp -d)
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do
-        kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null
+        kill "$pid" 2> /dev/null && wait "$pid" 2> /dev/null || true
     done
     rm -rf "$work"
 }

@@ -145,36 +145,80 @@ void SocketPort::closeSocket() {
 }
 
 bool SocketPort::writeByte(std::uint16_t address, std::uint8_t value) {
-    const auto message = protocol::port_socket::writeMessage(address, value);
-    return sendAll(message.data(), message.size());
+    return put(protocol::port_socket::writeMessage(address, value));
 }
 
 bool SocketPort::readByte(std::uint16_t address, std::uint8_t& value) {
     value = 0;
     const auto message = protocol::port_socket::readMessage(address);
+    if (!holding_) {
+        return exchange(message, std::span(&value, 1));
+    }
+    if (!put(message)) {
+        return false;
+    }
+    heldReads_.push_back(&value);
+    return true;
+}
+
+bool SocketPort::put(std::span<const std::uint8_t> message) {
     if (fd_ < 0) {
         return notConnected();
     }
-    if (!nothingWaiting() || !sendAll(message.data(), message.size())) {
-        return false;
-    }
-    // Room for a second byte, so that one arriving with the answer is seen, not left to be
-    // taken for the next read's answer.
-    std::uint8_t answer[2] = {};
-    const ssize_t received = receiveRetrying(fd_, answer, sizeof answer, 0);
-    if (received == 1) {
-        value = answer[0];
+    if (holding_) {
+        held_.insert(held_.end(), message.begin(), message.end());
         return true;
     }
-    if (received == 2) {
+    return sendAll(message.data(), message.size());
+}
+
+bool SocketPort::release() {
+    holding_ = false;
+    bool made = true;
+    if (heldReads_.empty()) {
+        made = held_.empty() || sendAll(held_.data(), held_.size());
+    } else {
+        heldAnswers_.resize(heldReads_.size());
+        made = exchange(held_, heldAnswers_);
+        for (std::size_t i = 0; made && i < heldReads_.size(); ++i) {
+            *heldReads_[i] = heldAnswers_[i];
+        }
+    }
+    held_.clear();
+    heldReads_.clear();
+    return made;
+}
+
+bool SocketPort::exchange(std::span<const std::uint8_t> messages, std::span<std::uint8_t> answers) {
+    if (fd_ < 0) {
+        return notConnected();
+    }
+    if (!nothingWaiting() || !sendAll(messages.data(), messages.size())) {
+        return false;
+    }
+    ++roundTrips_;
+    // Room for a byte more than owed, so that one arriving with the answers is seen, not left to
+    // be taken for the next read's answer.
+    received_.resize(answers.size() + 1);
+    std::size_t got = 0;
+    while (got < answers.size()) {
+        const ssize_t n = receiveRetrying(fd_, received_.data() + got, received_.size() - got, 0);
+        if (n <= 0) {
+            breakLink(receiveFailure(n, errno, replyLimit_));
+            return false;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    if (got > answers.size()) {
         std::uint8_t more[kStrayBufferSize];
         const ssize_t extra = receiveRetrying(fd_, more, sizeof more, MSG_DONTWAIT);
-        breakLink(strayBytes(1 + static_cast<std::size_t>(std::max<ssize_t>(extra, 0))));
+        breakLink(strayBytes(got - answers.size() +
+                             static_cast<std::size_t>(std::max<ssize_t>(extra, 0))));
         answersInDoubt_ = true;
         return false;
     }
-    breakLink(receiveFailure(received, errno, replyLimit_));
-    return false;
+    std::copy_n(received_.begin(), answers.size(), answers.begin());
+    return true;
 }
 
 bool SocketPort::nothingWaiting() {

@@ -7,14 +7,18 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "lpt/one_time_notice.h"
 #include "protocol/port_io.h"
 
 namespace lpt {
 
-class SocketPort final : public protocol::PortIo, public protocol::AnswerCheck {
+class SocketPort final : public protocol::PortIo,
+                         public protocol::AnswerCheck,
+                         public protocol::HeldAccesses {
   public:
     static constexpr std::chrono::milliseconds kDefaultReplyLimit{2000};
 
@@ -46,6 +50,13 @@ class SocketPort final : public protocol::PortIo, public protocol::AnswerCheck {
     // time shows the stream was out of turn.
     bool confirmAnswers() override;
 
+    // Held accesses go out in one send, and their answers are waited for once.
+    void hold() override { holding_ = true; }
+    bool release() override;
+
+    // How many times an access has waited for answers: one round trip each.
+    std::uint64_t roundTrips() const { return roundTrips_; }
+
     // How long confirmAnswers() waits for a byte that should not come.
     static constexpr std::chrono::milliseconds kSettleTime{10};
 
@@ -53,6 +64,11 @@ class SocketPort final : public protocol::PortIo, public protocol::AnswerCheck {
     // Connects; on failure returns false with fault_ = `failurePrefix` + path + why.
     bool connectOnce(const std::string& failurePrefix);
     bool sendAll(const std::uint8_t* bytes, std::size_t count);
+    // A message out now, or kept while accesses are held.
+    bool put(std::span<const std::uint8_t> message);
+    // Sends `messages` (after making sure nothing is waiting) and takes exactly `answers.size()`
+    // answer bytes into it: a byte more shows the stream out of turn.
+    bool exchange(std::span<const std::uint8_t> messages, std::span<std::uint8_t> answers);
     // False, with the link broken, when bytes are already waiting: nothing is owed to us.
     bool nothingWaiting();
     // An access with no connection: false, with fault_ saying so unless a failed start or a
@@ -67,6 +83,13 @@ class SocketPort final : public protocol::PortIo, public protocol::AnswerCheck {
     bool started_ = false;  // a start was made since the last stop: the next one reconnects
     std::string fault_;     // why the last connect failed or the link broke
     bool answersInDoubt_ = false;
+    // Accesses held: their messages in order, and where each read's answer goes.
+    bool holding_ = false;
+    std::vector<std::uint8_t> held_;
+    std::vector<std::uint8_t*> heldReads_;
+    std::vector<std::uint8_t> heldAnswers_;
+    std::vector<std::uint8_t> received_;  // answers as they come, with room for one more
+    std::uint64_t roundTrips_ = 0;
     OneTimeNotice brokenNotice_;
 };
 

@@ -1,6 +1,7 @@
 #include "lpt/spi_link.h"
 
 #include <algorithm>
+#include <array>
 
 #include "protocol/registers.h"
 #include "protocol/wire.h"
@@ -12,7 +13,10 @@ constexpr int kBitsPerByte = 8;
 }  // namespace
 
 SpiLink::SpiLink(protocol::PortIo& port, protocol::ExchangeTrace* trace)
-    : port_(port), answerCheck_(dynamic_cast<protocol::AnswerCheck*>(&port)), trace_(trace) {}
+    : port_(port),
+      answerCheck_(dynamic_cast<protocol::AnswerCheck*>(&port)),
+      heldAccesses_(dynamic_cast<protocol::HeldAccesses*>(&port)),
+      trace_(trace) {}
 
 bool SpiLink::startPortAccess() {
     stopped_ = false;
@@ -63,19 +67,34 @@ void SpiLink::wrtLPTport(std::uint8_t value) {
 
 std::optional<SpiLink::ByteIn> SpiLink::read1byteLPTport() {
     tellWatch();
-    ByteIn in;
-    for (int i = 0; i < kBitsPerByte; ++i) {
+    // No access of the frame depends on what a read gives, so the answers are looked at only
+    // once its last access is made: a port that can hold accesses sends the frame in one go.
+    std::array<std::uint8_t, kBitsPerByte> statuses{};
+    if (heldAccesses_ != nullptr) {
+        heldAccesses_->hold();
+        watchHeld_ = watch_ != nullptr;
+    }
+    for (std::uint8_t& status : statuses) {
         writeData(patterns_.setup);
-        if (const auto status = readStatusRegister()) {
-            in.status = *status;
-        }
+        readStatusInto(status);
         writeData(patterns_.sample);
-        in.value = static_cast<std::uint8_t>((in.value << 1) | ((in.status & kMisoBit) ? 1 : 0));
     }
     writeData(patterns_.idle);
+    if (heldAccesses_ != nullptr) {
+        const bool released = heldAccesses_->release();
+        if (!released && !lost()) {
+            readFailed();
+        }
+        tellWatchHeld(released);
+    }
     if (lost()) {
         return std::nullopt;
     }
+    ByteIn in;
+    for (const std::uint8_t status : statuses) {
+        in.value = static_cast<std::uint8_t>((in.value << 1) | ((status & kMisoBit) ? 1 : 0));
+    }
+    in.status = statuses.back();
     return in;
 }
 
@@ -89,10 +108,11 @@ std::optional<std::pair<std::uint8_t, std::uint8_t>> SpiLink::read2bytesLPTport(
 }
 
 std::optional<std::uint8_t> SpiLink::pollStatus() {
-    if (needsRecovery_) {
+    std::uint8_t status = 0;
+    if (needsRecovery_ || !readStatusInto(status)) {
         return std::nullopt;
     }
-    return readStatusRegister();
+    return status;
 }
 
 std::optional<SpiLink::ByteIn> SpiLink::receiveFrameByte() {
@@ -233,28 +253,50 @@ void SpiLink::writeData(std::uint8_t value) {
     }
     if (!port_.writeByte(portBase_, value)) {
         breakOff(protocol::LinkFault::Kind::Lost, port_.fault());
+    } else if (watchHeld_) {
+        heldForWatch_.push_back({portBase_, value, nullptr});
     } else if (watch_ != nullptr) {
         watch_->wrote(portBase_, value);
     }
 }
 
-std::optional<std::uint8_t> SpiLink::readStatusRegister() {
+bool SpiLink::readStatusInto(std::uint8_t& value) {
     if (!accessAllowed()) {
-        return std::nullopt;
+        return false;
     }
-    std::uint8_t value = 0;
     const auto address = static_cast<std::uint16_t>(portBase_ + kStatusOffset);
     if (!port_.readByte(address, value)) {
-        readsInDoubt_ = answerCheck_ != nullptr && answerCheck_->answersInDoubt();
-        breakOff(
-            readsInDoubt_ ? protocol::LinkFault::Kind::StrayByte : protocol::LinkFault::Kind::Lost,
-            port_.fault());
-        return std::nullopt;
+        readFailed();
+        return false;
     }
-    if (watch_ != nullptr) {
+    if (watchHeld_) {
+        heldForWatch_.push_back({address, 0, &value});
+    } else if (watch_ != nullptr) {
         watch_->read(address, value);
     }
-    return value;
+    return true;
+}
+
+void SpiLink::readFailed() {
+    readsInDoubt_ = answerCheck_ != nullptr && answerCheck_->answersInDoubt();
+    breakOff(readsInDoubt_ ? protocol::LinkFault::Kind::StrayByte : protocol::LinkFault::Kind::Lost,
+             port_.fault());
+}
+
+void SpiLink::tellWatchHeld(bool released) {
+    // The watch hears the held accesses in their order once the reads have their answers; when
+    // the answers did not come, the fault it hears says so.
+    if (released) {
+        for (const HeldAccess& access : heldForWatch_) {
+            if (access.readInto != nullptr) {
+                watch_->read(access.address, *access.readInto);
+            } else {
+                watch_->wrote(access.address, access.written);
+            }
+        }
+    }
+    heldForWatch_.clear();
+    watchHeld_ = false;
 }
 
 void SpiLink::breakOff(protocol::LinkFault::Kind kind, const std::string& reason) {

@@ -117,7 +117,12 @@ class SpiLink final : public protocol::ModuleLink {
     void recordFromModule(std::span<const std::uint8_t> bytes);
     // Puts the fault of the operation in progress into the trace, once, after its real bytes.
     void traceFault();
-    std::optional<std::uint8_t> readStatusRegister();
+    // One status read into `value`; false when it failed or was skipped (the link is lost).
+    bool readStatusInto(std::uint8_t& value);
+    // A read's answer did not come, or the answers may have come out of turn.
+    void readFailed();
+    // Tells the watch the accesses held for the byte just made, once their answers are in.
+    void tellWatchHeld(bool released);
     bool accessAllowed() const { return !stopped_ && !fault_; }
     // An access failed: the operation ends here, and the next one asks the port back first.
     void breakOff(protocol::LinkFault::Kind kind, const std::string& reason);
@@ -129,9 +134,19 @@ class SpiLink final : public protocol::ModuleLink {
     }
 
     protocol::PortIo& port_;
-    protocol::AnswerCheck* answerCheck_;  // null: the port's answers are its own
+    protocol::AnswerCheck* answerCheck_;    // null: the port's answers are its own
+    protocol::HeldAccesses* heldAccesses_;  // null: accesses are made one by one
     protocol::ExchangeTrace* trace_;
     PortWatch* watch_ = nullptr;
+    // While a byte's accesses are held, what the watch is to hear of them, in order: a read's
+    // value is known only when they are released.
+    struct HeldAccess {
+        std::uint16_t address;
+        std::uint8_t written;
+        const std::uint8_t* readInto;  // null for a write
+    };
+    bool watchHeld_ = false;
+    std::vector<HeldAccess> heldForWatch_;
     // What the next frame of chip select carries, set by the exchange that clocks it.
     PortWatch::ByteKind byteKind_ = PortWatch::ByteKind::Command;
     std::uint16_t portBase_ = kLpt1Base;

@@ -1,6 +1,4 @@
 // camctl: the camera module from a script, over the SPI link or the serial link, with no window.
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <atomic>
@@ -8,22 +6,13 @@
 #include <cstdio>
 #include <memory>
 
-#include "camctl/capture_run.h"
 #include "camctl/command_line.h"
 #include "camctl/messages.h"
-#include "camctl/settings_script.h"
+#include "camctl/run.h"
 #include "emulator/in_process_module.h"
 #include "lpt/port_io_factory.h"
-#include "lpt/spi_link.h"
-#include "lpt/vcd_recorder.h"
-#include "protocol/encodings.h"
 #include "protocol/exchange_trace.h"
-#include "serial/frame_end.h"
-#include "serial/qt_serial_control.h"
-#include "serial/serial_link.h"
 #include "session/real_clock.h"
-#include "session/serial_session.h"
-#include "session/spi_session.h"
 #include "startup/exit_status.h"
 
 namespace {
@@ -47,73 +36,7 @@ void stopCaptureOnInterrupt() {
     sigaction(SIGINT, &action, nullptr);
 }
 
-int linkFailed(const std::string& linkName, const std::string& reason) {
-    std::fprintf(stderr, "camctl: %s: %s\n", linkName.c_str(), reason.c_str());
-    return startup::kExitFailure;
-}
-
-// A read-back that got no answer; over serial (`serialBaud` not 0) with the line speed's hint.
-int noAnswer(const std::string& linkName, const protocol::LinkFault& fault,
-             std::uint32_t serialBaud = 0) {
-    return linkFailed(linkName, "the module did not answer: " +
-                                    (serialBaud != 0 ? camctl::describeSerial(fault, serialBaud)
-                                                     : camctl::describe(fault)));
-}
-
-// The exit status of an operation that gives nothing: done, or its fault told.
-int statusOf(const protocol::Result<void>& done, const std::string& linkName) {
-    return done ? startup::kExitDone : linkFailed(linkName, camctl::describe(done.fault()));
-}
-
-// A speed the command line took: one of the table's.
-protocol::SpeedCode speedCode(std::uint32_t baud) {
-    return {baud, protocol::speedCodeForBaud(baud).value_or(0)};
-}
-
-void printReading(const camctl::ModuleSettings::Reading& reading, bool json) {
-    if (json) {
-        std::string line = "{";
-        for (const auto& [name, value] : reading.values) {
-            line += (line.size() > 1 ? "," : "") + camctl::jsonString(name) + ":" +
-                    camctl::jsonValue(value);
-        }
-        std::printf("%s}\n", line.c_str());
-        return;
-    }
-    for (const auto& [name, value] : reading.values) {
-        std::printf("%s=%s\n", name.c_str(), value.c_str());
-    }
-}
-
-// get and set, the same over both links.
-int runSettings(const camctl::Options& o, camctl::ModuleSettings& settings,
-                const std::string& linkName, std::uint32_t serialBaud = 0) {
-    if (o.command == camctl::Command::Get) {
-        const auto reading = settings.read();
-        if (reading.failure) {
-            return noAnswer(linkName, *reading.failure, serialBaud);
-        }
-        printReading(reading, o.json);
-        return startup::kExitDone;
-    }
-    std::vector<std::string> notes;
-    if (const auto failure = settings.apply(o.changes, notes)) {
-        return linkFailed(linkName, camctl::describe(*failure));
-    }
-    for (const std::string& note : notes) {
-        std::fprintf(stderr, "camctl: %s\n", note.c_str());
-    }
-    return startup::kExitDone;
-}
-
-camctl::CaptureOutput captureOutput(const camctl::Options& o, const std::string& linkName,
-                                    std::uint32_t serialBaud = 0) {
-    camctl::CaptureOutput output;
-    output.progress = !o.quiet && isatty(STDERR_FILENO) != 0;
-    output.linkName = linkName;
-    output.serialBaud = serialBaud;
-    return output;
-}
+const camctl::Interrupt kInterrupt{interrupted, stopCaptureOnInterrupt};
 
 int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::Clock& clock) {
     std::unique_ptr<emulator::InProcessSpiModule> emulated;
@@ -131,98 +54,7 @@ int runSpi(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::C
         }
         port = choice.port.get();
     }
-    lpt::SpiLink link(*port, trace);
-    std::unique_ptr<lpt::VcdRecorder> vcd;
-    if (!o.vcdPath.empty()) {
-        std::string error;
-        vcd = lpt::VcdRecorder::open(
-            o.vcdPath, o.vcdTimeAccesses ? lpt::VcdTime::Accesses : lpt::VcdTime::Real, clock,
-            error);
-        if (!vcd) {
-            std::fprintf(stderr, "camctl: cannot write the VCD %s: %s\n",
-                         camctl::plainName(o.vcdPath).c_str(), error.c_str());
-            return startup::kExitFailure;
-        }
-        // The run goes on without the file; it keeps what was written before, whole.
-        vcd->onWriteError([](const std::string& reason) {
-            std::fprintf(stderr, "camctl: the VCD ends here: %s\n", reason.c_str());
-        });
-        link.setPortWatch(vcd.get());
-    }
-    session::SpiSession spi(link, clock);
-    spi.choosePort(o.lpt - 1);
-    const std::string linkName = "spi " + link.portName();
-    // The idle pattern goes to the port given, and nothing to any other.
-    if (const auto started = spi.start(o.lpt - 1); !started) {
-        return linkFailed(linkName, "port access failed: " + started.fault().reason);
-    }
-    // The module keeps its mode between runs, so it is found before anything is read from it.
-    const auto search = spi.takeMode(o.mode);
-    if (!search) {
-        return linkFailed(linkName, camctl::describe(search.fault()));
-    }
-    if (!search->found) {
-        return linkFailed(linkName, camctl::modeNotFound(o.mode, *search));
-    }
-
-    int status = startup::kExitDone;
-    if (o.command == camctl::Command::Capture) {
-        stopCaptureOnInterrupt();
-        status = camctl::runCapture(spi, clock, o.capture, captureOutput(o, linkName), interrupted);
-    } else if (o.command == camctl::Command::Reset) {
-        status = statusOf(spi.reset(), linkName);
-    } else {
-        camctl::ModuleSettings settings(spi);
-        status = runSettings(o, settings, linkName);
-    }
-    spi.stop();
-    return status;
-}
-
-void printSpeed(const std::string& value, bool json) {
-    if (json) {
-        std::printf("{\"speed\":%s}\n", camctl::jsonValue(value).c_str());
-    } else {
-        std::printf("speed=%s\n", value.c_str());
-    }
-}
-
-// speed: the module's speed register, as a speed or the code that names none.
-int readSpeed(session::SerialSession& module, bool json, const std::string& linkName) {
-    const auto speed = module.readSpeed();
-    if (!speed) {
-        return noAnswer(linkName, speed.fault(), module.baud());
-    }
-    printSpeed(speed->baud ? std::to_string(*speed->baud)
-                           : "none (code " + std::to_string(speed->code) + ")",
-               json);
-    return startup::kExitDone;
-}
-
-// speed BAUD: the module first, then the PC's line; with --json the speed now in force.
-int writeSpeed(session::SerialSession& module, std::uint32_t baud, bool json,
-               const std::string& linkName) {
-    const auto switched = module.writeSpeed(speedCode(baud));
-    if (!switched && switched.fault().kind == protocol::LinkFault::Kind::Refused) {
-        return linkFailed(linkName, "the module was told " + std::to_string(baud) +
-                                        " baud, but the PC's line refused it");
-    }
-    if (switched && json) {
-        printSpeed(std::to_string(baud), json);
-    }
-    return statusOf(switched, linkName);
-}
-
-// reset, then one query at the reset speed: a module that did not take the reset (it stayed at
-// another speed) does not answer there.
-int resetSerial(session::SerialSession& module, const std::string& linkName) {
-    if (const auto reset = module.reset(); !reset) {
-        return statusOf(reset, linkName);
-    }
-    if (const auto answer = module.readSpeed(); !answer) {
-        return linkFailed(linkName, camctl::resetNotTaken(answer.fault()));
-    }
-    return startup::kExitDone;
+    return camctl::runSpi(o, *port, trace, clock, kInterrupt);
 }
 
 int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol::Clock& clock) {
@@ -233,62 +65,13 @@ int runSerial(const camctl::Options& o, protocol::ExchangeTrace* trace, protocol
         std::string error;
         const auto path = emulated->peer.start({}, error);
         if (!path) {
-            return linkFailed("serial", "cannot start the emulated module: " + error);
+            std::fprintf(stderr, "camctl: serial: cannot start the emulated module: %s\n",
+                         error.c_str());
+            return startup::kExitFailure;
         }
         device = *path;
     }
-    const std::string linkName = "serial " + camctl::plainName(device);
-    serial::PortMap ports;
-    ports.assign(1, device);
-    serial::QtSerialControl control(ports);
-    serial::SerialLink link(control, clock, trace);
-    // Frames arrive into the store camctl gives each capture; this one takes none.
-    frames::FrameStore unrequested;
-    session::SerialSession module(control, link, unrequested, clock);
-    // The emulated module starts at 2400 like a module after reset; --baud is then reached by a
-    // speed write, module first.
-    const std::uint32_t openBaud = o.emulator ? protocol::kResetBaud : o.baud;
-    if (!control.setBaud(openBaud)) {
-        return linkFailed(linkName, "the line refused " + std::to_string(openBaud) + " baud");
-    }
-    if (const auto failure = module.choosePort(1)) {
-        return linkFailed(linkName, "cannot open: " + failure->reason);
-    }
-    if (o.emulator && o.baud != protocol::kResetBaud) {
-        if (const auto switched = module.writeSpeed(speedCode(o.baud)); !switched) {
-            return switched.fault().kind == protocol::LinkFault::Kind::Refused
-                       ? linkFailed(linkName,
-                                    "the line refused " + std::to_string(o.baud) + " baud")
-                       : statusOf(switched, linkName);
-        }
-    }
-
-    int status = startup::kExitDone;
-    switch (o.command) {
-        case camctl::Command::Capture:
-            stopCaptureOnInterrupt();
-            status = camctl::runCapture(module, clock, o.capture,
-                                        captureOutput(o, linkName, control.baud()), interrupted);
-            break;
-        case camctl::Command::Speed:
-            status = o.speed ? writeSpeed(module, *o.speed, o.json, linkName)
-                             : readSpeed(module, o.json, linkName);
-            break;
-        case camctl::Command::Reset:
-            status = resetSerial(module, linkName);
-            break;
-        case camctl::Command::Get:
-        case camctl::Command::Set: {
-            camctl::ModuleSettings settings(module);
-            status = runSettings(o, settings, linkName, control.baud());
-            break;
-        }
-    }
-    // Closing puts the line's old settings back at once: the last bytes sent get their line time
-    // first, so the module does not read them at another speed.
-    clock.waitYielding(serial::FrameEnd::idleTimeFor(control.baud()));
-    control.close();
-    return status;
+    return camctl::runSerial(o, device, trace, clock, kInterrupt);
 }
 
 }  // namespace

@@ -55,4 +55,22 @@ class AnswerCheck {
     virtual bool confirmAnswers() = 0;
 };
 
+// Offered besides PortIo by a back-end where each read that waits for its answer costs a round
+// trip (a socket to a simulator): the accesses of one transfer, whose order does not depend on
+// what the reads give, go out together and their answers come back together. The link asks for
+// this once, when it is made; on any other port the accesses are made one by one.
+class HeldAccesses {
+  public:
+    virtual ~HeldAccesses() = default;
+
+    // From now until release(), writes and reads are kept in the order made instead of made at
+    // once. A read kept returns true, and its answer lands in its `value` only at release():
+    // that byte must not be looked at before.
+    virtual void hold() = 0;
+
+    // Makes the accesses kept, in order, and takes every answer they owe. False when an access
+    // failed: PortIo::fault() says why, and none of the answers is the port's.
+    virtual bool release() = 0;
+};
+
 }  // namespace protocol

@@ -34,6 +34,7 @@ std::string PortMap::deviceOf(int portNumber) const {
 QtSerialControl::QtSerialControl(PortMap ports) : ports_(std::move(ports)) {
     QObject::connect(&port_, &QSerialPort::errorOccurred, &port_,
                      [this](QSerialPort::SerialPortError error) { noteError(error); });
+    QObject::connect(&port_, &QSerialPort::readyRead, &port_, [this] { tellLineEvent(); });
 }
 
 QtSerialControl::~QtSerialControl() {
@@ -152,6 +153,7 @@ void QtSerialControl::noteError(QSerialPort::SerialPortError error) {
     if (!faultReported_) {
         faultReported_ = true;
         pendingFault_ = std::move(fault);
+        tellLineEvent();
     }
 }
 

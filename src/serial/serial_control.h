@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace serial {
@@ -63,6 +65,21 @@ class SerialControl {
     // A fault the line reported since the last call (the device went away, a read failed), once
     // each; nullopt when there is none.
     virtual std::optional<LineFault> takeLineFault() = 0;
+
+    // Told when bytes have arrived or the line has reported a fault, so a reader need not look at
+    // the line on a timer. It may be told inside a call of this control (a send the far end
+    // answers at once, a write that meets a hang-up): the one told defers its work.
+    void onLineEvent(std::function<void()> told) { lineEvent_ = std::move(told); }
+
+  protected:
+    void tellLineEvent() {
+        if (lineEvent_) {
+            lineEvent_();
+        }
+    }
+
+  private:
+    std::function<void()> lineEvent_;
 };
 
 }  // namespace serial

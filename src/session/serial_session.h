@@ -55,6 +55,8 @@ class SerialSession final : public ModuleSession {
     bool lineQuiet() const { return arrival_.lineQuiet(); }
     // A fault the line reported since the last call (the device went away, a read failed).
     std::optional<LinkFault> takeLineFault();
+    // Told when bytes have arrived or the line has reported a fault (see SerialControl).
+    void onLineEvent(std::function<void()> told) { control_.onLineEvent(std::move(told)); }
     // Told when a query's wait for a quiet line has stored frame bytes.
     void onBytesStored(std::function<void()> told) { arrival_.onBytesStored = std::move(told); }
 

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <utility>
 
 #include "protocol/encodings.h"
 #include "protocol/registers.h"
@@ -70,6 +71,7 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
       serial_(static_cast<session::SerialSession&>(session())) {
     // A query's wait for the end of a frame stores its bytes: the count follows.
     serial_.onBytesStored([this] { showReceivedCount(); });
+    serial_.onLineEvent([this] { lineEvent(); });
     QStringList ports;
     for (int n = 1; n <= kPortCount; ++n) {
         ports << portName(n);
@@ -100,6 +102,10 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
 
     // The camera settings reach the module through the serial link, with the serial line's waits.
     applyTabOrder(kTabOrder);
+}
+
+ComtrakForm::~ComtrakForm() {
+    serial_.onLineEvent({});
 }
 
 void ComtrakForm::Form_Load() {
@@ -183,7 +189,9 @@ void ComtrakForm::writeSpeed() {
 void ComtrakForm::readFrame() {
     if (const auto requested = serial_.requestFrame(); !requested) {
         tellLinkFault(requested.fault());
+        return;
     }
+    wakeTimer();  // the frame is awaited: its start, or its absence, is seen at the ticks
 }
 
 void ComtrakForm::resetModule() {
@@ -215,6 +223,27 @@ void ComtrakForm::Timer1_Timer() {
                                      "отброшены. Очистите буфер перед следующим кадром.")
                           .arg(frames::FrameStore::kCapacity));
     }
+}
+
+bool ComtrakForm::ticksNeeded() const {
+    return linkBusy() || !serial_.lineQuiet() || cycleTicked();
+}
+
+void ComtrakForm::lineEvent() {
+    if (std::exchange(lineEventQueued_, true)) {
+        return;
+    }
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            lineEventQueued_ = false;
+            // While Timer1 is off (a query waits for its reply) the bytes are not the poll's.
+            if (pollingEnabled()) {
+                Timer1_Timer();
+                wakeTimer();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void ComtrakForm::reportOpenFailure(const std::optional<serial::OpenFailure>& failure) {

@@ -19,6 +19,7 @@ class ComtrakForm final : public Form1 {
     ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
                 frames::FrameStore& frames, protocol::Clock& clock, OperatorDialogs& dialogs,
                 QWidget* parent = nullptr);
+    ~ComtrakForm() override;
 
     // 2400 baud, COM2 opened, counter 0, Timer1 running. A port that does not open is reported;
     // the window runs on and another port can be chosen.
@@ -46,7 +47,15 @@ class ComtrakForm final : public Form1 {
     static const QString kSpeedTitle;
     static const QString kReceptionTitle;
 
+  protected:
+    // Ticks go on while a frame is awaited or arriving (its end is the line's quiet), or while
+    // the capture cycle is ticked; otherwise reception waits for the line's own event.
+    bool ticksNeeded() const override;
+
   private:
+    // Bytes arrived or the line reported a fault: a tick at the next turn of the event loop (not
+    // inside the call that told it), then ticks until the line is quiet again.
+    void lineEvent();
     void reportOpenFailure(const std::optional<serial::OpenFailure>& failure);
     // A warning shown once the current handler has returned, so a tick that finds a fault does
     // not stop in a modal box with bytes still arriving.
@@ -58,6 +67,7 @@ class ComtrakForm final : public Form1 {
     QString portAndLine() const;
 
     session::SerialSession& serial_;
+    bool lineEventQueued_ = false;
 
     QComboBox* Combo4;
 };

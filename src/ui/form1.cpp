@@ -74,7 +74,12 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
     Timer1 = new QTimer(this);
     Timer1->setObjectName("Timer1");
     Timer1->setInterval(kTimer1IntervalMs);
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    connect(Timer1, &QTimer::timeout, this, [this] {
+        Timer1_Timer();
+        if (!ticksNeeded()) {
+            Timer1->stop();
+        }
+    });
 
     settingsPanel_ = new SettingsPanel(this, *this, settingsLayout, *session_);
     // An operation that opens or closes frees or takes the controls that would talk to the module.
@@ -104,6 +109,8 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
     Check1 = new QCheckBox(QStringLiteral("Цикл"), this);
     Check1->setObjectName("Check1");
     Check1->setGeometry(twipRect(8760, 5520, 855, 375));
+    // The cycle's test runs at the ticks.
+    connect(Check1, &QCheckBox::toggled, this, [this] { wakeTimer(); });
 
     // The frame buttons, the same in both windows; each click runs its handler to its end.
     struct FrameButton {
@@ -418,10 +425,17 @@ bool Form1::cycleTicked() const {
 }
 
 void Form1::setPollingEnabled(bool enabled) {
-    if (enabled && !unloaded_) {
+    pollingEnabled_ = enabled && !unloaded_;
+    if (pollingEnabled_) {
         Timer1->start();
     } else {
         Timer1->stop();
+    }
+}
+
+void Form1::wakeTimer() {
+    if (pollingEnabled_ && !Timer1->isActive()) {
+        Timer1->start();
     }
 }
 

@@ -46,7 +46,9 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // A pick from the port box's list ("LPT1".., "COM1"..): each program switches its link.
     virtual void Combo1_Click() = 0;
 
-    // Every tick of Timer1 (1 ms, running from the end of the load).
+    // Every tick of Timer1 (kTimer1IntervalMs, on from the end of the load). While it is on, a
+    // window that finds nothing waiting for a tick lets it stop, and wakes it when something
+    // does (see ticksNeeded).
     virtual void Timer1_Timer() = 0;
 
     // The frame buttons, each bound to the operation it names.
@@ -100,7 +102,10 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     static const QString kNoAnswerText;
     static const QString kLinkDownTitleSuffix;
 
-    static constexpr int kTimer1IntervalMs = 1;
+    // The status poll's and the cycle test's period: no operator tells it from a 1 ms timer, which
+    // many systems fire only at their clock tick (about 16 ms) anyway, and the program sleeps
+    // between ticks. 62.5 status reads a second at most.
+    static constexpr int kTimer1IntervalMs = 16;
 
     SettingsPanel& settingsPanel() { return *settingsPanel_; }
 
@@ -115,6 +120,13 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // belongs to the parallel-port window.
     // Also the cycle's timer switch. Once the window has unloaded the timer stays off.
     void setPollingEnabled(bool enabled) override;
+    // Timer1 is on: set by setPollingEnabled, whether or not it is ticking just now.
+    bool pollingEnabled() const { return pollingEnabled_; }
+    // Whether anything waits for Timer1's next tick; when nothing does, it stops after a tick
+    // until wakeTimer(). The parallel-port window polls the ready flag at every tick.
+    virtual bool ticksNeeded() const { return true; }
+    // Timer1 ticking again, if it is on and had stopped for want of work.
+    void wakeTimer();
     // A warning box, unless the window has closed.
     void tellOperator(const QString& title, const QString& text) override;
     // "Связь с модулем прервана, операция не выполнена." with the link and its reason, once when
@@ -181,6 +193,7 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
 
     std::unique_ptr<session::ModuleSession> session_;
     bool unloaded_ = false;
+    bool pollingEnabled_ = false;
     std::function<void()> exitAction_;
     std::vector<std::function<void()>> closeOnExit_;
     // The title with the link's state.

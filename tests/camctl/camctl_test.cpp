@@ -2,6 +2,10 @@
 // against an emulated module behind the SPI link, and capture's files, lines and exit statuses.
 #include <gtest/gtest.h>
 
+#include <pty.h>
+#include <unistd.h>
+#include <QDir>
+#include <QImage>
 #include <QTemporaryDir>
 #include <cstdio>
 #include <fstream>
@@ -9,10 +13,13 @@
 
 #include "camctl/capture_run.h"
 #include "camctl/command_line.h"
+#include "camctl/run.h"
 #include "camctl/settings_script.h"
 #include "emulator/in_process_module.h"
+#include "lpt/socket_port.h"
 #include "lpt/spi_link.h"
 #include "session/spi_session.h"
+#include "support/compressed_clock.h"
 #include "support/fake_clock.h"
 #include "support/recording_port.h"
 
@@ -80,6 +87,69 @@ struct CapturedOutput {
         return s;
     }
     std::FILE* file;
+};
+
+// A command as the program runs it, with what it printed.
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+template <typename Command>
+Outcome runCommand(Command command) {
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    Outcome done;
+    done.status = command();
+    std::fflush(nullptr);
+    done.out = ::testing::internal::GetCapturedStdout();
+    done.err = ::testing::internal::GetCapturedStderr();
+    return done;
+}
+
+camctl::Options options(const std::vector<std::string>& arguments) {
+    const auto parsed = camctl::parseCommandLine(arguments);
+    EXPECT_EQ(parsed.error, "") << ::testing::PrintToString(arguments);
+    return parsed.options;
+}
+
+std::atomic<bool> neverInterrupted{false};
+const camctl::Interrupt kNoInterrupt{neverInterrupted, [] {}};
+
+// camctl's runs against one emulated module, which keeps its registers from run to run as the
+// emulator program does for its clients. Behind the SPI link on the fake clock, the module
+// compressing at once; on a pseudo-terminal, on a clock that skips what its waits do not need.
+struct SpiModule {
+    Outcome camctl(std::vector<std::string> arguments, protocol::ExchangeTrace* trace = nullptr) {
+        arguments.insert(arguments.begin(), "--spi");
+        return runCommand([&] {
+            return camctl::runSpi(options(arguments), module.port, trace, clock, kNoInterrupt);
+        });
+    }
+    emulator::InProcessSpiModule module{emulator::CameraModule::Options{
+        std::chrono::microseconds(0), [] { return std::chrono::steady_clock::now(); },
+        std::nullopt}};
+    testing_support::FakeClock clock;
+};
+
+struct SerialModule {
+    SerialModule() {
+        std::string error;
+        path = module.peer.start({}, error).value_or("");
+        EXPECT_NE(path, "") << error;
+    }
+    // `emulated`: the module starts at 2400, as camctl --emulator=serial has it.
+    Outcome camctl(std::vector<std::string> arguments, protocol::ExchangeTrace* trace = nullptr,
+                   bool emulated = false) {
+        arguments.insert(arguments.begin(), emulated ? "--emulator=serial" : "--serial=" + path);
+        return runCommand([&] {
+            return camctl::runSerial(options(arguments), path, trace, clock, kNoInterrupt);
+        });
+    }
+    emulator::InProcessSerialModule module;
+    std::string path;
+    testing_support::CompressedClock clock;
 };
 
 }  // namespace
@@ -346,4 +416,106 @@ TEST(CamctlCapture, AnInterruptEndsTheRunAfterTheFrameInProgress) {
     EXPECT_EQ(rig.trace.records.size(), 1u);
     EXPECT_EQ(contentsOf(camctl::frameFileName(request.pattern, 1)).size(), 5u);
     EXPECT_FALSE(std::ifstream(camctl::frameFileName(request.pattern, 2)).good());
+}
+
+// Frames over each link (three over SPI, one over the slower serial line): whole JPEGs, each file
+// exactly the frame the module sent. Over SPI the module's first byte is the mode register read
+// back in mode 1, on the way to mode 0.
+TEST(CamctlRun, CaptureSavesWholeFramesAsTheModuleSentThem) {
+    for (const bool overSpi : {true, false}) {
+        SCOPED_TRACE(overSpi ? "spi" : "serial");
+        QTemporaryDir dir;
+        const int count = overSpi ? 3 : 1;
+        const std::vector<std::string> capture = {"--quiet", "capture",
+                                                  "-n",      std::to_string(count),
+                                                  "-o",      dir.filePath("f%d.jpg").toStdString()};
+        ModuleBytes trace;
+        SpiModule spi;
+        SerialModule serial;
+        std::vector<std::string> fast = capture;
+        fast.insert(fast.begin(), "--baud=115200");
+        const Outcome done =
+            overSpi ? spi.camctl(capture, &trace) : serial.camctl(fast, &trace, true);
+        ASSERT_EQ(done.status, 0) << done.out << done.err;
+        Bytes saved;
+        for (int n = 1; n <= count; ++n) {
+            const Bytes frame =
+                contentsOf(dir.filePath(QStringLiteral("f%1.jpg").arg(n)).toStdString());
+            const QImage image =
+                QImage::fromData(frame.data(), static_cast<int>(frame.size()), "JPEG");
+            EXPECT_EQ(image.size(), QSize(352, 288)) << n;
+            saved.insert(saved.end(), frame.begin(), frame.end());
+        }
+        Bytes sent;
+        if (overSpi) {
+            saved.insert(saved.begin(), 1);
+        }
+        for (const Bytes& record : trace.records) {
+            sent.insert(sent.end(), record.begin(), record.end());
+        }
+        EXPECT_EQ(saved, sent);
+        EXPECT_EQ(std::count(done.out.begin(), done.out.end(), '\n'), count) << done.out;
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), count);  // no temporary left
+    }
+}
+
+// The module is switched to 115200 first, then the PC; every setting read back is what was set;
+// a reset takes the module back to 2400.
+TEST(CamctlRun, SerialSpeedSetAndGet) {
+    SerialModule module;
+    EXPECT_EQ(module.camctl({"--json", "speed", "115200"}).out, "{\"speed\":115200}\n");
+    EXPECT_EQ(module.camctl({"--baud=115200", "speed"}).out, "speed=115200\n");
+    const Outcome set =
+        module.camctl({"--baud=115200", "set", "compression=4", "colour=bw", "brightness=3",
+                       "red=10", "green=20", "blue=30", "size=200x100", "test-mode=on"});
+    EXPECT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(set.err, "camctl: size=200x100 written as 192x96\n");
+    const Outcome get = module.camctl({"--baud=115200", "--json", "get"});
+    EXPECT_EQ(get.out,
+              "{\"compression\":4,\"colour\":\"bw\",\"brightness\":3,\"red\":10,\"green\":20,"
+              "\"blue\":30,\"size\":\"192x96\"}\n")
+        << get.err;
+    EXPECT_EQ(module.camctl({"reset"}).status, 1);  // sent at 2400, to a module at 115200
+    EXPECT_EQ(module.camctl({"--baud=115200", "reset"}).status, 0);
+    EXPECT_EQ(module.camctl({"speed"}).out, "speed=2400\n");
+}
+
+// A mode switch is written as the window writes it, a later run starting in that mode reads it
+// back, and a reset takes the module back to mode 0.
+TEST(CamctlRun, SpiModeAndReset) {
+    SpiModule module;
+    EXPECT_EQ(module.camctl({"set", "brightness=7", "spi-mode=2"}).status, 0);
+    const Outcome inMode2 = module.camctl({"--mode=2", "get"});
+    EXPECT_NE(inMode2.out.find("brightness=7\n"), std::string::npos) << inMode2.out;
+    EXPECT_NE(inMode2.out.find("spi-mode=2\n"), std::string::npos) << inMode2.out;
+    EXPECT_EQ(module.camctl({"--mode=2", "reset"}).status, 0);
+    const Outcome afterReset = module.camctl({"get"});
+    EXPECT_NE(afterReset.out.find("spi-mode=0\n"), std::string::npos) << afterReset.out;
+}
+
+TEST(CamctlRun, ASilentModuleGives1NamingLinkAndReason) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
+    testing_support::FakeClock clock;  // nothing comes, so no wait has anything to let in
+    const Outcome silent = runCommand([&] {
+        return camctl::runSerial(options({"--serial=" + std::string(name), "get"}), name, nullptr,
+                                 clock, kNoInterrupt);
+    });
+    EXPECT_EQ(silent.status, 1);
+    EXPECT_EQ(silent.err, "camctl: serial " + std::string(name) +
+                              ": the module did not answer: no reply within the time limit at "
+                              "2400 baud; the module may be at another line speed: try "
+                              "--baud=N, or 'camctl --baud=N speed' with each rate\n");
+    ::close(slave);
+    ::close(master);
+
+    lpt::SocketPort nowhere("/nonexistent/sock");
+    const Outcome noPort = runCommand([&] {
+        return camctl::runSpi(options({"--spi", "get"}), nowhere, nullptr, clock, kNoInterrupt);
+    });
+    EXPECT_EQ(noPort.status, 1);
+    EXPECT_NE(noPort.err.find("camctl: spi LPT1: port access failed: "), std::string::npos)
+        << noPort.err;
 }

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "end_to_end/comtrak_on_emulator.h"
+#include "support/counting_serial_control.h"
 #include "support/scripted_pty_peer.h"
 #include "support/window_controls.h"
 #include "ui/form1.h"
@@ -31,6 +32,7 @@ class ComtrakLineFault : public ::testing::Test {
         qputenv("XDG_RUNTIME_DIR", "");
         qputenv("TMPDIR", temp.path().toLocal8Bit());
         plugInModule();
+        clock.lineLag = [this] { return peer->lag(); };
         form.setExitAction([] {});
         form.Form_Load();
         ASSERT_TRUE(control.isOpen());
@@ -67,7 +69,7 @@ class ComtrakLineFault : public ::testing::Test {
     void receive(std::size_t count) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return frames.count() >= count; }, 5000))
             << frames.count() << " of " << count;
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !form.linkBusy(); }, 2000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return testing_support::frameReadAgain(form); }, 2000));
     }
     std::string warningTitles() const {
         std::string titles;
@@ -85,11 +87,12 @@ class ComtrakLineFault : public ::testing::Test {
     const std::string linkPath = temp.filePath("com2").toStdString();
     std::unique_ptr<ScriptedPtyPeer> peer;
     serial::QtSerialControl control{com2At(linkPath)};
+    testing_support::CountingSerialControl counted{control};
     testing_support::CompressedClock clock;
-    serial::SerialLink link{control, clock};
+    serial::SerialLink link{counted, clock};
     frames::FrameStore frames;
     testing_support::FakeDialogs dialogs;
-    ui::ComtrakForm form{control, link, frames, clock, dialogs};
+    ui::ComtrakForm form{counted, link, frames, clock, dialogs};
 };
 
 }  // namespace
@@ -140,7 +143,7 @@ TEST_F(ComtrakLineFault, AHangUpMidFrameKeepsWhatCameTellsOnceAndTheReopenedPort
     const Bytes frame = frameOf(4000);
     constexpr std::size_t kBeforeHangUp = 1500;
     peer->sendOnFrameRead(frame);
-    peer->hangUpAfterFrameBytes(kBeforeHangUp);
+    peer->hangUpAfterFrameBytes(kBeforeHangUp, [this] { return counted.taken(); });
 
     click("Command7");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.warnings.empty(); }, 5000));
@@ -184,7 +187,7 @@ TEST_F(ComtrakLineFault, AHangUpWhileAQueryWaitsForTheFrameEndIsToldOnce) {
     constexpr std::size_t kBeforeHangUp = 6000;
     peer->answer(0, {0x0B});
     peer->sendOnFrameRead(frame);
-    peer->hangUpAfterFrameBytes(kBeforeHangUp);
+    peer->hangUpAfterFrameBytes(kBeforeHangUp, [this] { return counted.taken(); });
     click("Command7");
     ASSERT_TRUE(QTest::qWaitFor([&] { return frames.count() > 0; }, 2000));
 

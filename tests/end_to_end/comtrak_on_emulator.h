@@ -81,11 +81,12 @@ class ComtrakOnEmulator : public ::testing::Test {
         ASSERT_EQ(control.baud(), baud);
         ASSERT_TRUE(QTest::qWaitFor([&] { return emulated.module.lineBaud() == baud; }, 2000));
     }
-    // Lets the window's timer run until `count` bytes are stored and nothing more comes.
+    // Lets the window's timer run until `count` bytes are stored and the window has seen the
+    // frame end (a frame read may be clicked again).
     void receive(std::uint32_t count, int limitMs) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return frames.count() >= count; }, limitMs))
             << frames.count() << " of " << count;
-        QTest::qWait(100);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return testing_support::frameReadAgain(form); }, 2000));
         EXPECT_EQ(frames.count(), count);
     }
     // The module hears a register write correctly only when both ends run at one speed.

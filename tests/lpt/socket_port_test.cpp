@@ -80,6 +80,7 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
     SpiLink link(port);
 
     EXPECT_EQ(link.read1byteLPTport()->value, 0xA5);
+    EXPECT_EQ(port.roundTrips(), 1u);  // the byte's accesses went out together
     port.stop();
     ASSERT_TRUE(server.waitForHangUp());
 
@@ -92,6 +93,21 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
         EXPECT_EQ(accesses[bit * 3 + 2], (ServedAccess{'w', 0x378, 249}));
     }
     EXPECT_EQ(accesses.back(), (ServedAccess{'w', 0x378, 250}));
+}
+
+TEST_F(SocketPortTest, AServerGoneMidByteGivesNoByteFromTheAnswersThatCame) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x20, 0x20, 0x20}),
+                           {.fault = PortFault::Close, .after = 10});
+    SocketPort port(socketPath(), kShortReplyLimit);
+    ASSERT_TRUE(port.start());
+    SpiLink link(port);
+
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(link.read1byteLPTport());
+    ::testing::internal::GetCapturedStderr();
+    const auto fault = link.takeFault();
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->kind, protocol::LinkFault::Kind::Lost);
 }
 
 TEST_F(SocketPortTest, AFrameFromTheServerComesInMsbFirstWithReadyOnItsLastBit) {

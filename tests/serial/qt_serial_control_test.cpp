@@ -178,10 +178,14 @@ TEST(QtSerialControlTest, ALineThatGoesAwayIsReportedOnceAndThePortClosesKeeping
     control.setCommPort(2);
     control.setBaud(2400);
     ASSERT_EQ(control.open(), std::nullopt);
+    int lineEvents = 0;  // what the window's reception wakes on
+    control.onLineEvent([&] { ++lineEvents; });
     const Bytes cameFirst{0xFF, 0xD8, 0x01, 0x02};
     ASSERT_EQ(::write(pty.master(), cameFirst.data(), cameFirst.size()),
               static_cast<ssize_t>(cameFirst.size()));
     ASSERT_TRUE(QTest::qWaitFor([&] { return control.inBufferCount() == cameFirst.size(); }, 2000));
+    EXPECT_GE(lineEvents, 1);
+    const int beforeHangUp = lineEvents;
     pty.closeMaster();  // the far end hangs up, as an unplugged adapter does
 
     std::optional<serial::LineFault> fault;
@@ -192,6 +196,7 @@ TEST(QtSerialControlTest, ALineThatGoesAwayIsReportedOnceAndThePortClosesKeeping
         },
         2000));
     EXPECT_TRUE(fault->hungUp) << fault->systemError;
+    EXPECT_GT(lineEvents, beforeHangUp);
     QTest::qWait(50);
     EXPECT_EQ(control.takeLineFault(), std::nullopt);
     EXPECT_FALSE(control.isOpen());

@@ -8,6 +8,12 @@
 
 namespace testing_support {
 
+CompressedClock::TimePoint CompressedClock::now() const {
+    const Duration lag = lineLag ? lineLag() : Duration{};
+    last_ = std::max(last_, std::chrono::steady_clock::now() + skipped_ - lag);
+    return last_;
+}
+
 void CompressedClock::waitYielding(Duration d) {
     ++yieldingWaits;
     const Duration real = std::min(d, realSlice_);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 
 #include "protocol/clock.h"
 
@@ -15,16 +16,21 @@ class CompressedClock final : public protocol::Clock {
     explicit CompressedClock(Duration realSlice = std::chrono::milliseconds(50))
         : realSlice_(realSlice) {}
 
-    TimePoint now() const override { return std::chrono::steady_clock::now() + skipped_; }
+    TimePoint now() const override;
     void waitYielding(Duration d) override;
     void waitBlocking(Duration d) override;
     void yieldOnce() override;
 
     int yieldingWaits = 0;
+    // How far a peer that serves the line from a thread, at the line's speed, is behind its
+    // schedule. The time stands still while it catches up: a peer thread the machine paused is
+    // no pause on the line, and must not end a frame by its silence.
+    std::function<Duration()> lineLag;
 
   private:
     Duration realSlice_;
     Duration skipped_{};
+    mutable TimePoint last_{};
 };
 
 }  // namespace testing_support

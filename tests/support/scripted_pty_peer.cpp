@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,10 +22,8 @@ using Clock = std::chrono::steady_clock;
 // The frame is paced by looking this often; idle, the stop request is seen at least this often.
 constexpr int kSendingPollMs = 1;
 constexpr int kIdlePollMs = 5;
-// The PC's side must have stayed empty this long before a hang-up, so bytes the system has only
-// just moved towards it are counted too; past the limit the line hangs up anyway.
-constexpr auto kDrainedFor = std::chrono::milliseconds(10);
-constexpr auto kDrainLimit = std::chrono::seconds(2);
+// A line nobody reads takes no more after this; a hang-up waits no longer for the PC to take.
+constexpr auto kDrainLimit = std::chrono::seconds(5);
 
 void closeFd(int& fd) {
     if (fd >= 0) {
@@ -68,9 +65,11 @@ void ScriptedPtyPeer::sendOnFrameRead(Bytes frame) {
     frame_ = std::move(frame);
 }
 
-void ScriptedPtyPeer::hangUpAfterFrameBytes(std::size_t count) {
+void ScriptedPtyPeer::hangUpAfterFrameBytes(std::size_t count,
+                                            std::function<std::size_t()> takenByPc) {
     const std::lock_guard lock(mutex_);
     hangUpAfter_ = count;
+    takenByPc_ = std::move(takenByPc);
 }
 
 std::vector<ScriptedPtyPeer::Heard> ScriptedPtyPeer::heard() const {
@@ -118,6 +117,9 @@ void ScriptedPtyPeer::take(std::uint8_t byte) {
         if (!frameStart_ && !frame_.empty()) {
             frameStart_ = Clock::now();
             frameSent_ = 0;
+            // The frame-read command goes out on an emptied input: what the PC takes from now
+            // on is the frame.
+            takenBeforeFrame_ = takenByPc_ ? takenByPc_() : 0;
         }
         return;
     }
@@ -133,16 +135,35 @@ void ScriptedPtyPeer::take(std::uint8_t byte) {
     }
 }
 
-void ScriptedPtyPeer::sendFrameDue() {
-    if (!frameStart_) {
-        return;
-    }
-    const std::size_t limit = std::min(frame_.size(), hangUpAfter_.value_or(frame_.size()));
+std::size_t ScriptedPtyPeer::frameLimit() const {
+    return std::min(frame_.size(), hangUpAfter_.value_or(frame_.size()));
+}
+
+std::size_t ScriptedPtyPeer::frameBytesDue() const {
     const auto elapsed =
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - *frameStart_);
     const auto dueByTime = static_cast<std::size_t>(
         elapsed.count() * baud_ / protocol::kBitsPerCharacter / std::int64_t{1'000'000});
-    const std::size_t due = std::min(limit, dueByTime);
+    return std::min(frameLimit(), dueByTime);
+}
+
+protocol::Clock::Duration ScriptedPtyPeer::lag() const {
+    const std::lock_guard lock(mutex_);
+    if (!frameStart_) {
+        return {};
+    }
+    const std::size_t due = frameBytesDue();
+    return due > frameSent_
+               ? protocol::characterTime(baud_, static_cast<std::int64_t>(due - frameSent_))
+               : protocol::Clock::Duration{};
+}
+
+void ScriptedPtyPeer::sendFrameDue() {
+    if (!frameStart_) {
+        return;
+    }
+    const std::size_t limit = frameLimit();
+    const std::size_t due = frameBytesDue();
     if (due > frameSent_) {
         const ssize_t n = ::write(masterFd_, frame_.data() + frameSent_, due - frameSent_);
         if (n > 0) {
@@ -176,23 +197,13 @@ void ScriptedPtyPeer::writeAll(const Bytes& bytes) {
     }
 }
 
-bool ScriptedPtyPeer::systemQueueEmpty() const {
-    int waiting = 0;
-    return ioctl(slaveFd_, FIONREAD, &waiting) == 0 && waiting == 0;
-}
-
 void ScriptedPtyPeer::hangUpOnceTaken() {
     const auto now = Clock::now();
     if (!limitReachedAt_) {
         limitReachedAt_ = now;
     }
-    if (!systemQueueEmpty()) {
-        drainedSince_.reset();
-    } else if (!drainedSince_) {
-        drainedSince_ = now;
-    }
-    if ((drainedSince_ && now - *drainedSince_ >= kDrainedFor) ||
-        now - *limitReachedAt_ >= kDrainLimit) {
+    const bool taken = takenByPc_ && takenByPc_() - takenBeforeFrame_ >= frameSent_;
+    if (taken || now - *limitReachedAt_ >= kDrainLimit) {
         // Closing the master hangs the line up for every holder of the slave side.
         closeFd(masterFd_);
         closeFd(slaveFd_);

@@ -10,12 +10,15 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "protocol/clock.h"
 
 namespace testing_support {
 
@@ -46,20 +49,25 @@ class ScriptedPtyPeer {
     // The frame-read command (128) sends `frame`; a second one while it goes out is ignored.
     void sendOnFrameRead(Bytes frame);
     // The line hangs up once `count` frame bytes have gone out and the PC has taken them from
-    // the system.
-    void hangUpAfterFrameBytes(std::size_t count);
+    // the system: `takenByPc` counts the bytes the PC has taken (called from the peer's thread).
+    void hangUpAfterFrameBytes(std::size_t count, std::function<std::size_t()> takenByPc);
 
     // What happened on the line so far.
     std::vector<Heard> heard() const;
     std::size_t frameBytesSent() const;
     bool hungUp() const;
+    // How far the frame going out is behind its schedule at the line's speed: the time since
+    // this thread last ran, when the machine has paused it.
+    protocol::Clock::Duration lag() const;
 
   private:
     void serve();
     void take(std::uint8_t byte);
     void sendFrameDue();
+    // The frame bytes that go out before the hang-up, if any; those due by now.
+    std::size_t frameLimit() const;
+    std::size_t frameBytesDue() const;
     void writeAll(const Bytes& bytes);
-    bool systemQueueEmpty() const;
     void hangUpOnceTaken();
 
     std::string slavePath_;
@@ -77,10 +85,11 @@ class ScriptedPtyPeer {
     std::optional<std::chrono::steady_clock::time_point> frameStart_;
     std::size_t frameSent_ = 0;
     Bytes heldReplies_;
-    // Before a hang-up: when the last frame byte due went out, and since when the system's
-    // queue towards the PC has been seen empty.
+    // Before a hang-up: when the last frame byte due went out, what counts the PC's bytes, and
+    // how many it had taken when the frame began.
     std::optional<std::chrono::steady_clock::time_point> limitReachedAt_;
-    std::optional<std::chrono::steady_clock::time_point> drainedSince_;
+    std::function<std::size_t()> takenByPc_;
+    std::size_t takenBeforeFrame_ = 0;
     bool hungUp_ = false;
 
     std::atomic<bool> stop_{false};

@@ -50,6 +50,7 @@ class ScriptedSerialControl final : public serial::SerialControl {
     // Bytes the module has sent, waiting to be taken.
     void arrive(std::vector<std::uint8_t> bytes) {
         incoming.insert(incoming.end(), bytes.begin(), bytes.end());
+        tellLineEvent();
     }
     // The sends, in order, with nothing else.
     std::vector<std::vector<std::uint8_t>> outputs() const;

@@ -30,6 +30,11 @@ inline void clickControl(const QObject& window, const char* name) {
     }
 }
 
+// The window has seen the last frame end: its frame read ("Считать кадр") may be clicked again.
+inline bool frameReadAgain(const QObject& window) {
+    return findControl<QWidget>(window, "Command7")->isEnabled();
+}
+
 // A pick of entry `index` from the named combo box's list: the entry becomes the current one and
 // the box tells it was activated, as it does for the operator's pick (typing does not).
 inline void pickEntry(const QObject& window, const char* name, int index) {

@@ -53,7 +53,7 @@ class SpiFrameWindow : public SpiWindow {
 TEST_F(SpiFrameWindow, ReadFrameSendsTheCommandThenDownloadsAndCounts) {
     load();
     EXPECT_TRUE(timer()->isActive());
-    EXPECT_EQ(timer()->interval(), 1);
+    EXPECT_LE(timer()->interval(), 16);  // at most 64 status reads a second
     moduleSends(300);
     clock.stepPerLook = std::chrono::milliseconds(1);
     bool sawTimerOff = false;

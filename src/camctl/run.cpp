@@ -29,9 +29,9 @@ int linkFailed(const std::string& linkName, const std::string& reason) {
 // A read-back that got no answer; over serial (`serialBaud` not 0) with the line speed's hint.
 int noAnswer(const std::string& linkName, const protocol::LinkFault& fault,
              std::uint32_t serialBaud = 0) {
-    return linkFailed(linkName, "the module did not answer: " +
-                                    (serialBaud != 0 ? describeSerial(fault, serialBaud)
-                                                     : describe(fault)));
+    return linkFailed(linkName,
+                      "the module did not answer: " +
+                          (serialBaud != 0 ? describeSerial(fault, serialBaud) : describe(fault)));
 }
 
 // The exit status of an operation that gives nothing: done, or its fault told.
@@ -48,8 +48,7 @@ void printReading(const ModuleSettings::Reading& reading, bool json) {
     if (json) {
         std::string line = "{";
         for (const auto& [name, value] : reading.values) {
-            line += (line.size() > 1 ? "," : "") + jsonString(name) + ":" +
-                    jsonValue(value);
+            line += (line.size() > 1 ? "," : "") + jsonString(name) + ":" + jsonValue(value);
         }
         std::printf("%s}\n", line.c_str());
         return;
@@ -60,8 +59,8 @@ void printReading(const ModuleSettings::Reading& reading, bool json) {
 }
 
 // get and set, the same over both links.
-int runSettings(const Options& o, ModuleSettings& settings,
-                const std::string& linkName, std::uint32_t serialBaud = 0) {
+int runSettings(const Options& o, ModuleSettings& settings, const std::string& linkName,
+                std::uint32_t serialBaud = 0) {
     if (o.command == Command::Get) {
         const auto reading = settings.read();
         if (reading.failure) {
@@ -81,7 +80,7 @@ int runSettings(const Options& o, ModuleSettings& settings,
 }
 
 CaptureOutput captureOutput(const Options& o, const std::string& linkName,
-                                    std::uint32_t serialBaud = 0) {
+                            std::uint32_t serialBaud = 0) {
     CaptureOutput output;
     output.progress = !o.quiet && isatty(STDERR_FILENO) != 0;
     output.linkName = linkName;
@@ -224,8 +223,8 @@ int runSerial(const Options& o, const std::string& device, protocol::ExchangeTra
     switch (o.command) {
         case Command::Capture:
             interrupt.catchInterrupt();
-            status = runCapture(module, clock, o.capture, captureOutput(o, linkName, control.baud()),
-                                interrupt.interrupted);
+            status = runCapture(module, clock, o.capture,
+                                captureOutput(o, linkName, control.baud()), interrupt.interrupted);
             break;
         case Command::Speed:
             status = o.speed ? writeSpeed(module, *o.speed, o.json, linkName)

@@ -57,9 +57,6 @@ class EmulatorProgram {
 
 }  // namespace
 
-
-}  // namespace
-
 TEST(Camctl, UsageErrorsGive2AndHelpListsEveryCommandAndName) {
     for (const QStringList& arguments :
          {QStringList{"get"}, QStringList{"--emulator=spi", "set", "brightness=26"},

@@ -30,7 +30,7 @@ class CountingSerialControl final : public serial::SerialControl {
         taken_ += bytes.size();
         return bytes;
     }
-    std::optional<std::string> takeLineFault() override { return inner_.takeLineFault(); }
+    std::optional<serial::LineFault> takeLineFault() override { return inner_.takeLineFault(); }
 
     std::size_t taken() const { return taken_; }
 

@@ -9,15 +9,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <span>
 
-#include "protocol/port_socket_wire.h"
+#include "emulator/port_messages.h"
 
 namespace emulator {
 
 namespace {
 
-namespace wire = protocol::port_socket;
 constexpr std::size_t kReceiveChunk = 4096;
 
 std::string systemError(const std::string& what) {
@@ -248,31 +246,11 @@ void PortSocketServer::refuseClient(bool& told) {
 
 void PortSocketServer::handleMessages(std::vector<std::uint8_t>& pending,
                                       std::vector<std::uint8_t>& answers) {
-    std::size_t at = 0;
     // A stop request is looked at between messages too: with a long --port-delay a whole chunk of
     // them would otherwise hold the thread for seconds.
-    while (at < pending.size() && answers.size() < kMaxUnsentAnswers && !thread_.stopping()) {
-        const std::uint8_t tag = pending[at];
-        const std::size_t length = wire::messageLength(tag);
-        if (length == 0) {
-            log_.record(LogKind::Ignored, {tag}, "socket: not a port message");
-            ++at;
-            continue;
-        }
-        if (pending.size() - at < length) {
-            break;  // the rest of the message is still on its way
-        }
-        const std::span<const std::uint8_t> message(pending.data() + at, length);
-        at += length;
-        if (tag == wire::kWriteTag) {
-            port_.writeByte(wire::addressOf(message), message[3]);
-        } else {
-            std::uint8_t value = 0;
-            port_.readByte(wire::addressOf(message), value);
-            answers.push_back(value);
-        }
-    }
-    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(at));
+    const std::size_t used = runPortMessages(pending, port_, log_, answers, kMaxUnsentAnswers,
+                                             [this] { return thread_.stopping(); });
+    pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
 }
 
 }  // namespace emulator

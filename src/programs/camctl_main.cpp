@@ -70,8 +70,14 @@ void printReading(const camctl::ModuleSettings::Reading& reading, bool json) {
     if (json) {
         std::string line = "{";
         for (const auto& [name, value] : reading.values) {
-            line += (line.size() > 1 ? "," : "") + camctl::jsonString(name) + ":" +
-                    camctl::jsonValue(value);
+            // Appended piece by piece: GCC 12 falsely warns (-Wrestrict) on a short literal + a
+            // temporary string.
+            if (line.size() > 1) {
+                line += ',';
+            }
+            line += camctl::jsonString(name);
+            line += ':';
+            line += camctl::jsonValue(value);
         }
         std::printf("%s}\n", line.c_str());
         return;

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Checks what `cmake --install` and `cpack -G DEB` make of a build folder:
 # scripts/check_install.sh BUILD_DIR
-# It installs into a temporary DESTDIR under /usr and runs each program's --version from there,
-# validates the desktop entries, renders each manual page with man's warnings on and checks that
-# it names every option its program's --help lists, then builds the Debian package and checks
-# its Depends and its file list.
+# It installs into a temporary DESTDIR under /usr, checks that the changelog's latest entry is this
+# version, runs each program's --version from there, validates the desktop entries, renders each
+# manual page with man's warnings on and checks that it names every option its program's --help
+# lists, then builds the Debian package, checks its Depends and its file list, and has lintian
+# check it: any error or warning fails.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 work=$(mktemp -d)
@@ -25,9 +26,10 @@ files=(
     usr/share/icons/hicolor/scalable/apps/camera-tools.svg
     usr/share/icons/hicolor/48x48/apps/camera-tools.png
     usr/share/icons/hicolor/256x256/apps/camera-tools.png
-    usr/share/man/man1/SPI.1 usr/share/man/man1/comtrak.1
-    usr/share/man/man1/camera-emulator.1 usr/share/man/man1/camctl.1
-    usr/share/doc/camera-tools/README.md usr/share/doc/camera-tools/LICENSE
+    usr/share/man/man1/SPI.1.gz usr/share/man/man1/comtrak.1.gz
+    usr/share/man/man1/camera-emulator.1.gz usr/share/man/man1/camctl.1.gz
+    usr/share/doc/camera-tools/README.md usr/share/doc/camera-tools/copyright
+    usr/share/doc/camera-tools/changelog.gz
 )
 
 root=$work/root
@@ -37,11 +39,13 @@ for file in "${files[@]}"; do
 done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+latest=$(zcat "$root/usr/share/doc/camera-tools/changelog.gz" | sed -n 1p)
+[[ $latest == "camera-tools ($version) "* ]] || fail "the changelog's latest entry is not $version: '$latest'"
 for program in "${programs[@]}"; do
     out=$("$root/usr/bin/$program" --version 2>&1) || fail "$program --version failed"
     [[ $out == "$program $version" ]] || fail "$program --version said '$out', not '$program $version'"
 
-    page=$root/usr/share/man/man1/$program.1
+    page=$root/usr/share/man/man1/$program.1.gz
     warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 > /dev/null) || fail "man -l $program.1 failed"
     [[ -z $warnings ]] || fail "man -l $program.1 warns: $warnings"
     text=$(MANWIDTH=200 man -l "$page" 2> /dev/null)
@@ -79,6 +83,12 @@ else
     for file in "${files[@]}"; do
         grep -qx "\./$file" <<< "$listing" || fail "the package lacks /$file"
     done
+    # An error or a warning fails; lintian's own exit status is left aside, as it counts errors only.
+    lintian --fail-on none "$deb" > "$work/lintian.log" 2>&1 || fail "lintian did not run"
+    if grep -q '^[EW]: ' "$work/lintian.log"; then
+        cat "$work/lintian.log" >&2
+        fail "lintian gives errors or warnings"
+    fi
     echo "check_install: $(basename "$deb"), Depends: $depends"
 fi
 

@@ -10,14 +10,22 @@ export QT_QPA_PLATFORM=offscreen
 # The arrows between the folders of src/, before anything is built.
 "$top/scripts/check_layers.sh" "$top"
 
-"$top/scripts/build.sh" build-asan -DCAMERA_SANITIZE=ON -DCAMERA_BUILD_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+# Each build names every option it needs, so what an earlier configure of the folder cached (tests
+# off, warnings allowed) cannot change what is tested. The sanitizer build uses Clang and the
+# normal one the system's compiler (GCC on Debian), so every run compiles with both;
+# scripts/check_builds.sh tries every build type. The fuzz targets need Clang, so they are built
+# and run briefly in the sanitizer build.
+"$top/scripts/build.sh" build-asan -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE=Debug \
+    -DCAMERA_SANITIZE=ON -DCAMERA_BUILD_TESTS=ON -DCAMERA_BUILD_BENCH=OFF -DCAMERA_WERROR=ON \
+    -DCAMERA_FUZZ=ON
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 LSAN_OPTIONS=suppressions="$top/scripts/lsan.supp" \
     ctest --test-dir "$top/build-asan" --output-on-failure -j2
 
 # The benchmarks are built here too (setup.sh installs Google Benchmark), so they keep compiling;
 # they are run by hand (README).
-"$top/scripts/build.sh" build -DCAMERA_BUILD_BENCH=ON
+"$top/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCAMERA_SANITIZE=OFF -DCAMERA_BUILD_TESTS=ON -DCAMERA_BUILD_BENCH=ON -DCAMERA_WERROR=ON
 ctest --test-dir "$top/build" --output-on-failure -j2
 
 # What `cmake --install` and `cpack -G DEB` make of the normal build.

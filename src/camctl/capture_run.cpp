@@ -191,14 +191,16 @@ std::string plainName(std::string_view name) {
 }
 
 std::string jsonString(std::string_view text) {
-    return "\"" +
-           escapeBytes(
-               text, [](unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; },
-               [](unsigned char byte) {
-                   return byte == '"' || byte == '\\' ? std::string{'\\', static_cast<char>(byte)}
-                                                      : "\\u00" + hexDigits(byte);
-               }) +
-           "\"";
+    // Appended to one string: GCC 12 falsely warns (-Wrestrict) on "\"" + a temporary string.
+    std::string json{'"'};
+    json += escapeBytes(
+        text, [](unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; },
+        [](unsigned char byte) {
+            return byte == '"' || byte == '\\' ? std::string{'\\', static_cast<char>(byte)}
+                                               : "\\u00" + hexDigits(byte);
+        });
+    json += '"';
+    return json;
 }
 
 std::string jsonValue(std::string_view text) {

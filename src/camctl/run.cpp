@@ -48,7 +48,14 @@ void printReading(const ModuleSettings::Reading& reading, bool json) {
     if (json) {
         std::string line = "{";
         for (const auto& [name, value] : reading.values) {
-            line += (line.size() > 1 ? "," : "") + jsonString(name) + ":" + jsonValue(value);
+            // Appended piece by piece: GCC 12 falsely warns (-Wrestrict) on a short literal + a
+            // temporary string.
+            if (line.size() > 1) {
+                line += ',';
+            }
+            line += jsonString(name);
+            line += ':';
+            line += jsonValue(value);
         }
         std::printf("%s}\n", line.c_str());
         return;

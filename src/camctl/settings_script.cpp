@@ -69,7 +69,9 @@ std::string sizeText(protocol::FrameSize size) {
 ParsedSetting parseSetting(std::string_view assignment, LinkKind link) {
     const auto equals = assignment.find('=');
     if (equals == std::string_view::npos) {
-        return {std::nullopt, "\"" + std::string(assignment) + "\" is not NAME=VALUE"};
+        // Appended rather than "\"" + std::string(...): GCC 12 falsely warns (-Wrestrict) on a
+        // one-character literal prepended to a temporary string.
+        return {std::nullopt, std::string{'"'}.append(assignment).append("\" is not NAME=VALUE")};
     }
     const std::string_view nameText = assignment.substr(0, equals);
     const std::string_view value = assignment.substr(equals + 1);

@@ -74,7 +74,9 @@ class ComtrakLineFault : public ::testing::Test {
     std::string warningTitles() const {
         std::string titles;
         for (const auto& shown : dialogs.warnings) {
-            titles += "[" + shown.title.toStdString() + "] ";
+            titles += '[';
+            titles += shown.title.toStdString();
+            titles += "] ";
         }
         return titles;
     }

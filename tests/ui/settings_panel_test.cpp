@@ -52,7 +52,10 @@ class ScriptedLink final : public ModuleLink {
     static std::string hex(const Bytes& bytes) {
         std::string out;
         for (auto b : bytes) {
-            out += (out.empty() ? "" : ",") + std::to_string(b);
+            if (!out.empty()) {
+                out += ',';
+            }
+            out += std::to_string(b);
         }
         return out;
     }

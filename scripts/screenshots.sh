@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: each window on the emulated module under a virtual display, a
-# frame captured, read and viewed. Needs xvfb, xdotool and imagemagick:
-#   sudo apt-get install xvfb xdotool imagemagick
+# frame captured, read and viewed, and the pins of a capture in GTKWave. Needs xvfb, xdotool,
+# imagemagick and gtkwave:
+#   sudo apt-get install xvfb xdotool imagemagick gtkwave
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin="$top/build/src/programs"
@@ -30,4 +31,24 @@ shoot() {
 shoot SPI 2 spi-window.png
 # At 2400 baud a frame of a few kilobytes takes about 20 seconds to arrive.
 shoot comtrak 25 comtrak-window.png
-echo "wrote $out/spi-window.png and $out/comtrak-window.png"
+# The pins of a register write, the capture command and the first frame bytes, as GTKWave shows
+# them: access-numbered times, so the picture is the same every time.
+shoot_vcd() {
+    local work
+    work=$(mktemp -d)
+    (cd "$work" && "$bin/camctl" --emulator=spi --vcd=c.vcd --vcd-time=accesses --quiet \
+        capture -n 1 -o f%d.jpg > /dev/null)
+    cat > "$work/view.tcl" << 'EOF'
+gtkwave::addSignalsFromList {lpt1.cs lpt1.sck lpt1.mosi lpt1.miso lpt1.ready lpt1.register_write lpt1.command lpt1.frame}
+gtkwave::setZoomRangeTimes 360 610
+EOF
+    xvfb-run -a -s "-screen 0 1000x420x24" bash -c "
+        gtkwave -S '$work/view.tcl' '$work/c.vcd' > /dev/null 2>&1 &
+        sleep 8
+        import -window root '$out/vcd-gtkwave.png'
+        kill %1"
+    rm -rf "$work"
+}
+
+shoot_vcd
+echo "wrote $out/spi-window.png, $out/comtrak-window.png and $out/vcd-gtkwave.png"

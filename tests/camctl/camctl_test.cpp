@@ -44,13 +44,16 @@ struct ModuleBytes final : protocol::ExchangeTrace {
     std::atomic<bool> anyFromModule{false};
 };
 
-// An emulated module behind the SPI link, compressing at once so the fake clock's second is
-// enough.
+// A module that compresses at once, so the fake clock's second is enough.
+emulator::CameraModule::Options instantModule(std::optional<Bytes> fixedFrame = std::nullopt) {
+    return {std::chrono::microseconds(0), [] { return std::chrono::steady_clock::now(); },
+            std::move(fixedFrame)};
+}
+
+// An emulated module behind the SPI link.
 struct SpiRig {
     explicit SpiRig(std::optional<Bytes> fixedFrame = std::nullopt)
-        : module(emulator::CameraModule::Options{std::chrono::microseconds(0),
-                                                 [] { return std::chrono::steady_clock::now(); },
-                                                 std::move(fixedFrame)}),
+        : module(instantModule(std::move(fixedFrame))),
           link(module.port, &trace),
           session(link, clock) {
         session.start();
@@ -127,9 +130,7 @@ struct SpiModule {
             return camctl::runSpi(options(arguments), module.port, trace, clock, kNoInterrupt);
         });
     }
-    emulator::InProcessSpiModule module{emulator::CameraModule::Options{
-        std::chrono::microseconds(0), [] { return std::chrono::steady_clock::now(); },
-        std::nullopt}};
+    emulator::InProcessSpiModule module{instantModule()};
     testing_support::FakeClock clock;
 };
 
@@ -382,19 +383,14 @@ TEST(CamctlCapture, APortLostMidFrameEndsWithStatus1AndNoFile) {
     session::SpiSession spi(link, clock);
     spi.start();
     CapturedOutput out;
-    std::string err;
+    CapturedOutput errors;
     const std::atomic<bool> interrupted{false};
     camctl::CaptureRequest request;
     request.pattern = dir.filePath("lost.jpg").toStdString();
-    std::FILE* errors = std::tmpfile();
-    EXPECT_EQ(
-        camctl::runCapture(spi, clock, request, {out.file, errors, false, "spi LPT1"}, interrupted),
-        startup::kExitFailure);
-    std::rewind(errors);
-    for (int c; (c = std::fgetc(errors)) != EOF;) {
-        err += static_cast<char>(c);
-    }
-    std::fclose(errors);
+    EXPECT_EQ(camctl::runCapture(spi, clock, request, {out.file, errors.file, false, "spi LPT1"},
+                                 interrupted),
+              startup::kExitFailure);
+    const std::string err = errors.text();
     // The bytes before the fault are real but no frame: nothing is saved under the name.
     EXPECT_FALSE(std::ifstream(request.pattern).good());
     EXPECT_NE(err.find("LPT1: port socket s: connection reset"), std::string::npos) << err;
@@ -432,12 +428,16 @@ TEST(CamctlRun, CaptureSavesWholeFramesAsTheModuleSentThem) {
         ModuleBytes trace;
         SpiModule spi;
         SerialModule serial;
-        std::vector<std::string> fast = capture;
-        fast.insert(fast.begin(), "--baud=115200");
-        const Outcome done =
-            overSpi ? spi.camctl(capture, &trace) : serial.camctl(fast, &trace, true);
+        const Outcome done = overSpi ? spi.camctl(capture, &trace) : [&] {
+            std::vector<std::string> fast = capture;
+            fast.insert(fast.begin(), "--baud=115200");
+            return serial.camctl(fast, &trace, true);
+        }();
         ASSERT_EQ(done.status, 0) << done.out << done.err;
         Bytes saved;
+        if (overSpi) {
+            saved.push_back(1);  // the mode read back
+        }
         for (int n = 1; n <= count; ++n) {
             const Bytes frame =
                 contentsOf(dir.filePath(QStringLiteral("f%1.jpg").arg(n)).toStdString());
@@ -447,9 +447,6 @@ TEST(CamctlRun, CaptureSavesWholeFramesAsTheModuleSentThem) {
             saved.insert(saved.end(), frame.begin(), frame.end());
         }
         Bytes sent;
-        if (overSpi) {
-            saved.insert(saved.begin(), 1);
-        }
         for (const Bytes& record : trace.records) {
             sent.insert(sent.end(), record.begin(), record.end());
         }

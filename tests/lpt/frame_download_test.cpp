@@ -128,31 +128,25 @@ TEST_F(Download, AnEarlierReadyFlagDoesNotEndItAndACancelStopsAtOnce) {
     EXPECT_EQ(port.readCount(), 1u + 80u);
 }
 
-TEST_F(Download, AnswersFoundOutOfTurnTakeBackEveryByteSinceTheLastConfirmation) {
-    ScriptedModule module(port, 3000 * kReadsPerByte - 1);
-    // Confirmed after byte 1024 and 2048; the confirmation after byte 3000, the frame's last,
-    // finds a byte out of turn.
-    port.doubtAtConfirm(2, "port socket s: the simulator sent 1 byte(s) nobody asked for");
-    const auto result = lpt::downloadFrame(link, store, progress.callbacks());
-    EXPECT_EQ(port.confirmCalls(), 3);
-    EXPECT_TRUE(result.linkFault);
-    EXPECT_FALSE(result.stoppedByReadyFlag);
-    EXPECT_EQ(result.bytesStored, 2048u);
-    EXPECT_EQ(store.count(), 2048u);
-    EXPECT_EQ(store.frame()[2047], static_cast<std::uint8_t>(2048));
-    EXPECT_EQ(store.wholeBuffer()[2048], 0);
-    EXPECT_EQ(link.takeFault()->systemText(),
-              "LPT1: port socket s: the simulator sent 1 byte(s) nobody asked for");
-}
-
-TEST_F(Download, AnswersFoundOutOfTurnInsideTheFrameEndItAtThatConfirmation) {
-    ScriptedModule module(port, 3000 * kReadsPerByte - 1);
-    // The confirmation after byte 2048 finds a byte out of turn: the 1024 bytes since the one
-    // before are taken back, and the frame ends there.
-    port.doubtAtConfirm(1, "port socket s: the simulator sent 1 byte(s) nobody asked for");
-    const auto result = lpt::downloadFrame(link, store, progress.callbacks());
-    EXPECT_EQ(port.confirmCalls(), 2);
-    EXPECT_TRUE(result.linkFault);
-    EXPECT_EQ(result.bytesStored, 1024u);
-    EXPECT_EQ(store.count(), 1024u);
+// Confirmed every 1024 bytes: a confirmation that finds a byte out of turn takes back every byte
+// since the one before, and the frame ends there; at the frame's last byte (3000) or inside it.
+TEST(DownloadConfirmed, AnswersFoundOutOfTurnTakeBackEveryByteSinceTheLastConfirmation) {
+    const std::string stray = "port socket s: the simulator sent 1 byte(s) nobody asked for";
+    for (const auto& [doubtAt, confirms, kept] : {std::tuple{2, 3, 2048u}, {1, 2, 1024u}}) {
+        RecordingPort port;
+        lpt::SpiLink link{port};
+        frames::FrameStore store;
+        CountingProgress progress;
+        ScriptedModule module(port, 3000 * kReadsPerByte - 1);
+        port.doubtAtConfirm(doubtAt, stray);
+        const auto result = lpt::downloadFrame(link, store, progress.callbacks());
+        EXPECT_EQ(port.confirmCalls(), confirms);
+        EXPECT_TRUE(result.linkFault);
+        EXPECT_FALSE(result.stoppedByReadyFlag);
+        EXPECT_EQ(result.bytesStored, kept);
+        EXPECT_EQ(store.count(), kept);
+        EXPECT_EQ(store.frame()[kept - 1], static_cast<std::uint8_t>(kept));
+        EXPECT_EQ(store.wholeBuffer()[kept], 0);
+        EXPECT_EQ(link.takeFault()->systemText(), "LPT1: " + stray);
+    }
 }

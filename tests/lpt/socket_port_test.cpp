@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "lpt/port_watch.h"
 #include "lpt/socket_port.h"
 #include "lpt/spi_link.h"
 #include "support/fault_port_server.h"
@@ -26,6 +27,21 @@ constexpr std::chrono::milliseconds kShortReplyLimit{100};
 using testing_support::FaultPortServer;
 using testing_support::PortFault;
 using ServedAccess = FaultPortServer::Access;
+
+// What a port watch hears, in the server's terms: each access with the value written or read.
+struct WatchedAccesses final : lpt::PortWatch {
+    void wrote(std::uint16_t address, std::uint8_t value) override {
+        heard.push_back({'w', address, value});
+    }
+    void read(std::uint16_t address, std::uint8_t value) override {
+        heard.push_back({'r', address, value});
+    }
+    void byteBegins(ByteKind) override {}
+    void operationEnded() override {}
+    void faulted(std::string_view) override { ++faults; }
+    std::vector<ServedAccess> heard;
+    int faults = 0;
+};
 
 class SocketPortTest : public ::testing::Test {
   protected:
@@ -101,6 +117,8 @@ TEST_F(SocketPortTest, AServerGoneMidByteGivesNoByteFromTheAnswersThatCame) {
     SocketPort port(socketPath(), kShortReplyLimit);
     ASSERT_TRUE(port.start());
     SpiLink link(port);
+    WatchedAccesses watch;
+    link.setPortWatch(&watch);
 
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(link.read1byteLPTport());
@@ -108,6 +126,9 @@ TEST_F(SocketPortTest, AServerGoneMidByteGivesNoByteFromTheAnswersThatCame) {
     const auto fault = link.takeFault();
     ASSERT_TRUE(fault);
     EXPECT_EQ(fault->kind, protocol::LinkFault::Kind::Lost);
+    // The held byte's accesses are not told as if they had been answered; its fault is.
+    EXPECT_THAT(watch.heard, IsEmpty());
+    EXPECT_EQ(watch.faults, 1);
 }
 
 TEST_F(SocketPortTest, AFrameFromTheServerComesInMsbFirstWithReadyOnItsLastBit) {
@@ -115,10 +136,17 @@ TEST_F(SocketPortTest, AFrameFromTheServerComesInMsbFirstWithReadyOnItsLastBit) 
     SocketPort port(socketPath());
     ASSERT_TRUE(port.start());
     SpiLink link(port);
+    WatchedAccesses watch;
+    link.setPortWatch(&watch);
 
     const auto first = link.read1byteLPTport();
     const auto last = link.read1byteLPTport();
     ASSERT_TRUE(first && last);
+    // Held and sent together, the accesses are told in their order with the answers read.
+    // (The writes after the last read may still be on their way to the server.)
+    const auto served = server.accesses();
+    ASSERT_EQ(watch.heard.size(), 2u * 25u);
+    EXPECT_TRUE(std::equal(served.begin(), served.end(), watch.heard.begin()));
     EXPECT_EQ(first->value, 0xA5);
     EXPECT_EQ(first->status & kReadyBit, 0u);
     EXPECT_EQ(last->value, 0x3C);

@@ -76,7 +76,8 @@ TEST(Camctl, UsageErrorsGive2AndHelpListsEveryCommandAndName) {
 }
 
 // Against the emulator program behind the socket port: a run leaves the module in mode 2; the
-// next run, in mode 1, finds the module's mode and reads its true values.
+// next run, in mode 1, finds the module's mode and captures a frame of the size set before, whole
+// (a byte read in a mode the module is not in garbles the frame).
 TEST(Camctl, ARunInAnotherModeFindsTheModuleAgainstTheEmulatorProgram) {
     QTemporaryDir dir;
     const QString socket = dir.filePath("cam.sock");
@@ -84,10 +85,11 @@ TEST(Camctl, ARunInAnotherModeFindsTheModuleAgainstTheEmulatorProgram) {
     ASSERT_TRUE(emulator.serving());
     const QStringList spi{"--spi", "--port-io=unix:" + socket};
 
-    EXPECT_EQ(camctl(spi + QStringList{"set", "brightness=7", "spi-mode=2"}).status, 0);
-    const Outcome inMode1 = camctl(spi + QStringList{"--mode=1", "get"});
-    EXPECT_NE(inMode1.out.find("brightness=7\n"), std::string::npos) << inMode1.out;
-    EXPECT_NE(inMode1.out.find("spi-mode=1\n"), std::string::npos) << inMode1.out;
+    EXPECT_EQ(camctl(spi + QStringList{"set", "size=160x120", "spi-mode=2"}).status, 0);
+    const Outcome inMode1 =
+        camctl(spi + QStringList{"--mode=1", "capture", "-o", dir.filePath("f.jpg")});
+    EXPECT_EQ(inMode1.status, 0) << inMode1.err;
+    EXPECT_NE(inMode1.out.find(" whole-jpeg 160x120\n"), std::string::npos) << inMode1.out;
 }
 
 // A frame that never ends (a byte every 30 ms keeps a 2400-baud line from going quiet) holds the

@@ -2,7 +2,8 @@
 # What each window costs while nothing happens: starts it offscreen on the emulator program, lets
 # it settle, and prints the CPU time it took over SECONDS as a share of one core (the
 # scheduler's count of every thread's time on a CPU). For SPI it then counts the status reads a second it sends over the
-# port socket (strace on its sends, after the CPU measurement, so tracing costs nothing measured).
+# port socket (strace on the sends of all its threads, after the CPU measurement, so tracing
+# costs nothing measured).
 #   bench/idle_cost.sh [BUILD_FOLDER] [SECONDS]     (defaults: build 20)
 set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -53,7 +54,7 @@ measure() {
 
 measure SPI "$programs/SPI" --port-io="unix:$work/port"
 # Each status read is one 3-byte send: 'r' and the status register's address.
-timeout "$count_seconds" strace -qq -e trace=sendto -p "$measured" -o "$work/sends" 2> /dev/null || true
+timeout "$count_seconds" strace -f -qq -e trace=sendto -p "$measured" -o "$work/sends" 2> /dev/null || true
 reads=$(grep -c 'sendto([0-9]*, "r' "$work/sends" || true)
 awk -v r="$reads" -v s="$count_seconds" \
     'BEGIN { printf "SPI      status reads: %.1f a second (%d in %d s)\n", r / s, r, s }'

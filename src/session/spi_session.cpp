@@ -10,6 +10,7 @@ SpiSession::SpiSession(lpt::SpiLink& link, protocol::Clock& clock)
     : ModuleSession(link, clock, SessionWaits{false, true}), link_(link) {}
 
 Result<void> SpiSession::start(int listIndex) {
+    const auto held = holdLink();
     const bool started = link_.startPortAccess();
     link_.enterStartState(listIndex);
     mode_ = 0;
@@ -20,7 +21,13 @@ Result<void> SpiSession::start(int listIndex) {
 }
 
 void SpiSession::stop() {
+    const auto held = holdLink();
     link_.stopPortAccess();
+}
+
+void SpiSession::choosePort(int listIndex) {
+    const auto held = holdLink();
+    link_.choosePort(listIndex);
 }
 
 void SpiSession::switchModeInOperation(int mode) {
@@ -71,12 +78,16 @@ Result<Settings> SpiSession::readSettings() {
     return all;
 }
 
-std::optional<bool> SpiSession::pollReady() {
+StatusPoll SpiSession::pollReady() {
+    const auto held = holdLinkIfFree();
+    if (!held.owns_lock() || link_.portAccessStopped()) {
+        return StatusPoll::LinkInUse;
+    }
     const auto status = link_.pollStatus();
     if (!status) {
-        return std::nullopt;
+        return StatusPoll::NoLink;
     }
-    return (*status & lpt::kReadyBit) != 0;
+    return (*status & lpt::kReadyBit) != 0 ? StatusPoll::Ready : StatusPoll::NotReady;
 }
 
 Result<FrameFetch> SpiSession::readFrame(frames::FrameStore& store, const FetchProgress& progress) {

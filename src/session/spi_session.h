@@ -17,6 +17,15 @@ struct ModeSearch {
     std::uint8_t readBack = 0;
 };
 
+// What one status read found.
+enum class StatusPoll {
+    Ready,      // the module's ready flag is up
+    NotReady,   // it is down
+    NoLink,     // the port is lost
+    LinkInUse,  // nothing was read: an operation (or another poll) has the link, or port
+                // access has stopped
+};
+
 class SpiSession final : public ModuleSession {
   public:
     SpiSession(lpt::SpiLink& link, protocol::Clock& clock);
@@ -29,7 +38,7 @@ class SpiSession final : public ModuleSession {
     void stop();
     bool stopped() const { return link_.portAccessStopped(); }
     // 0 is LPT1, anything else LPT2. Nothing is written at the change.
-    void choosePort(int listIndex) { link_.choosePort(listIndex); }
+    void choosePort(int listIndex);
 
     // The mode register told `mode` in the mode in force, then the link switches to it. Runs in
     // full even when `mode` is in force.
@@ -46,8 +55,9 @@ class SpiSession final : public ModuleSession {
     static constexpr int kModeZeroThrough = 1;
     Result<Settings> readSettings() override;
 
-    // One status read, no exchange: the ready flag, or nullopt while the port is lost.
-    std::optional<bool> pollReady();
+    // One status read, no exchange, when the link is free; from any one thread at a time
+    // besides the one that runs the operations.
+    StatusPoll pollReady();
 
     // The frame-read command and at once the download: bytes until the ready flag read with a
     // byte says the frame is out, or the download limit. The bytes read whole before a fault stay.

@@ -76,8 +76,9 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
     Timer1->setInterval(kTimer1IntervalMs);
     connect(Timer1, &QTimer::timeout, this, [this] {
         Timer1_Timer();
-        if (!ticksNeeded()) {
+        if (!ticksNeeded() && Timer1->isActive()) {
             Timer1->stop();
+            timerResting(true);
         }
     });
 
@@ -426,6 +427,7 @@ bool Form1::cycleTicked() const {
 
 void Form1::setPollingEnabled(bool enabled) {
     pollingEnabled_ = enabled && !unloaded_;
+    timerResting(false);
     if (pollingEnabled_) {
         Timer1->start();
     } else {
@@ -435,6 +437,7 @@ void Form1::setPollingEnabled(bool enabled) {
 
 void Form1::wakeTimer() {
     if (pollingEnabled_ && !Timer1->isActive()) {
+        timerResting(false);
         Timer1->start();
     }
 }

@@ -127,6 +127,9 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     virtual bool ticksNeeded() const { return true; }
     // Timer1 ticking again, if it is on and had stopped for want of work.
     void wakeTimer();
+    // Told true when Timer1 stops for want of work while it is on, false when it ticks again or
+    // is switched off: a window may watch what it needs from elsewhere in between.
+    virtual void timerResting(bool resting) { (void)resting; }
     // A warning box, unless the window has closed.
     void tellOperator(const QString& title, const QString& text) override;
     // "Связь с модулем прервана, операция не выполнена." with the link and its reason, once when

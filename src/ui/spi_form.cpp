@@ -99,6 +99,22 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
       spi_(static_cast<session::SpiSession&>(session())),
       Label3(makeIndicatorLabel(this)),
       indicator_(Label3) {
+    idlePoll_ = std::make_unique<session::IdleStatusPoll>(
+        spi_, std::chrono::milliseconds(kTimer1IntervalMs),
+        [this](session::StatusPoll result, std::uint64_t run) {
+            // Shown from the window's loop, unless a pause came in between: the indicator
+            // may say "BUSY" by then.
+            QMetaObject::invokeMethod(
+                this,
+                [this, result, run] {
+                    if (idlePoll_->current(run)) {
+                        showPoll(result);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    // The program may end from a handler without unwinding: no read may run on meanwhile.
+    closeOnExit([this] { idlePoll_->pause(); });
     addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
     addPortGroup(QStringLiteral("Настройка SPI"), {QStringLiteral("LPT1"), QStringLiteral("LPT2")},
                  0);
@@ -158,6 +174,7 @@ void SpiForm::Form_Load() {
 
 void SpiForm::Form_Unload() {
     setPollingEnabled(false);
+    idlePoll_->pause();
     spi_.stop();
 }
 
@@ -215,24 +232,48 @@ void SpiForm::Timer1_Timer() {
     if (spi_.stopped()) {
         return;
     }
-    if (const auto ready = spi_.pollReady()) {
-        indicator_.showReadyFlag(*ready);
-    } else {
-        indicator_.showNoLink();
-    }
+    showPoll(spi_.pollReady());
     runCycleTest();
+}
+
+void SpiForm::timerResting(bool resting) {
+    if (resting) {
+        idlePoll_->resume();
+    } else {
+        idlePoll_->pause();
+    }
+}
+
+void SpiForm::showPoll(session::StatusPoll result) {
+    switch (result) {
+        case session::StatusPoll::Ready:
+            indicator_.showReadyFlag(true);
+            break;
+        case session::StatusPoll::NotReady:
+            indicator_.showReadyFlag(false);
+            break;
+        case session::StatusPoll::NoLink:
+            indicator_.showNoLink();
+            break;
+        case session::StatusPoll::LinkInUse:
+            break;  // nothing was read
+    }
 }
 
 void SpiForm::watchVcd(lpt::VcdRecorder& vcd, const QString& path) {
     closeOnExit([&vcd] { vcd.close(); });
-    // The failure is met inside an exchange; the box comes once that has returned.
+    // The failure is met inside an exchange, maybe the idle poll's on its thread; the box comes
+    // from the window's loop once that has returned.
     vcd.onWriteError([this, path](const std::string& reason) {
-        QTimer::singleShot(0, this, [this, path, reason] {
-            tellOperator(kVcdStoppedTitle,
-                         QStringLiteral("Запись выводов порта в %1 остановлена: %2.\nФайл "
-                                        "сохранён до этого места; программа работает дальше.")
-                             .arg(path, QString::fromStdString(reason)));
-        });
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, reason] {
+                tellOperator(kVcdStoppedTitle,
+                             QStringLiteral("Запись выводов порта в %1 остановлена: %2.\nФайл "
+                                            "сохранён до этого места; программа работает дальше.")
+                                 .arg(path, QString::fromStdString(reason)));
+            },
+            Qt::QueuedConnection);
     });
 }
 

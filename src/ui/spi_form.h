@@ -3,9 +3,11 @@
 #pragma once
 
 #include <array>
+#include <memory>
 
 #include "lpt/spi_link.h"
 #include "lpt/vcd_recorder.h"
+#include "session/idle_status_poll.h"
 #include "session/spi_session.h"
 #include "ui/form1.h"
 #include "ui/status_indicator.h"
@@ -45,7 +47,9 @@ class SpiForm final : public Form1 {
     // The reset command in the mode in force; the module is then in mode 0, and the link and
     // mode 0's button follow it.
     void resetModule() override;
-    // Status poll: one status read, the indicator follows the ready flag.
+    // Status poll: one status read, the indicator follows the ready flag; then the cycle's test.
+    // Timer1 ticks only while the cycle runs; in between the idle poll reads the flag at the
+    // same period from a thread of its own.
     void Timer1_Timer() override;
 
     // The download: Timer1 off, "BUSY", bytes until the ready flag or the limit, Timer1 on,
@@ -62,6 +66,8 @@ class SpiForm final : public Form1 {
     static const QString kStartFailedText;
 
   protected:
+    bool ticksNeeded() const override { return cycleTicked(); }
+    void timerResting(bool resting) override;
     // The read-backs show "BUSY" while they run.
     void showBusy() override { indicator_.showBusy(); }
     void showReady() override { indicator_.showReady(); }
@@ -74,12 +80,15 @@ class SpiForm final : public Form1 {
     void switchMode(int mode);
     // Selects the button of `mode` without running its handler: the link is there already.
     void showMode(int mode);
+    void showPoll(session::StatusPoll result);
 
     session::SpiSession& spi_;
     std::array<QRadioButton*, 4> modeButtons_{};
     bool modeButtonDown_ = false;  // between a mode button's press and its release
     QLabel* Label3;
     StatusIndicator indicator_;
+    // Last, so that its thread has ended before anything it reads through goes.
+    std::unique_ptr<session::IdleStatusPoll> idlePoll_;
 };
 
 }  // namespace ui

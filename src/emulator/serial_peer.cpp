@@ -185,14 +185,9 @@ void SerialPeer::dropWhatThePcLeft() {
 
 bool SerialPeer::lineQuiet() const {
     // Looked at in the order a byte travels, each stage marked before the one before it lets go,
-    // so a byte in flight is seen in one place or the next. A poll, not FIONREAD: it also sees
-    // what the kernel has not yet moved into the line's input queue.
-    auto readable = [](int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
-    };
-    return !readable(masterFd_) && !taking_ && !module_.hasOutgoing() && !sending_ &&
-           !readable(slaveFd_);
+    // so a byte in flight is seen in one place or the next.
+    return !hasInput(masterFd_) && !taking_ && !module_.hasOutgoing() && !sending_ &&
+           !hasInput(slaveFd_);
 }
 
 SerialPeer::Clock::duration SerialPeer::sendingLag() const {

@@ -27,8 +27,9 @@ struct InProcessSpiModule {
 
 // The pseudo-terminal is there once peer.start() has given its path; it goes with the module.
 struct InProcessSerialModule {
-    explicit InProcessSerialModule(CameraModule::Options moduleOptions = {})
-        : module(log, std::move(moduleOptions)), peer(module, log) {}
+    explicit InProcessSerialModule(CameraModule::Options moduleOptions = {},
+                                   SerialPeer::Options peerOptions = {})
+        : module(log, std::move(moduleOptions)), peer(module, log, peerOptions) {}
 
     EmulatorLog log;
     CameraModule module;

@@ -3,6 +3,7 @@
 #include "emulator/pty_line_speed.h"
 
 #include <asm/termbits.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 
 namespace emulator {
@@ -50,6 +51,12 @@ bool makeRawLine(int slaveFd, std::uint32_t baud) {
     settings.c_cc[VTIME] = 0;
     settings.c_ispeed = settings.c_ospeed = baud;
     return ioctl(slaveFd, TCSETS2, &settings) == 0;
+}
+
+bool hasInput(int fd) {
+    // The poll waits for the kernel's pending move of written bytes into the input queue.
+    pollfd p{fd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0;
 }
 
 }  // namespace emulator

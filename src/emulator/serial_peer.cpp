@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -35,7 +36,8 @@ constexpr int kIdlePollMs = 20;
 
 }  // namespace
 
-SerialPeer::SerialPeer(CameraModule& module, EmulatorLog& log) : module_(module), log_(log) {}
+SerialPeer::SerialPeer(CameraModule& module, EmulatorLog& log, Options options)
+    : module_(module), log_(log), options_(options) {}
 
 SerialPeer::~SerialPeer() {
     stop();
@@ -120,11 +122,12 @@ void SerialPeer::serve() {
         if (sending_ || module_.hasOutgoing()) {
             if (!sending_) {
                 // The first byte is on the PC's side once its ten bits have crossed the line.
+                // Its time is set first: whoever sees the peer sending sees when it is due.
+                nextByteDue_ = Clock::now() + characterTime();
                 sending_ = true;
-                nextByteDue_ = Clock::now() + protocol::characterTime(module_.lineBaud());
             }
             const auto wait =
-                std::chrono::ceil<std::chrono::milliseconds>(nextByteDue_ - Clock::now());
+                std::chrono::ceil<std::chrono::milliseconds>(nextByteDue_.load() - Clock::now());
             timeoutMs = static_cast<int>(std::max<std::int64_t>(0, wait.count()));
         }
         pollfd fds[] = {
@@ -139,7 +142,9 @@ void SerialPeer::serve() {
             dropWhatThePcLeft();
         }
         if (fds[0].revents & POLLIN) {
+            taking_ = true;
             receiveFromPc();
+            taking_ = false;
         }
         if (sending_) {
             sendDueBytes();
@@ -178,6 +183,24 @@ void SerialPeer::dropWhatThePcLeft() {
     sending_ = false;
 }
 
+bool SerialPeer::lineQuiet() const {
+    // Looked at in the order a byte travels, each stage marked before the one before it lets go,
+    // so a byte in flight is seen in one place or the next.
+    return !hasInput(masterFd_) && !taking_ && !module_.hasOutgoing() && !sending_ &&
+           !hasInput(slaveFd_);
+}
+
+SerialPeer::Clock::duration SerialPeer::sendingLag() const {
+    if (!sending_) {
+        return {};
+    }
+    return std::max(Clock::duration{}, Clock::now() - nextByteDue_.load());
+}
+
+SerialPeer::Clock::duration SerialPeer::characterTime() const {
+    return protocol::characterTime(module_.lineBaud()) / options_.characterTimeDivisor;
+}
+
 void SerialPeer::receiveFromPc() {
     std::uint8_t buffer[kReadChunk];
     const ssize_t n = read(masterFd_, buffer, sizeof buffer);
@@ -202,17 +225,20 @@ void SerialPeer::receiveFromPc() {
 void SerialPeer::sendDueBytes() {
     const auto now = Clock::now();
     std::vector<std::uint8_t> due;
-    while (now >= nextByteDue_ && due.size() < kMaxBurst) {
-        if (!module_.hasOutgoing()) {
-            break;
-        }
+    const std::size_t burst = kMaxBurst * static_cast<std::size_t>(options_.characterTimeDivisor);
+    while (now >= nextByteDue_.load() && due.size() < burst && module_.hasOutgoing()) {
         due.push_back(module_.takeOutgoing().value);
         module_.outgoingByteFinished();
-        nextByteDue_ += protocol::characterTime(module_.lineBaud());
+        nextByteDue_ = nextByteDue_.load() + characterTime();
     }
-    if (!module_.hasOutgoing() && now >= nextByteDue_) {
+    writeToPc(std::move(due));
+    // Only once the bytes are on the PC's side: until then they are still going out.
+    if (!module_.hasOutgoing() && now >= nextByteDue_.load()) {
         sending_ = false;
     }
+}
+
+void SerialPeer::writeToPc(std::vector<std::uint8_t> due) {
     if (due.empty()) {
         return;
     }

@@ -10,8 +10,13 @@
 // The PC closing its side is watched for (inotify on the slave device): the rest of a frame, the
 // replies it was owed and the bytes it left unread on the line are dropped then, so the program
 // that opens the port next starts clean.
+//
+// A program in the same process may ask, from any thread, whether the line is quiet for good (no
+// byte can come until the PC sends one) and how far the sending is behind its schedule: a test
+// skips the waits the first makes pointless and stands its time still for the second.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -25,10 +30,20 @@
 
 namespace emulator {
 
+struct SerialPeerOptions {
+    // Each character goes out in its time at the module's line speed divided by this: a test
+    // sends a long frame in a fraction of its time while the line keeps its speed on both ends.
+    // The bytes per turn grow with it, so the pace holds.
+    int characterTimeDivisor = 1;
+};
+
 class SerialPeer {
   public:
+    using Clock = std::chrono::steady_clock;
+    using Options = SerialPeerOptions;
+
     // The peer serves `module`; the module may be inspected from other threads meanwhile.
-    SerialPeer(CameraModule& module, EmulatorLog& log);
+    SerialPeer(CameraModule& module, EmulatorLog& log, Options options = {});
     ~SerialPeer();
     SerialPeer(const SerialPeer&) = delete;
     SerialPeer& operator=(const SerialPeer&) = delete;
@@ -45,9 +60,15 @@ class SerialPeer {
 
     bool running() const { return thread_.running(); }
 
-  private:
-    using Clock = std::chrono::steady_clock;
+    // True when no byte is on its way in either direction: nothing the PC sent waits on the line
+    // or is being parsed, the module has nothing to send and nothing is going out, and the PC has
+    // read everything sent to it. Until the PC sends, the line stays so. Any thread may ask.
+    bool lineQuiet() const;
+    // How far the sending is behind its schedule: the time this thread was kept from running
+    // while bytes were due. Zero when nothing goes out. Any thread may ask.
+    Clock::duration sendingLag() const;
 
+  private:
     void serve();
     void receiveFromPc();
     // Whether the PC has closed the slave since this was last asked (the watch's events are
@@ -55,11 +76,15 @@ class SerialPeer {
     bool pcClosedThePort();
     void dropWhatThePcLeft();
     void sendDueBytes();
+    // Puts bytes the module sent on the PC's side, as the PC's speed receives them.
+    void writeToPc(std::vector<std::uint8_t> due);
+    Clock::duration characterTime() const;
     std::uint32_t pcBaud();
     void closeAll();
 
     CameraModule& module_;
     EmulatorLog& log_;
+    const Options options_;
     int masterFd_ = -1;
     int slaveFd_ = -1;       // held open so the master never sees a hang-up when the PC closes
     int closeWatchFd_ = -1;  // inotify, readable when a program closes the slave device
@@ -68,8 +93,11 @@ class SerialPeer {
     ServingThread thread_;
 
     std::uint32_t lastPcBaud_ = 0;
-    bool sending_ = false;
-    Clock::time_point nextByteDue_{};
+    // Set from before bytes are read from the PC until the module has parsed them.
+    std::atomic<bool> taking_{false};
+    // Set from before the module's first byte is taken until the last is written to the PC.
+    std::atomic<bool> sending_{false};
+    std::atomic<Clock::time_point> nextByteDue_{};
 };
 
 }  // namespace emulator

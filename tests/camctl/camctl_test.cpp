@@ -20,6 +20,7 @@
 #include "lpt/spi_link.h"
 #include "session/spi_session.h"
 #include "support/compressed_clock.h"
+#include "support/emulated_serial_module.h"
 #include "support/fake_clock.h"
 #include "support/recording_port.h"
 
@@ -135,21 +136,17 @@ struct SpiModule {
 };
 
 struct SerialModule {
-    SerialModule() {
-        std::string error;
-        path = module.peer.start({}, error).value_or("");
-        EXPECT_NE(path, "") << error;
-    }
+    SerialModule() { module.pace(clock); }
     // `emulated`: the module starts at 2400, as camctl --emulator=serial has it.
     Outcome camctl(std::vector<std::string> arguments, protocol::ExchangeTrace* trace = nullptr,
                    bool emulated = false) {
+        const std::string& path = module.device;
         arguments.insert(arguments.begin(), emulated ? "--emulator=serial" : "--serial=" + path);
         return runCommand([&] {
             return camctl::runSerial(options(arguments), path, trace, clock, kNoInterrupt);
         });
     }
-    emulator::InProcessSerialModule module;
-    std::string path;
+    testing_support::EmulatedSerialModule module;
     testing_support::CompressedClock clock;
 };
 

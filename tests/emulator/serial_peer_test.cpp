@@ -230,6 +230,37 @@ TEST_F(SerialBench, APcThatClosesMidFrameLeavesTheNextOneAWholeFrame) {
     EXPECT_EQ(pc->receive(module.currentFrame().size()), module.currentFrame());
 }
 
+// The line is quiet for good only once the module has heard what the PC sent and the PC has read
+// every byte of the answer: an answer left on the line keeps it busy however long it waits there.
+TEST_F(SerialBench, TheLineIsQuietOnlyOnceEveryByteHasArrived) {
+    struct Exchange {
+        const char* what;
+        std::vector<std::uint8_t> sent;
+        std::vector<std::uint8_t> answer;
+    };
+    const std::uint8_t brightness = protocol::registerNumber(Register::Brightness);
+    const std::uint8_t height = protocol::registerNumber(Register::FrameHeight);
+    const Exchange exchanges[] = {
+        {"register write", {brightness, 100, height, 1, 32}, {}},
+        {"one-byte query", {protocol::requestByte(Register::Brightness)}, {100}},
+        {"two-byte query", {protocol::requestByte(Register::FrameHeight)}, {1, 32}},
+    };
+    EXPECT_TRUE(peer.lineQuiet());
+    for (const Exchange& e : exchanges) {
+        SCOPED_TRACE(e.what);
+        pc->send(e.sent);
+        if (!e.answer.empty()) {
+            ASSERT_TRUE(
+                eventually([&] { return pc->waiting() == static_cast<int>(e.answer.size()); }));
+            EXPECT_FALSE(eventually([&] { return peer.lineQuiet(); }, 50ms));
+            EXPECT_EQ(pc->receive(e.answer.size()), e.answer);
+        }
+        ASSERT_TRUE(eventually([&] { return peer.lineQuiet(); }));
+        EXPECT_EQ(module.registerValue(Register::FrameHeight), 288);
+        EXPECT_EQ(module.registerValue(Register::Brightness), 100);
+    }
+}
+
 TEST(SerialPeerStart, RefusesToReplaceAFileThatIsNoLink) {
     QTemporaryDir dir;
     const std::string path = dir.filePath("occupied").toStdString();

@@ -33,6 +33,7 @@ class ComtrakLineFault : public ::testing::Test {
         qputenv("TMPDIR", temp.path().toLocal8Bit());
         plugInModule();
         clock.lineLag = [this] { return peer->lag(); };
+        clock.lineQuiet = [this] { return peer->lineQuiet(); };
         form.setExitAction([] {});
         form.Form_Load();
         ASSERT_TRUE(control.isOpen());
@@ -174,6 +175,7 @@ TEST_F(ComtrakLineFault, AHangUpMidFrameKeepsWhatCameTellsOnceAndTheReopenedPort
 }
 
 TEST_F(ComtrakLineFault, AWindowClosedWhileAQueryAwaitsItsReplyTellsNobody) {
+    clock.lineQuiet = {};  // the close comes after real time in the wait: it must be spent
     form.show();
     QTimer::singleShot(200, &form, [this] { form.close(); });
     click("Command13");  // the peer never answers

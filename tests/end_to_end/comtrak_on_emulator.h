@@ -56,8 +56,11 @@ inline emulator::CameraModule::Options sending(std::optional<Bytes> frame) {
 
 class ComtrakOnEmulator : public ::testing::Test {
   protected:
-    explicit ComtrakOnEmulator(std::optional<Bytes> frame = std::nullopt)
-        : emulated(sending(std::move(frame))), control(portsFor(emulated.device)) {}
+    explicit ComtrakOnEmulator(std::optional<Bytes> frame = std::nullopt,
+                               emulator::SerialPeer::Options peerOptions = {})
+        : emulated(sending(std::move(frame)), peerOptions), control(portsFor(emulated.device)) {
+        emulated.pace(clock);
+    }
 
     void SetUp() override {
         qputenv("XDG_RUNTIME_DIR", "");

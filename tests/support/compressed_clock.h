@@ -2,6 +2,9 @@
 // event loop for a short slice (so the serial port reads, the emulator's thread answers, timers
 // tick) and then counts the rest of the wait as passed without spending it. A one-second wait
 // costs a slice of real time, and time-outs measured with now() still see the whole second.
+// Told whether the line is quiet for good, a wait costs nothing while it is: it lets the pending
+// events in once and counts all of itself as passed, since no byte can come for the program to
+// measure; a slice that began with bytes on their way ends once they have arrived.
 #pragma once
 
 #include <chrono>
@@ -26,8 +29,16 @@ class CompressedClock final : public protocol::Clock {
     // schedule. The time stands still while it catches up: a peer thread the machine paused is
     // no pause on the line, and must not end a frame by its silence.
     std::function<Duration()> lineLag;
+    // Whether the line is quiet for good: nothing on its way in either direction, so nothing
+    // comes until the program sends.
+    std::function<bool()> lineQuiet;
 
   private:
+    bool quiet() const { return lineQuiet && lineQuiet(); }
+    Duration lookAtTheLine() const;
+    // Counts what is left of a wait of `d` that began at `start` as passed.
+    void skipSpentFrom(TimePoint start, Duration d);
+
     Duration realSlice_;
     Duration skipped_{};
     mutable TimePoint last_{};

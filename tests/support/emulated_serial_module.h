@@ -6,19 +6,28 @@
 #include <string>
 
 #include "emulator/in_process_module.h"
+#include "support/compressed_clock.h"
 
 namespace testing_support {
 
 // Serving from the start: a module that cannot be served fails the test that makes it.
 struct EmulatedSerialModule : emulator::InProcessSerialModule {
-    explicit EmulatedSerialModule(emulator::CameraModule::Options options = {})
-        : InProcessSerialModule(std::move(options)) {
+    explicit EmulatedSerialModule(emulator::CameraModule::Options options = {},
+                                  emulator::SerialPeer::Options peerOptions = {})
+        : InProcessSerialModule(std::move(options), peerOptions) {
         std::string error;
         const auto path = peer.start({}, error);
         if (!path) {
             throw std::runtime_error("cannot serve the emulated module: " + error);
         }
         device = *path;
+    }
+
+    // The clock's waits follow this line: skipped while it is quiet for good, and the time
+    // stands still while the peer is behind its pace.
+    void pace(CompressedClock& clock) const {
+        clock.lineQuiet = [this] { return peer.lineQuiet(); };
+        clock.lineLag = [this] { return peer.sendingLag(); };
     }
 
     std::string device;  // the pseudo-terminal the PC side opens

@@ -158,6 +158,15 @@ protocol::Clock::Duration ScriptedPtyPeer::lag() const {
                : protocol::Clock::Duration{};
 }
 
+bool ScriptedPtyPeer::lineQuiet() const {
+    // A turn holds the lock from its read to its last write, so a lock held is a turn under way
+    // (and is not waited for: the turn may be waiting on the PC). Under it, a byte from the PC
+    // is unread, and one for the PC is unread, in the frame going out, or nowhere.
+    const std::unique_lock lock(mutex_, std::try_to_lock);
+    return lock.owns_lock() && !frameStart_ && !emulator::hasInput(masterFd_) &&
+           !emulator::hasInput(slaveFd_);
+}
+
 void ScriptedPtyPeer::sendFrameDue() {
     if (!frameStart_) {
         return;

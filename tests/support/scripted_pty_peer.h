@@ -59,6 +59,9 @@ class ScriptedPtyPeer {
     // How far the frame going out is behind its schedule at the line's speed: the time since
     // this thread last ran, when the machine has paused it.
     protocol::Clock::Duration lag() const;
+    // True when no byte is on its way in either direction and none comes until the PC sends:
+    // nothing unread on either side, no frame going out (or waiting to hang up).
+    bool lineQuiet() const;
 
   private:
     void serve();

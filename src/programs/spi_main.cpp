@@ -45,14 +45,15 @@ extern "C" void passInterrupt(int) {
 // Ctrl-C ends the program as it always did, once the VCD has ended whole: the signal only wakes
 // the event loop (which runs during a download too), where the file is closed and the signal
 // raised again with its default action.
-void closeOnInterrupt(lpt::VcdRecorder& vcd, QObject& owner) {
+void closeOnInterrupt(lpt::VcdRecorder& vcd, ui::SpiForm& owner) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
         return;  // the file still holds every operation up to the last flush
     }
     interruptPipe = ends[1];
     auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, &owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, [&vcd] {
+    QObject::connect(notifier, &QSocketNotifier::activated, [&vcd, &owner] {
+        owner.pauseIdlePoll();  // its reads write to the file
         vcd.close("interrupted (Ctrl-C)");
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
@@ -179,6 +180,7 @@ int main(int argc, char** argv) {
         window.watchVcd(*vcdFile, QFile::decodeName(paths["vcd"].c_str()));
         closeOnInterrupt(*vcdFile, window);
     }
+    window.pollFromAThreadWhileIdle();
     window.Form_Load();
     window.show();
     return app.exec();

@@ -99,22 +99,6 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
       spi_(static_cast<session::SpiSession&>(session())),
       Label3(makeIndicatorLabel(this)),
       indicator_(Label3) {
-    idlePoll_ = std::make_unique<session::IdleStatusPoll>(
-        spi_, std::chrono::milliseconds(kTimer1IntervalMs),
-        [this](session::StatusPoll result, std::uint64_t run) {
-            // Shown from the window's loop, unless a pause came in between: the indicator
-            // may say "BUSY" by then.
-            QMetaObject::invokeMethod(
-                this,
-                [this, result, run] {
-                    if (idlePoll_->current(run)) {
-                        showPoll(result);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-    // The program may end from a handler without unwinding: no read may run on meanwhile.
-    closeOnExit([this] { idlePoll_->pause(); });
     addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
     addPortGroup(QStringLiteral("Настройка SPI"), {QStringLiteral("LPT1"), QStringLiteral("LPT2")},
                  0);
@@ -174,7 +158,6 @@ void SpiForm::Form_Load() {
 
 void SpiForm::Form_Unload() {
     setPollingEnabled(false);
-    idlePoll_->pause();
     spi_.stop();
 }
 
@@ -236,11 +219,43 @@ void SpiForm::Timer1_Timer() {
     runCycleTest();
 }
 
-void SpiForm::timerResting(bool resting) {
-    if (resting) {
-        idlePoll_->resume();
-    } else {
+void SpiForm::pollFromAThreadWhileIdle() {
+    if (idlePoll_) {
+        return;
+    }
+    idlePoll_ = std::make_unique<session::IdleStatusPoll>(
+        spi_, std::chrono::milliseconds(kTimer1IntervalMs),
+        [this](session::StatusPoll result, std::uint64_t run) {
+            // Shown from the window's loop, unless a pause came in between: the indicator
+            // may say "BUSY" by then.
+            QMetaObject::invokeMethod(
+                this,
+                [this, result, run] {
+                    if (idlePoll_->current(run)) {
+                        showPoll(result);
+                    }
+                },
+                Qt::QueuedConnection);
+        });
+    // The program may end from a handler without unwinding: no read may run on meanwhile.
+    closeOnExit([this] { pauseIdlePoll(); });
+}
+
+void SpiForm::pauseIdlePoll() {
+    if (idlePoll_) {
         idlePoll_->pause();
+    }
+}
+
+bool SpiForm::ticksNeeded() const {
+    return cycleTicked() || !idlePoll_;
+}
+
+void SpiForm::timerResting(bool resting) {
+    if (!resting) {
+        pauseIdlePoll();
+    } else if (idlePoll_) {
+        idlePoll_->resume();
     }
 }
 

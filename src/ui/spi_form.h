@@ -48,9 +48,14 @@ class SpiForm final : public Form1 {
     // mode 0's button follow it.
     void resetModule() override;
     // Status poll: one status read, the indicator follows the ready flag; then the cycle's test.
-    // Timer1 ticks only while the cycle runs; in between the idle poll reads the flag at the
-    // same period from a thread of its own.
     void Timer1_Timer() override;
+    // From now on Timer1 ticks only while the cycle runs; in between, a thread of the window
+    // reads the ready flag at Timer1's period and wakes the window only when it changes, so an
+    // idle window sleeps. Without it, Timer1 polls at every tick.
+    void pollFromAThreadWhileIdle();
+    // Returns once the idle poll reads no more, for an end that does not come through the
+    // window (Ctrl-C) and closes what the reads write to.
+    void pauseIdlePoll();
 
     // The download: Timer1 off, "BUSY", bytes until the ready flag or the limit, Timer1 on,
     // "READY".
@@ -66,7 +71,7 @@ class SpiForm final : public Form1 {
     static const QString kStartFailedText;
 
   protected:
-    bool ticksNeeded() const override { return cycleTicked(); }
+    bool ticksNeeded() const override;
     void timerResting(bool resting) override;
     // The read-backs show "BUSY" while they run.
     void showBusy() override { indicator_.showBusy(); }

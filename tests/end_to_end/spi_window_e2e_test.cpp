@@ -127,6 +127,26 @@ TEST_F(SpiWindowOnEmulator, StatusPollShowsBusyWhileCapturing) {
     EXPECT_EQ(busyForm.findChild<QLabel*>("Label3")->text(), "BUSY");
 }
 
+// The program's window, idle, lets Timer1 rest: the thread of its idle poll shows the ready flag
+// going down with a capture and up again once the module is done.
+TEST_F(SpiWindowOnEmulator, AnIdleWindowRestsItsTimerAndItsPollThreadFollowsTheReadyFlag) {
+    emulator::CameraModule::Options oneSecond;
+    oneSecond.captureTime = std::chrono::seconds(1);
+    emulator::InProcessSpiModule capturing(oneSecond);
+    lpt::SpiLink capturingLink(capturing.port);
+    ui::SpiForm idleForm(capturingLink, frames, clock, dialogs);
+    idleForm.pollFromAThreadWhileIdle();
+    idleForm.Form_Load();
+    const auto* timer = idleForm.findChild<QTimer*>("Timer1");
+    const auto* indicator = idleForm.findChild<QLabel*>("Label3");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }));
+    EXPECT_EQ(indicator->text(), "READY");
+    idleForm.Command12_Click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return indicator->text() == "BUSY"; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return indicator->text() == "READY"; }, 10000));
+    EXPECT_FALSE(timer->isActive());
+}
+
 TEST(SpiCycleWithoutModule, KeepsCyclingWhenNothingAnswers) {
     // Status lines that stay high: every download ends after one byte, so the buffer is never
     // empty and the cycle never stops by itself.

@@ -113,37 +113,46 @@ TEST_F(SpiWindowOnEmulator, TwoReadsWithoutAClearAppendAndResetReturnsToModeZero
     EXPECT_EQ(module.module.registerValue(protocol::Register::Brightness), 60);
 }
 
+// A window of its own on a module that takes `captureTime` to capture.
+struct CapturingWindow {
+    explicit CapturingWindow(std::chrono::microseconds captureTime, protocol::Clock& clock,
+                             testing_support::FakeDialogs& dialogs)
+        : module([&] {
+              emulator::CameraModule::Options options;
+              options.captureTime = captureTime;
+              return options;
+          }()),
+          form(link, frames, clock, dialogs) {}
+    QString indicator() const { return form.findChild<QLabel*>("Label3")->text(); }
+
+    emulator::InProcessSpiModule module;
+    lpt::SpiLink link{module.port};
+    frames::FrameStore frames;
+    ui::SpiForm form;
+};
+
 TEST_F(SpiWindowOnEmulator, StatusPollShowsBusyWhileCapturing) {
-    emulator::CameraModule::Options slow;
-    slow.captureTime = std::chrono::hours(1);
-    emulator::InProcessSpiModule busyModule(slow);
-    lpt::SpiLink busyLink(busyModule.port);
-    ui::SpiForm busyForm(busyLink, frames, clock, dialogs);
-    busyForm.Form_Load();
-    busyForm.Timer1_Timer();
-    EXPECT_EQ(busyForm.findChild<QLabel*>("Label3")->text(), "READY");
-    busyForm.Command12_Click();
-    busyForm.Timer1_Timer();
-    EXPECT_EQ(busyForm.findChild<QLabel*>("Label3")->text(), "BUSY");
+    CapturingWindow busy(std::chrono::hours(1), clock, dialogs);
+    busy.form.Form_Load();
+    busy.form.Timer1_Timer();
+    EXPECT_EQ(busy.indicator(), "READY");
+    busy.form.Command12_Click();
+    busy.form.Timer1_Timer();
+    EXPECT_EQ(busy.indicator(), "BUSY");
 }
 
 // The program's window, idle, lets Timer1 rest: the thread of its idle poll shows the ready flag
 // going down with a capture and up again once the module is done.
 TEST_F(SpiWindowOnEmulator, AnIdleWindowRestsItsTimerAndItsPollThreadFollowsTheReadyFlag) {
-    emulator::CameraModule::Options oneSecond;
-    oneSecond.captureTime = std::chrono::seconds(1);
-    emulator::InProcessSpiModule capturing(oneSecond);
-    lpt::SpiLink capturingLink(capturing.port);
-    ui::SpiForm idleForm(capturingLink, frames, clock, dialogs);
-    idleForm.pollFromAThreadWhileIdle();
-    idleForm.Form_Load();
-    const auto* timer = idleForm.findChild<QTimer*>("Timer1");
-    const auto* indicator = idleForm.findChild<QLabel*>("Label3");
+    CapturingWindow idle(std::chrono::seconds(1), clock, dialogs);
+    idle.form.pollFromAThreadWhileIdle();
+    idle.form.Form_Load();
+    const auto* timer = idle.form.findChild<QTimer*>("Timer1");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }));
-    EXPECT_EQ(indicator->text(), "READY");
-    idleForm.Command12_Click();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return indicator->text() == "BUSY"; }));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return indicator->text() == "READY"; }, 10000));
+    EXPECT_EQ(idle.indicator(), "READY");
+    idle.form.Command12_Click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return idle.indicator() == "BUSY"; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return idle.indicator() == "READY"; }, 10000));
     EXPECT_FALSE(timer->isActive());
 }
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "protocol/port_socket_wire.h"
 
@@ -89,6 +90,7 @@ bool SocketPort::start() {
 }
 
 void SocketPort::stop() {
+    owedReads_.clear();
     closeSocket();
     started_ = false;
 }
@@ -169,14 +171,14 @@ bool SocketPort::put(std::span<const std::uint8_t> message) {
         held_.insert(held_.end(), message.begin(), message.end());
         return true;
     }
-    return sendAll(message.data(), message.size());
+    return takeAnswers() && sendAll(message.data(), message.size());
 }
 
 bool SocketPort::release() {
     holding_ = false;
     bool made = true;
     if (heldReads_.empty()) {
-        made = held_.empty() || sendAll(held_.data(), held_.size());
+        made = takeAnswers() && (held_.empty() || sendAll(held_.data(), held_.size()));
     } else {
         heldAnswers_.resize(heldReads_.size());
         made = exchange(held_, heldAnswers_);
@@ -189,13 +191,47 @@ bool SocketPort::release() {
     return made;
 }
 
+bool SocketPort::sendHeld() {
+    holding_ = false;
+    const bool sent = takeAnswers() &&
+                      (held_.empty() || (nothingWaiting() && sendAll(held_.data(), held_.size())));
+    if (sent) {
+        owedReads_.swap(heldReads_);
+    }
+    held_.clear();
+    heldReads_.clear();
+    return sent;
+}
+
+bool SocketPort::takeAnswers() {
+    if (owedReads_.empty()) {
+        return true;
+    }
+    const std::vector<std::uint8_t*> owed = std::exchange(owedReads_, {});
+    if (fd_ < 0) {
+        return notConnected();
+    }
+    owedAnswers_.resize(owed.size());
+    if (!receiveAnswers(owedAnswers_)) {
+        return false;
+    }
+    for (std::size_t i = 0; i < owed.size(); ++i) {
+        *owed[i] = owedAnswers_[i];
+    }
+    return true;
+}
+
 bool SocketPort::exchange(std::span<const std::uint8_t> messages, std::span<std::uint8_t> answers) {
     if (fd_ < 0) {
         return notConnected();
     }
-    if (!nothingWaiting() || !sendAll(messages.data(), messages.size())) {
+    if (!takeAnswers() || !nothingWaiting() || !sendAll(messages.data(), messages.size())) {
         return false;
     }
+    return receiveAnswers(answers);
+}
+
+bool SocketPort::receiveAnswers(std::span<std::uint8_t> answers) {
     ++roundTrips_;
     // Room for a byte more than owed, so that one arriving with the answers is seen, not left to
     // be taken for the next read's answer.
@@ -234,7 +270,7 @@ bool SocketPort::nothingWaiting() {
 }
 
 bool SocketPort::confirmAnswers() {
-    if (fd_ < 0) {
+    if (!takeAnswers() || fd_ < 0) {
         return true;  // a broken link has told its fault already
     }
     pollfd waiting{fd_, POLLIN, 0};

@@ -53,6 +53,9 @@ class SocketPort final : public protocol::PortIo,
     // Held accesses go out in one send, and their answers are waited for once.
     void hold() override { holding_ = true; }
     bool release() override;
+    // Answers owed are taken before anything else goes out or is waited for.
+    bool sendHeld() override;
+    bool takeAnswers() override;
 
     // How many times an access has waited for answers: one round trip each.
     std::uint64_t roundTrips() const { return roundTrips_; }
@@ -69,6 +72,8 @@ class SocketPort final : public protocol::PortIo,
     // Sends `messages` (after making sure nothing is waiting) and takes exactly `answers.size()`
     // answer bytes into it: a byte more shows the stream out of turn.
     bool exchange(std::span<const std::uint8_t> messages, std::span<std::uint8_t> answers);
+    // Exactly `answers.size()` answer bytes, one round trip: a byte more breaks the link.
+    bool receiveAnswers(std::span<std::uint8_t> answers);
     // False, with the link broken, when bytes are already waiting: nothing is owed to us.
     bool nothingWaiting();
     // An access with no connection: false, with fault_ saying so unless a failed start or a
@@ -88,6 +93,8 @@ class SocketPort final : public protocol::PortIo,
     std::vector<std::uint8_t> held_;
     std::vector<std::uint8_t*> heldReads_;
     std::vector<std::uint8_t> heldAnswers_;
+    std::vector<std::uint8_t*> owedReads_;  // sent by sendHeld(), answers not taken yet
+    std::vector<std::uint8_t> owedAnswers_;
     std::vector<std::uint8_t> received_;  // answers as they come, with room for one more
     std::uint64_t roundTrips_ = 0;
     OneTimeNotice brokenNotice_;

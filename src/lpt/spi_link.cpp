@@ -38,6 +38,10 @@ void SpiLink::stopPortAccess() {
         return;
     }
     stopped_ = true;
+    if (statusAhead_) {
+        statusAhead_ = false;  // its answer goes with the port
+        tellWatchHeld(false);
+    }
     port_.stop();
 }
 
@@ -113,6 +117,46 @@ std::optional<std::uint8_t> SpiLink::pollStatus() {
         return std::nullopt;
     }
     return status;
+}
+
+std::optional<std::uint8_t> SpiLink::pollStatusAhead() {
+    if (heldAccesses_ == nullptr) {
+        return pollStatus();
+    }
+    std::uint8_t status = 0;
+    if (needsRecovery_) {
+        return std::nullopt;
+    }
+    if (statusAhead_) {
+        if (!takeStatusAhead()) {
+            return std::nullopt;
+        }
+        status = aheadStatus_;
+    } else if (!readStatusInto(status)) {
+        return std::nullopt;
+    }
+    heldAccesses_->hold();
+    watchHeld_ = watch_ != nullptr;
+    const bool kept = readStatusInto(aheadStatus_);
+    const bool sent = heldAccesses_->sendHeld();
+    if (!sent && !lost()) {
+        readFailed();
+    }
+    statusAhead_ = kept && sent;
+    if (!statusAhead_) {
+        tellWatchHeld(false);
+    }
+    return status;
+}
+
+bool SpiLink::takeStatusAhead() {
+    statusAhead_ = false;
+    const bool taken = heldAccesses_->takeAnswers();
+    if (!taken) {
+        readFailed();
+    }
+    tellWatchHeld(taken);
+    return taken;
 }
 
 std::optional<SpiLink::ByteIn> SpiLink::receiveFrameByte() {
@@ -248,7 +292,7 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 }
 
 void SpiLink::writeData(std::uint8_t value) {
-    if (!accessAllowed()) {
+    if ((statusAhead_ && !takeStatusAhead()) || !accessAllowed()) {
         return;
     }
     if (!port_.writeByte(portBase_, value)) {
@@ -261,7 +305,7 @@ void SpiLink::writeData(std::uint8_t value) {
 }
 
 bool SpiLink::readStatusInto(std::uint8_t& value) {
-    if (!accessAllowed()) {
+    if ((statusAhead_ && !takeStatusAhead()) || !accessAllowed()) {
         return false;
     }
     const auto address = static_cast<std::uint16_t>(portBase_ + kStatusOffset);

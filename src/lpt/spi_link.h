@@ -73,6 +73,12 @@ class SpiLink final : public protocol::ModuleLink {
     // (no access is made then: the poll does not reconnect, the operator's next operation does)
     // or when this read fails.
     std::optional<std::uint8_t> pollStatus();
+    // The same for a poll that comes again and again (an idle window's): on a port where each
+    // access waits for its answer's round trip, the status read goes out ahead, and this returns
+    // the answer to the read the last call sent, so the poll never waits for the line. Any
+    // other access takes that answer first (the watch hears the read then, in its place); the
+    // first call, and any after another access, reads as pollStatus() does.
+    std::optional<std::uint8_t> pollStatusAhead();
 
     // A frame download: bytes clocked in one after another with no request between them. On a
     // port whose answers are confirmed, every kConfirmEvery bytes are confirmed as they come in;
@@ -124,6 +130,8 @@ class SpiLink final : public protocol::ModuleLink {
     // Tells the watch the accesses held for the byte just made, once their answers are in.
     void tellWatchHeld(bool released);
     bool accessAllowed() const { return !stopped_ && !fault_; }
+    // The answer to a status read sent ahead taken, before any access; false when it failed.
+    bool takeStatusAhead();
     // An access failed: the operation ends here, and the next one asks the port back first.
     void breakOff(protocol::LinkFault::Kind kind, const std::string& reason);
     // A frame of chip select begins: the watch hears what its byte is part of.
@@ -147,6 +155,9 @@ class SpiLink final : public protocol::ModuleLink {
     };
     bool watchHeld_ = false;
     std::vector<HeldAccess> heldForWatch_;
+    // A status read sent ahead by pollStatusAhead(), and where its answer lands.
+    bool statusAhead_ = false;
+    std::uint8_t aheadStatus_ = 0;
     // What the next frame of chip select carries, set by the exchange that clocks it.
     PortWatch::ByteKind byteKind_ = PortWatch::ByteKind::Command;
     std::uint16_t portBase_ = kLpt1Base;

@@ -71,6 +71,12 @@ class HeldAccesses {
     // Makes the accesses kept, in order, and takes every answer they owe. False when an access
     // failed: PortIo::fault() says why, and none of the answers is the port's.
     virtual bool release() = 0;
+
+    // Makes the accesses kept, in order, without waiting for their answers: those are taken by
+    // takeAnswers(), or before the port's next access, and not one may be looked at before.
+    virtual bool sendHeld() = 0;
+    // Takes the answers owed since sendHeld(); true at once when none are. False as release().
+    virtual bool takeAnswers() = 0;
 };
 
 }  // namespace protocol

@@ -60,7 +60,7 @@ void IdleStatusPoll::serve() {
         if (wake_.wait_for(lock, period_, [&] { return ending_ || run_ != run; })) {
             continue;
         }
-        const StatusPoll result = session_.pollReady();
+        const StatusPoll result = session_.pollReadyAhead();
         if (result == StatusPoll::LinkInUse || (toldRun == run && told == result)) {
             continue;
         }

@@ -79,11 +79,19 @@ Result<Settings> SpiSession::readSettings() {
 }
 
 StatusPoll SpiSession::pollReady() {
+    return poll(&lpt::SpiLink::pollStatus);
+}
+
+StatusPoll SpiSession::pollReadyAhead() {
+    return poll(&lpt::SpiLink::pollStatusAhead);
+}
+
+StatusPoll SpiSession::poll(std::optional<std::uint8_t> (lpt::SpiLink::*read)()) {
     const auto held = holdLinkIfFree();
     if (!held.owns_lock() || link_.portAccessStopped()) {
         return StatusPoll::LinkInUse;
     }
-    const auto status = link_.pollStatus();
+    const auto status = (link_.*read)();
     if (!status) {
         return StatusPoll::NoLink;
     }

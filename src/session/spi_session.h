@@ -58,6 +58,9 @@ class SpiSession final : public ModuleSession {
     // One status read, no exchange, when the link is free; from any one thread at a time
     // besides the one that runs the operations.
     StatusPoll pollReady();
+    // The same for a poll that comes again and again: over a port with a round trip per access,
+    // the answer to the read the last call sent ahead (lpt::SpiLink::pollStatusAhead).
+    StatusPoll pollReadyAhead();
 
     // The frame-read command and at once the download: bytes until the ready flag read with a
     // byte says the frame is out, or the download limit. The bytes read whole before a fault stay.
@@ -70,6 +73,7 @@ class SpiSession final : public ModuleSession {
     Result<void> reset() override;
 
   private:
+    StatusPoll poll(std::optional<std::uint8_t> (lpt::SpiLink::*read)());
     void switchModeInOperation(int mode);
     Result<FrameFetch> fetch(frames::FrameStore& store, const FetchProgress& progress,
                              bool frameReadCommand);

@@ -111,6 +111,28 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
     EXPECT_EQ(accesses.back(), (ServedAccess{'w', 0x378, 250}));
 }
 
+// A poll sends its status read ahead and gives the answer to the one the poll before sent; any
+// other access takes that answer first. The watch hears every read in the server's order.
+TEST_F(SocketPortTest, AStatusReadSentAheadIsTakenAtTheNextPollOrBeforeTheNextAccess) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x80, 0x00, 0x80, 0x00}));
+    SocketPort port(socketPath());
+    ASSERT_TRUE(port.start());
+    SpiLink link(port);
+    WatchedAccesses watch;
+    link.setPortWatch(&watch);
+
+    EXPECT_EQ(link.pollStatusAhead(), 0x80);  // the first is read at once
+    EXPECT_EQ(link.pollStatusAhead(), 0x00);
+    EXPECT_EQ(link.pollStatus(), 0x00);  // after the answer owed, 0x80
+    port.stop();
+    ASSERT_TRUE(server.waitForHangUp());
+
+    EXPECT_THAT(server.accesses(),
+                ElementsAre(ServedAccess{'r', 0x379, 0x80}, ServedAccess{'r', 0x379, 0x00},
+                            ServedAccess{'r', 0x379, 0x80}, ServedAccess{'r', 0x379, 0x00}));
+    EXPECT_EQ(watch.heard, server.accesses());
+}
+
 TEST_F(SocketPortTest, AServerGoneMidByteGivesNoByteFromTheAnswersThatCame) {
     FaultPortServer server(socketPath(), FaultPortServer::answers({0x20, 0x20, 0x20}),
                            {.fault = PortFault::Close, .after = 10});

@@ -173,6 +173,8 @@ int main(int argc, char** argv) {
     link.setPortWatch(vcdFile.get());
     ui::QtOperatorDialogs dialogs;
     ui::SpiForm window(link, frameStore, clock, dialogs);
+    // First, so that an exit stops its reads before the files they write to close.
+    window.pollFromAThreadWhileIdle();
     if (traceFile.trace) {
         window.watchTrace(*traceFile.trace, QFile::decodeName(paths["trace"].c_str()));
     }
@@ -180,7 +182,6 @@ int main(int argc, char** argv) {
         window.watchVcd(*vcdFile, QFile::decodeName(paths["vcd"].c_str()));
         closeOnInterrupt(*vcdFile, window);
     }
-    window.pollFromAThreadWhileIdle();
     window.Form_Load();
     window.show();
     return app.exec();

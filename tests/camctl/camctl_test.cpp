@@ -474,14 +474,11 @@ TEST(CamctlRun, SerialSpeedSetAndGet) {
     EXPECT_EQ(module.camctl({"speed"}).out, "speed=2400\n");
 }
 
-// A mode switch is written as the window writes it, a later run starting in that mode reads it
-// back, and a reset takes the module back to mode 0.
+// A mode switch is written as the window writes it, a later run in that mode finds the module
+// there (the values read in any mode: the table above), and a reset takes it back to mode 0.
 TEST(CamctlRun, SpiModeAndReset) {
     SpiModule module;
-    EXPECT_EQ(module.camctl({"set", "brightness=7", "spi-mode=2"}).status, 0);
-    const Outcome inMode2 = module.camctl({"--mode=2", "get"});
-    EXPECT_NE(inMode2.out.find("brightness=7\n"), std::string::npos) << inMode2.out;
-    EXPECT_NE(inMode2.out.find("spi-mode=2\n"), std::string::npos) << inMode2.out;
+    EXPECT_EQ(module.camctl({"set", "spi-mode=2"}).status, 0);
     EXPECT_EQ(module.camctl({"--mode=2", "reset"}).status, 0);
     const Outcome afterReset = module.camctl({"get"});
     EXPECT_NE(afterReset.out.find("spi-mode=0\n"), std::string::npos) << afterReset.out;

@@ -8,9 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -26,9 +26,9 @@ std::vector<std::uint8_t> readFile(const QString& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-emulator::CameraModule::Options instantCapture() {
+emulator::CameraModule::Options capturingIn(std::chrono::microseconds captureTime) {
     emulator::CameraModule::Options options;
-    options.captureTime = std::chrono::microseconds(0);
+    options.captureTime = captureTime;
     return options;
 }
 
@@ -52,7 +52,7 @@ class SpiWindowOnEmulator : public ::testing::Test {
     }
 
     QTemporaryDir temp;
-    emulator::InProcessSpiModule module{instantCapture()};
+    emulator::InProcessSpiModule module{capturingIn(std::chrono::microseconds(0))};
     lpt::SpiLink link{module.port};
     frames::FrameStore frames;
     testing_support::FakeClock clock;
@@ -117,12 +117,7 @@ TEST_F(SpiWindowOnEmulator, TwoReadsWithoutAClearAppendAndResetReturnsToModeZero
 struct CapturingWindow {
     explicit CapturingWindow(std::chrono::microseconds captureTime, protocol::Clock& clock,
                              testing_support::FakeDialogs& dialogs)
-        : module([&] {
-              emulator::CameraModule::Options options;
-              options.captureTime = captureTime;
-              return options;
-          }()),
-          form(link, frames, clock, dialogs) {}
+        : module(capturingIn(captureTime)), form(link, frames, clock, dialogs) {}
     QString indicator() const { return form.findChild<QLabel*>("Label3")->text(); }
 
     emulator::InProcessSpiModule module;

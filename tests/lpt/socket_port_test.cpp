@@ -200,13 +200,14 @@ TEST_F(SocketPortTest, AServerThatDoesNotAcceptIsAFailedStartWithinTheLimit) {
 
 // Every way of losing the server: the access that meets the fault fails and gives no byte, one
 // line goes to stderr, fault() says what happened, and every later access fails without
-// reaching the server.
+// reaching the server. A read sent ahead meets it when its answer is taken.
 struct LostServerCase {
     const char* name;
     testing_support::PortFaultOptions fault;
     int readsThatSucceed;
     std::size_t requestsTheServerRead;  // 3 bytes each
     std::string reason;
+    bool sentAhead = false;
 };
 void PrintTo(const LostServerCase& lost, std::ostream* out) {
     *out << lost.name;
@@ -228,7 +229,14 @@ TEST_P(SocketPortLostServerTest, FailsTheAccessThatMeetsItAndEveryOneAfter) {
     }
     ::testing::internal::CaptureStderr();
     value = 0xFF;
-    EXPECT_FALSE(port.readByte(0x379, value));
+    if (lost.sentAhead) {
+        port.hold();
+        EXPECT_TRUE(port.readByte(0x379, value));
+        EXPECT_TRUE(port.sendHeld());
+        EXPECT_FALSE(port.takeAnswers());
+    } else {
+        EXPECT_FALSE(port.readByte(0x379, value));
+    }
     EXPECT_EQ(value, 0u);
     for (int i = 0; i < 50; ++i) {
         value = 0xFF;
@@ -256,6 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
         LostServerCase{"HangsUpMidRun", {PortFault::Close, 1}, 1, 1, "closed the connection"},
         LostServerCase{"ResetsMidRun", {PortFault::Reset, 1}, 1, 1, kReset},
         LostServerCase{"FallsSilent", {PortFault::Silent, 1}, 1, 2, kNoAnswer},
+        LostServerCase{
+            "FallsSilentOnAReadSentAhead", {PortFault::Silent, 1}, 1, 2, kNoAnswer, true},
+        LostServerCase{"ResetsOnAReadSentAhead", {PortFault::Reset, 1}, 1, 1, kReset, true},
         LostServerCase{"AnswersTooLate", {PortFault::LateAnswer, 1}, 1, 2, kNoAnswer},
         LostServerCase{"SendsAByteWithTheAnswer",
                        {PortFault::ExtraByte, 2},

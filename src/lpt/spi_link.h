@@ -8,6 +8,7 @@
 // operation begins by asking the port back once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -32,6 +33,9 @@ class SpiLink final : public protocol::ModuleLink {
 
     // `watch` (null: none) is told every access, byte, operation end and fault from now on.
     void setPortWatch(PortWatch* watch) { watch_ = watch; }
+    // No access is made once `*cancelled` is true (the front end closing, from any thread): the
+    // operation in progress ends at its next access, as when port access has stopped.
+    void cancelWhen(const std::atomic<bool>* cancelled) { cancelled_ = cancelled; }
 
     // The start: port access first (false when it cannot be had; the caller tells the operator),
     // then the start state, which always follows, whatever port access gave.
@@ -105,7 +109,7 @@ class SpiLink final : public protocol::ModuleLink {
 
     // True once an access of the operation in progress has failed, or port access has been
     // stopped: the bytes "read" since are none of the module's.
-    bool lost() const { return fault_.has_value() || stopped_; }
+    bool lost() const { return fault_.has_value() || stopped_ || cancelled(); }
 
     // The port's name for the operator: "LPT1" or "LPT2".
     std::string portName() const;
@@ -129,7 +133,10 @@ class SpiLink final : public protocol::ModuleLink {
     void readFailed();
     // Tells the watch the accesses held for the byte just made, once their answers are in.
     void tellWatchHeld(bool released);
-    bool accessAllowed() const { return !stopped_ && !fault_; }
+    bool accessAllowed() const { return !stopped_ && !fault_ && !cancelled(); }
+    bool cancelled() const {
+        return cancelled_ != nullptr && cancelled_->load(std::memory_order_relaxed);
+    }
     // The answer to a status read sent ahead taken, before any access; false when it failed.
     bool takeStatusAhead();
     // An access failed: the operation ends here, and the next one asks the port back first.
@@ -167,6 +174,7 @@ class SpiLink final : public protocol::ModuleLink {
     // port with the answer check, so that the others pay nothing per byte for it.
     std::uint32_t unconfirmed_ = 0;
     bool stopped_ = false;
+    const std::atomic<bool>* cancelled_ = nullptr;
     // The fault of the operation in progress, whether the operator and the trace have it yet,
     // and whether the port must be asked back before the next operation.
     std::optional<protocol::LinkFault> fault_;

@@ -219,6 +219,7 @@ void VcdRecorder::flush() {
         ::close(fd_);
         fd_ = -1;
         buffer_.clear();
+        writeFailure_ = *failure;
         if (onWriteError_) {
             onWriteError_(*failure);
         }

@@ -43,6 +43,8 @@ class VcdRecorder final : public PortWatch {
     // empty. Nothing is recorded after it; a second call does nothing.
     void close(std::string_view why = {});
     bool closed() const { return fd_ < 0; }
+    // Why the file refused a write, once it has; empty while it has not.
+    const std::string& writeFailure() const { return writeFailure_; }
 
     void wrote(std::uint16_t address, std::uint8_t value) override;
     void read(std::uint16_t address, std::uint8_t value) override;
@@ -84,6 +86,7 @@ class VcdRecorder final : public PortWatch {
     std::string buffer_;         // whole lines not yet handed to the system
     std::uint64_t written_ = 0;  // bytes in the file, all of them whole lines
     std::function<void(const std::string&)> onWriteError_;
+    std::string writeFailure_;
 };
 
 }  // namespace lpt

@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "emulator/in_process_module.h"
+#include "event_loop_clock.h"
 #include "frames/frame_store.h"
 #include "protocol/exchange_trace.h"
 #include "serial/qt_serial_control.h"
 #include "serial/serial_link.h"
-#include "session/real_clock.h"
 #include "startup/exit_status.h"
 #include "startup/option_bytes.h"
 #include "ui/comtrak_form.h"
@@ -135,7 +135,7 @@ int main(int argc, char** argv) {
     // The program-wide state: one frame store, one serial control and link, for the whole run.
     frames::FrameStore frameStore;
     serial::QtSerialControl control(options.ports);
-    session::RealClock clock;
+    programs::EventLoopClock clock;
     serial::SerialLink link(control, clock, trace.trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::ComtrakForm window(control, link, frameStore, clock, dialogs);

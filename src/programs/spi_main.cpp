@@ -43,8 +43,8 @@ extern "C" void passInterrupt(int) {
 }
 
 // Ctrl-C ends the program as it always did, once the VCD has ended whole: the signal only wakes
-// the event loop (which runs during a download too), where the file is closed and the signal
-// raised again with its default action.
+// the event loop (which runs during a download too), where the link is stopped, the file is
+// closed and the signal raised again with its default action.
 void closeOnInterrupt(lpt::VcdRecorder& vcd, ui::SpiForm& owner) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -53,8 +53,13 @@ void closeOnInterrupt(lpt::VcdRecorder& vcd, ui::SpiForm& owner) {
     interruptPipe = ends[1];
     auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, &owner);
     QObject::connect(notifier, &QSocketNotifier::activated, [&vcd, &owner] {
-        owner.pauseIdlePoll();  // its reads write to the file
+        owner.stopLink();  // its accesses write to the file
+        vcd.onWriteError({});
         vcd.close("interrupted (Ctrl-C)");
+        if (!vcd.writeFailure().empty()) {
+            std::fprintf(stderr, "%s: the VCD file could not be written: %s\n", kProgramName,
+                         vcd.writeFailure().c_str());
+        }
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
     });
@@ -173,8 +178,9 @@ int main(int argc, char** argv) {
     link.setPortWatch(vcdFile.get());
     ui::QtOperatorDialogs dialogs;
     ui::SpiForm window(link, frameStore, clock, dialogs);
-    // First, so that an exit stops its reads before the files they write to close.
-    window.pollFromAThreadWhileIdle();
+    // The link has a thread of its own: the window never waits for the module, and closing it
+    // ends the running operation at once.
+    window.runLinkOnItsOwnThread([&clock] { clock.interrupt(); });
     if (traceFile.trace) {
         window.watchTrace(*traceFile.trace, QFile::decodeName(paths["trace"].c_str()));
     }
@@ -184,5 +190,18 @@ int main(int argc, char** argv) {
     }
     window.Form_Load();
     window.show();
-    return app.exec();
+    int status = app.exec();
+    // The link has stopped with the window's close; the VCD ends now, while the window can still
+    // be told nothing more, and a write it could not make is said here.
+    window.stopLink();
+    if (vcdFile) {
+        vcdFile->onWriteError({});
+        vcdFile->close();
+        if (!vcdFile->writeFailure().empty()) {
+            std::fprintf(stderr, "%s: the VCD file %s could not be written: %s\n", kProgramName,
+                         paths["vcd"].c_str(), vcdFile->writeFailure().c_str());
+            status = startup::kExitFailure;
+        }
+    }
+    return status;
 }

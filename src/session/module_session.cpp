@@ -21,7 +21,6 @@ ModuleSession::Operation::Operation(ModuleSession& session, Exchange what) : ses
         refused_ = true;
         return;
     }
-    linkHeld_ = std::unique_lock<std::recursive_mutex>(session_.linkInUse_);
     session_.link_.beginOperation();
     session_.setOpen(what);
 }

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <utility>
 
@@ -173,7 +172,6 @@ class ModuleSession {
 
         ModuleSession& session_;
         bool refused_ = false;
-        std::unique_lock<std::recursive_mutex> linkHeld_;
     };
 
     // Runs `body(op)` inside one operation; an operation refused because another one runs gives
@@ -201,15 +199,6 @@ class ModuleSession {
     // Something other than an operation keeps the link busy (a frame arriving over serial).
     virtual std::optional<Exchange> busyOutsideOperations() const { return std::nullopt; }
     void waitBetweenReads();
-    // The link for an access outside an operation (a start, a stop), once a status read of
-    // another thread has ended.
-    std::unique_lock<std::recursive_mutex> holdLink() {
-        return std::unique_lock<std::recursive_mutex>(linkInUse_);
-    }
-    // The link only if nobody holds it (owns_lock() says whether it was had).
-    std::unique_lock<std::recursive_mutex> holdLinkIfFree() {
-        return std::unique_lock<std::recursive_mutex>(linkInUse_, std::try_to_lock);
-    }
     LinkFault fault(LinkFault::Kind kind, std::string reason = {}) const;
 
     protocol::ModuleLink& link_;
@@ -220,10 +209,6 @@ class ModuleSession {
 
     SessionWaits waits_;
     std::optional<Exchange> open_;
-    // Held by whoever talks to the module: an operation for its whole length, or a status read
-    // that a thread of the front end makes while the window is idle. The operations' thread may
-    // take it again inside one: a window that closes mid-download stops port access there.
-    std::recursive_mutex linkInUse_;
     bool linkDown_ = false;
     std::function<void()> busyChanged_;
 };

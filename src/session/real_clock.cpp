@@ -1,39 +1,23 @@
 #include "session/real_clock.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
-#include <thread>
-
 namespace session {
 
 protocol::Clock::TimePoint RealClock::now() const {
     return std::chrono::steady_clock::now();
 }
 
-void RealClock::waitYielding(Duration d) {
-    using namespace std::chrono;
-    const TimePoint end = now() + d;
-    while (true) {
-        const TimePoint t = now();
-        if (t >= end) {
-            return;
-        }
-        // Run the event loop until the rest of the wait runs out: the thread sleeps whenever no
-        // event is pending instead of spinning.
-        const auto left = duration_cast<milliseconds>(end - t) + milliseconds(1);
-        QEventLoop loop;
-        QTimer::singleShot(left, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
+void RealClock::sleep(Duration d) {
+    std::unique_lock lock(mutex_);
+    // steady_clock: the condition variable's wait_until on it ignores changes of the time of day.
+    wake_.wait_until(lock, now() + d, [this] { return interrupted_; });
+}
+
+void RealClock::interrupt() {
+    {
+        const std::lock_guard lock(mutex_);
+        interrupted_ = true;
     }
-}
-
-void RealClock::waitBlocking(Duration d) {
-    std::this_thread::sleep_for(d);
-}
-
-void RealClock::yieldOnce() {
-    QCoreApplication::processEvents();
+    wake_.notify_all();
 }
 
 }  // namespace session

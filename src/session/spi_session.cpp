@@ -10,7 +10,6 @@ SpiSession::SpiSession(lpt::SpiLink& link, protocol::Clock& clock)
     : ModuleSession(link, clock, SessionWaits{false, true}), link_(link) {}
 
 Result<void> SpiSession::start(int listIndex) {
-    const auto held = holdLink();
     const bool started = link_.startPortAccess();
     link_.enterStartState(listIndex);
     mode_ = 0;
@@ -21,12 +20,10 @@ Result<void> SpiSession::start(int listIndex) {
 }
 
 void SpiSession::stop() {
-    const auto held = holdLink();
     link_.stopPortAccess();
 }
 
 void SpiSession::choosePort(int listIndex) {
-    const auto held = holdLink();
     link_.choosePort(listIndex);
 }
 
@@ -87,8 +84,7 @@ StatusPoll SpiSession::pollReadyAhead() {
 }
 
 StatusPoll SpiSession::poll(std::optional<std::uint8_t> (lpt::SpiLink::*read)()) {
-    const auto held = holdLinkIfFree();
-    if (!held.owns_lock() || link_.portAccessStopped()) {
+    if (operationOpen() || link_.portAccessStopped()) {
         return StatusPoll::LinkInUse;
     }
     const auto status = (link_.*read)();

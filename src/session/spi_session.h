@@ -22,8 +22,7 @@ enum class StatusPoll {
     Ready,      // the module's ready flag is up
     NotReady,   // it is down
     NoLink,     // the port is lost
-    LinkInUse,  // nothing was read: an operation (or another poll) has the link, or port
-                // access has stopped
+    LinkInUse,  // nothing was read: an operation has the link, or port access has stopped
 };
 
 class SpiSession final : public ModuleSession {
@@ -55,8 +54,8 @@ class SpiSession final : public ModuleSession {
     static constexpr int kModeZeroThrough = 1;
     Result<Settings> readSettings() override;
 
-    // One status read, no exchange, when the link is free; from any one thread at a time
-    // besides the one that runs the operations.
+    // One status read, no exchange, when no operation is open; on the link's thread, between
+    // operations.
     StatusPoll pollReady();
     // The same for a poll that comes again and again: over a port with a round trip per access,
     // the answer to the read the last call sent ahead (lpt::SpiLink::pollStatusAhead).

@@ -2,36 +2,11 @@
 
 namespace ui {
 
-namespace {
-
-// Leaves the step marked as running and the timer off until it goes out of scope, on every
-// path out of the step, exceptions included.
-class StepGuard {
-  public:
-    StepGuard(CycleWindow& window, bool& running) : window_(window), running_(running) {
-        running_ = true;
-        window_.setPollingEnabled(false);
-    }
-    ~StepGuard() {
-        window_.setPollingEnabled(true);
-        running_ = false;
-    }
-    StepGuard(const StepGuard&) = delete;
-    StepGuard& operator=(const StepGuard&) = delete;
-
-  private:
-    CycleWindow& window_;
-    bool& running_;
-};
-
-}  // namespace
-
-CaptureCycle::CaptureCycle(CycleWindow& window, const frames::FrameStore& store,
-                           protocol::Clock& clock)
-    : window_(window), store_(store), clock_(clock) {}
+CaptureCycle::CaptureCycle(CycleWindow& window, const frames::FrameStore& store)
+    : window_(window), store_(store) {}
 
 bool CaptureCycle::wantsStep() const {
-    return !stepRunning_ && window_.cycleTicked() && store_.count() > 0 && window_.cycleMayStep();
+    return !stepRunning() && window_.cycleTicked() && store_.count() > 0 && window_.cycleMayStep();
 }
 
 void CaptureCycle::onTick() {
@@ -41,15 +16,37 @@ void CaptureCycle::onTick() {
 }
 
 void CaptureCycle::step() {
-    StepGuard guard(window_, stepRunning_);
-    window_.viewFrame();
-    window_.clearFrame();
-    if (!window_.captureFrame()) {
+    stage_ = Stage::Viewing;
+    window_.setPollingEnabled(false);
+    // A button that throws ends the step here; one that tells its end later carries it on.
+    try {
+        window_.viewFrame([this] {
+            window_.clearFrame();
+            stage_ = Stage::Capturing;
+            window_.captureFrame([this](bool ok) { captured(ok); });
+        });
+    } catch (...) {
+        end();
+        throw;
+    }
+}
+
+void CaptureCycle::captured(bool ok) {
+    if (!ok) {
         // The operator has been told; with the buffer cleared the cycle stops here.
+        end();
         return;
     }
-    clock_.waitYielding(kCaptureToRead);
-    window_.readFrame();
+    stage_ = Stage::Compressing;
+    window_.after(kCaptureToRead, [this] {
+        stage_ = Stage::Reading;
+        window_.readFrame([this] { end(); });
+    });
+}
+
+void CaptureCycle::end() {
+    stage_ = Stage::Idle;
+    window_.setPollingEnabled(true);
 }
 
 }  // namespace ui

@@ -105,22 +105,30 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
 }
 
 ComtrakForm::~ComtrakForm() {
+    stopLink();
     serial_.onLineEvent({});
 }
 
 void ComtrakForm::Form_Load() {
-    reportOpenFailure(serial_.start());
-    frames().resetCount();
-    setPollingEnabled(true);
+    operate(
+        serial_, [](session::SerialSession& s) { return s.start(); },
+        [this](const std::optional<serial::OpenFailure>& failure) {
+            reportOpenFailure(failure);
+            frames().resetCount();
+            setPollingEnabled(true);
+        });
 }
 
 void ComtrakForm::Form_Unload() {
     setPollingEnabled(false);
-    serial_.close();
+    stopLink([this] { serial_.close(); });
 }
 
 void ComtrakForm::Combo1_Click() {
-    reportOpenFailure(serial_.choosePort(portIndex() + 1));
+    const int portNumber = portIndex() + 1;
+    operate(
+        serial_, [portNumber](session::SerialSession& s) { return s.choosePort(portNumber); },
+        [this](const std::optional<serial::OpenFailure>& failure) { reportOpenFailure(failure); });
 }
 
 QString ComtrakForm::portAndLine() const {
@@ -134,21 +142,27 @@ void ComtrakForm::Command13_Click() {
 }
 
 void ComtrakForm::readModuleSpeed() {
+    if (operating()) {
+        return;  // its button is held: another operation runs
+    }
     setPollingEnabled(false);
-    const auto speed = serial_.readSpeed();
-    if (speed && speed->baud) {
-        // Setting the box's text from code runs no handler.
-        showInBox(Combo4, QString::number(*speed->baud));
-    }
-    setPollingEnabled(true);  // not once the window has closed
-    if (!speed && tellOnce(speed.fault())) {
-        QString text =
-            QStringLiteral("Модуль не ответил на запрос скорости на %1.").arg(portAndLine());
-        if (const auto detail = faultDetail(speed.fault())) {
-            text += QStringLiteral("\n") + *detail;
-        }
-        tellOperator(kSpeedTitle, text);
-    }
+    operate(
+        serial_, [](session::SerialSession& s) { return s.readSpeed(); },
+        [this](const protocol::Result<session::SerialSession::ModuleSpeed>& speed) {
+            if (speed && speed->baud) {
+                // Setting the box's text from code runs no handler.
+                showInBox(Combo4, QString::number(*speed->baud));
+            }
+            setPollingEnabled(true);  // not once the window has closed
+            if (!speed && tellOnce(speed.fault())) {
+                QString text = QStringLiteral("Модуль не ответил на запрос скорости на %1.")
+                                   .arg(portAndLine());
+                if (const auto detail = faultDetail(speed.fault())) {
+                    text += QStringLiteral("\n") + *detail;
+                }
+                tellOperator(kSpeedTitle, text);
+            }
+        });
 }
 
 void ComtrakForm::Command15_Click() {
@@ -168,36 +182,57 @@ void ComtrakForm::writeSpeed() {
                 .arg(text, QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
         return;
     }
+    if (operating()) {
+        return;  // its button is held: another operation runs
+    }
     setPollingEnabled(false);
-    const auto switched = serial_.writeSpeed(*speed);
-    setPollingEnabled(true);  // not once the window has closed
-    if (switched) {
-        return;
-    }
-    if (switched.fault().kind == protocol::LinkFault::Kind::Refused) {
-        tellOperator(kSpeedTitle,
-                     QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
-                                    "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
-                                    "2400.")
-                         .arg(text.trimmed(), portName(serial_.portNumber()),
-                              QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
-        return;
-    }
-    tellLinkFault(switched.fault());
+    operate(
+        serial_, [code = *speed](session::SerialSession& s) { return s.writeSpeed(code); },
+        [this, text](const protocol::Result<void>& switched) {
+            setPollingEnabled(true);  // not once the window has closed
+            if (switched) {
+                return;
+            }
+            if (switched.fault().kind == protocol::LinkFault::Kind::Refused) {
+                tellOperator(
+                    kSpeedTitle,
+                    QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
+                                   "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
+                                   "2400.")
+                        .arg(text.trimmed(), portName(serial_.portNumber()),
+                             QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
+                return;
+            }
+            tellLinkFault(switched.fault());
+        });
 }
 
-void ComtrakForm::readFrame() {
-    if (const auto requested = serial_.requestFrame(); !requested) {
-        tellLinkFault(requested.fault());
-        return;
+void ComtrakForm::readFrame(Then then) {
+    const bool posted = operate(
+        serial_, [](session::SerialSession& s) { return s.requestFrame(); },
+        [this, then](const protocol::Result<void>& requested) {
+            if (!requested) {
+                tellLinkFault(requested.fault());
+            } else {
+                wakeTimer();  // the frame is awaited: its start, or its absence, is seen at ticks
+            }
+            if (then) {
+                then();
+            }
+        });
+    if (!posted && then) {
+        then();
     }
-    wakeTimer();  // the frame is awaited: its start, or its absence, is seen at the ticks
 }
 
 void ComtrakForm::resetModule() {
-    if (const auto reset = serial_.reset(); !reset) {
-        tellLinkFault(reset.fault());
-    }
+    operate(
+        serial_, [](session::SerialSession& s) { return s.reset(); },
+        [this](const protocol::Result<void>& reset) {
+            if (!reset) {
+                tellLinkFault(reset.fault());
+            }
+        });
 }
 
 void ComtrakForm::Timer1_Timer() {

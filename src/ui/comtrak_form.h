@@ -35,7 +35,7 @@ class ComtrakForm final : public Form1 {
     void Command15_Click();
 
     // The frame-read command alone; the frame arrives by the poll.
-    void readFrame() override;
+    void readFrame(Then then) override;
     // The reset command, a second (reception goes on), the PC back to 2400.
     void resetModule() override;
     // Reception: what has arrived goes into the frame store and the count is shown; only a tick

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -28,10 +29,6 @@
 namespace ui {
 
 namespace {
-// "Выход": no unload handler, no further event.
-void endProgramNow() {
-    std::_Exit(EXIT_SUCCESS);
-}
 
 constexpr int kClientWidthTwips = 9855;
 constexpr int kClientHeightTwips = 7560;
@@ -60,9 +57,11 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
       frames_(frames),
       clock_(clock),
       dialogs_(dialogs),
-      captureCycle_(*this, frames, clock),
+      captureCycle_(*this, frames),
+      owner_(std::make_unique<session::InlineLinkOwner>()),
       session_(std::move(session)),
-      exitAction_(endProgramNow) {
+      // "Выход": no unload handler, no further event.
+      exitAction_([this] { std::_Exit(exitStatus_); }) {
     setObjectName("Form1");
     caption_ = caption;
     setWindowTitle(caption);
@@ -78,13 +77,20 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
         Timer1_Timer();
         if (!ticksNeeded() && Timer1->isActive()) {
             Timer1->stop();
-            timerResting(true);
         }
     });
 
     settingsPanel_ = new SettingsPanel(this, *this, settingsLayout, *session_);
     // An operation that opens or closes frees or takes the controls that would talk to the module.
-    session_->onBusyChanged([this] { refreshLinkBusy(); });
+    // Told on the link's thread: what it found travels with the telling.
+    session_->onBusyChanged([this] {
+        const LinkState state{session_->busyWith(), session_->operationOpen(),
+                              session_->linkDown()};
+        owner_->tell([this, state] {
+            toldState_ = state;
+            refreshLinkBusy();
+        });
+    });
 
     Picture1 = new QLabel(this);
     Picture1->setObjectName("Picture1");
@@ -151,12 +157,68 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
 }
 
 Form1::~Form1() {
-    // The controls go before the session they ask whether it is busy.
+    // The link's thread ends before the session and the window it tells go.
+    stopLink();
     session_->onBusyChanged({});
 }
 
+void Form1::runLinkOnItsOwnThread(std::function<void()> interruptWaits) {
+    if (threaded_) {
+        return;
+    }
+    threaded_ = true;
+    owner_ = std::make_unique<session::LinkThread>(
+        // Queued into the window's loop, and dropped with the window if it has gone.
+        [this](session::LinkOwner::Job told) {
+            QMetaObject::invokeMethod(this, std::move(told), Qt::QueuedConnection);
+        },
+        [interrupt = std::move(interruptWaits)] {
+            if (interrupt) {
+                interrupt();
+            }
+        });
+}
+
+void Form1::stopLink(std::function<void()> last) {
+    linkCancelled_ = true;
+    owner_->stop(std::move(last));
+}
+
+Form1::LinkState Form1::linkState() const {
+    if (threaded_) {
+        return toldState_;
+    }
+    return {session_->busyWith(), session_->operationOpen(), session_->linkDown()};
+}
+
+bool Form1::post(session::LinkOwner::Job job, session::LinkOwner::Job done) {
+    const bool posted = owner_->post(std::move(job), [this, done = std::move(done)] {
+        jobsInFlight_ = std::max(0, jobsInFlight_ - 1);
+        if (done) {
+            done();
+        }
+        refreshLinkBusy();
+    });
+    // On the link's own thread the job has not begun yet: the controls are held from now.
+    if (posted && threaded_) {
+        ++jobsInFlight_;
+        refreshLinkBusy();
+    }
+    return posted;
+}
+
+void Form1::after(protocol::Clock::Duration wait, Then then) {
+    if (threaded_) {
+        QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(wait), Qt::PreciseTimer,
+                           this, std::move(then));
+        return;
+    }
+    clock_.waitYielding(wait);
+    then();
+}
+
 void Form1::showLinkState() {
-    const bool down = session_->linkDown();
+    const bool down = linkState().linkDown;
     if (!down) {
         linkDownTold_ = false;  // the next time it goes down is told again
     }
@@ -170,7 +232,7 @@ bool Form1::tellOnce(const protocol::LinkFault& fault) {
     if (fault.kind == protocol::LinkFault::Kind::Busy) {
         return false;
     }
-    if (!session_->linkDown()) {
+    if (!linkState().linkDown) {
         return true;
     }
     return !std::exchange(linkDownTold_, true);
@@ -178,7 +240,7 @@ bool Form1::tellOnce(const protocol::LinkFault& fault) {
 
 void Form1::refreshLinkBusy() {
     showLinkState();
-    const bool operating = session_->operationOpen();
+    const bool operating = this->operating();
     const bool frameComes = linkBusy();
     if (operating == operatingShown_ && frameComes == frameComesShown_) {
         return;
@@ -200,12 +262,20 @@ void Form1::refreshLinkBusy() {
     }
 }
 
-bool Form1::captureFrame() {
-    const auto captured = session_->capture();
-    if (!captured) {
-        tellLinkFault(captured.fault());
+void Form1::captureFrame(std::function<void(bool)> then) {
+    const bool posted = operate(
+        *session_, [](session::ModuleSession& s) { return s.capture(); },
+        [this, then](const protocol::Result<void>& captured) {
+            if (!captured) {
+                tellLinkFault(captured.fault());
+            }
+            if (then) {
+                then(captured.ok());
+            }
+        });
+    if (!posted && then) {
+        then(false);  // another operation runs: the command did not go out
     }
-    return captured.ok();
 }
 
 namespace {
@@ -350,7 +420,12 @@ void Form1::clearFrame() {
     showReceivedCount();
 }
 
-void Form1::viewFrame() {
+void Form1::viewFrame(Then then) {
+    const auto done = [&then] {
+        if (then) {
+            then();
+        }
+    };
     std::string error;
     // Each view has its own private copy, so a view started inside another one's waits cannot
     // touch the first one's file. The window holds the copies of the views in progress, so
@@ -360,39 +435,54 @@ void Form1::viewFrame() {
         failView(ViewFailure::CopyNotWritten, QStringLiteral("копия кадра не записана"),
                  QStringLiteral("Кадр не показан: не удалось записать его временную копию.\n%1")
                      .arg(QString::fromStdString(error)));
+        done();
         return;
     }
     const frames::PrivateFrameFile* copy = written.get();
     viewCopies_.push_back(std::move(written));
-    struct DropCopy {
-        std::vector<std::unique_ptr<frames::PrivateFrameFile>>& copies;
-        const frames::PrivateFrameFile* copy;
-        ~DropCopy() {
-            std::erase_if(copies, [this](const auto& held) { return held.get() == copy; });
+    after(kViewWait, [this, copy, then = std::move(then)] {
+        if (!holdsViewCopy(copy)) {
+            return;  // "Выход" came in the wait
         }
-    } dropCopy{viewCopies_, copy};
-    clock_.waitYielding(kViewWait);
-    if (viewCopies_.empty()) {
-        return;  // "Выход" came in the wait
-    }
+        showViewCopy(copy, then);
+    });
+}
 
+bool Form1::holdsViewCopy(const frames::PrivateFrameFile* copy) const {
+    return std::any_of(viewCopies_.begin(), viewCopies_.end(),
+                       [copy](const auto& held) { return held.get() == copy; });
+}
+
+void Form1::dropViewCopy(const frames::PrivateFrameFile* copy) {
+    std::erase_if(viewCopies_, [copy](const auto& held) { return held.get() == copy; });
+}
+
+void Form1::showViewCopy(const frames::PrivateFrameFile* copy, const Then& then) {
     QImageReader reader(QFile::decodeName(copy->path().c_str()));
     reader.setDecideFormatFromContent(true);
     const QImage picture = reader.read();
+    const auto finish = [this, copy, then] {
+        dropViewCopy(copy);
+        if (then) {
+            then();
+        }
+    };
     if (picture.isNull() && frames_.count() == 0) {
         // Nothing held, nothing to tell: the cycle's first step views an empty buffer.
         Picture1->setText(kNoPicture + QStringLiteral("буфер пуст"));
+        finish();
         return;
     }
     if (picture.isNull()) {
         failView(ViewFailure::NotAPicture,
                  QStringLiteral("%1 байт не читаются как изображение").arg(frames_.count()),
                  QStringLiteral("Кадр не показан: принятые байты не читаются как изображение."));
+        finish();
         return;
     }
     viewFailureTold_.reset();
     Picture1->setPixmap(QPixmap::fromImage(picture));
-    clock_.waitYielding(kViewWait);
+    after(kViewWait, finish);
 }
 
 void Form1::failView(ViewFailure failure, const QString& why, const QString& text) {
@@ -427,7 +517,6 @@ bool Form1::cycleTicked() const {
 
 void Form1::setPollingEnabled(bool enabled) {
     pollingEnabled_ = enabled && !unloaded_;
-    timerResting(false);
     if (pollingEnabled_) {
         Timer1->start();
     } else {
@@ -437,7 +526,6 @@ void Form1::setPollingEnabled(bool enabled) {
 
 void Form1::wakeTimer() {
     if (pollingEnabled_ && !Timer1->isActive()) {
-        timerResting(false);
         Timer1->start();
     }
 }
@@ -450,11 +538,16 @@ void Form1::tellOperator(const QString& title, const QString& text) {
 }
 
 void Form1::exitProgram() {
-    // The program ends without unwinding: what would be cleaned up on the way goes now.
+    // The program ends without unwinding: what would be cleaned up on the way goes now, once the
+    // running operation has been cancelled and the link's thread has ended (port access is left
+    // as it is: no unload handler runs).
+    stopLink();
     viewCopies_.clear();
     reportTraceLoss();
     for (const auto& close : closeOnExit_) {
-        close();
+        if (!close()) {
+            exitStatus_ = EXIT_FAILURE;
+        }
     }
     exitAction_();
 }

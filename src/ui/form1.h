@@ -1,9 +1,15 @@
 // The part of the window both programs share: the picture, the frame buttons, the byte count and
 // the exit button, with their handlers. Each program's window adds its link controls on top.
+//
+// Every operation with the module is posted to the session's link owner and heard back when it
+// has ended: no handler waits for the module. The programs give the link a thread of its own
+// (runLinkOnItsOwnThread); until then, as in the tests, each operation runs at once on the
+// window's thread, with the same order of events.
 #pragma once
 
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <span>
@@ -14,6 +20,7 @@
 #include "protocol/clock.h"
 #include "protocol/exchange_trace.h"
 #include "protocol/link_fault.h"
+#include "session/link_owner.h"
 #include "session/module_session.h"
 #include "ui/capture_cycle.h"
 #include "ui/operator_dialogs.h"
@@ -52,26 +59,37 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     virtual void Timer1_Timer() = 0;
 
     // The frame buttons, each bound to the operation it names.
-    void Command12_Click() { captureFrame(); }  // "Сформировать кадр"
-    void Command7_Click() { readFrame(); }      // "Считать кадр"
-    void Command3_Click() { resetModule(); }    // "Сброс модуля"
-    void Command8_Click() { clearFrame(); }     // "Очистить буфер"
-    void Command14_Click() { viewFrame(); }     // "Просмотреть кадр"
-    void Command6_Click() { saveFrame(); }      // "Записать кадр в файл"
-    void Command5_Click() { exitProgram(); }    // "Выход"
+    void Command12_Click() { captureFrame({}); }  // "Сформировать кадр"
+    void Command7_Click() { readFrame({}); }      // "Считать кадр"
+    void Command3_Click() { resetModule(); }      // "Сброс модуля"
+    void Command8_Click() { clearFrame(); }       // "Очистить буфер"
+    void Command14_Click() { viewFrame({}); }     // "Просмотреть кадр"
+    void Command6_Click() { saveFrame(); }        // "Записать кадр в файл"
+    void Command5_Click() { exitProgram(); }      // "Выход"
 
-    // The capture command, nothing more. False when the link failed under it.
-    bool captureFrame() override;
-    // The frame-read command and what each program does to take the frame in.
-    void readFrame() override = 0;
+    // From now on the session's operations run on a thread that owns the link, the window's
+    // waits on its timers; `interruptWaits` ends the link thread's waits at once (the clock's),
+    // for a close. Before the load.
+    void runLinkOnItsOwnThread(std::function<void()> interruptWaits = {});
+    bool linkOnItsOwnThread() const { return threaded_; }
+
+    // The capture command, nothing more; `then` is told false when the link failed under it or
+    // the command could not go out.
+    void captureFrame(std::function<void(bool captured)> then) override;
+    // The frame-read command and what each program does to take the frame in; `then` once the
+    // operation has ended.
+    void readFrame(Then then) override = 0;
     // The reset command and what each program does to follow the module back to its start.
     virtual void resetModule() = 0;
     // Count and every byte to 0, "0" shown.
     void clearFrame() override;
-    // A private copy of the frame, a second, the picture, a second, the copy deleted. A copy
-    // that cannot be written, or a frame that does not decode, clears the picture and is told
-    // (failView).
-    void viewFrame() override;
+    // A private copy of the frame, a second, the picture, a second, the copy deleted, then
+    // `then`. A copy that cannot be written, or a frame that does not decode, clears the picture
+    // and is told (failView).
+    void viewFrame(Then then) override;
+    // `then` after `wait`: from the window's timers once the link has its own thread, else after
+    // the clock's wait.
+    void after(protocol::Clock::Duration wait, Then then) override;
     // The stored bytes, exactly, into the file the operator names.
     void saveFrame();
     // The program ends at once, without the unload handler.
@@ -80,8 +98,16 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // What "Выход" does; tests replace it so the test program survives.
     void setExitAction(std::function<void()> exitAction) { exitAction_ = std::move(exitAction); }
     // Runs `close` before "Выход" ends the program, which does not unwind: for a file that must
-    // end whole.
-    void closeOnExit(std::function<void()> close) { closeOnExit_.push_back(std::move(close)); }
+    // end whole. It runs once the link has stopped; false (it has said why on standard error)
+    // makes the program's status 1.
+    void closeOnExit(std::function<bool()> close) { closeOnExit_.push_back(std::move(close)); }
+
+    // The running operation is cancelled and the link's thread ends, with `last` as its last
+    // work there (port access stopped). Nothing reaches the module after it; a second call does
+    // nothing. For an end that does not come through the window (Ctrl-C), and at the close.
+    void stopLink(std::function<void()> last = {});
+    // True from stopLink() on, for a link to look at before each access, from its thread.
+    const std::atomic<bool>& linkCancelled() const { return linkCancelled_; }
 
     // Shows the counter in the byte-count box.
     void showReceivedCount();
@@ -109,12 +135,38 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
 
     SettingsPanel& settingsPanel() { return *settingsPanel_; }
 
-    // The session is busy with an operation, or (serial) a frame asked for is on its way: the
-    // capture cycle does not step, and capture and frame read wait.
-    bool linkBusy() const { return session_->busyWith().has_value(); }
+    // The session is busy with an operation (or one posted has not ended), or (serial) a frame
+    // asked for is on its way: the capture cycle does not step, and capture and frame read wait.
+    bool linkBusy() const { return jobsInFlight_ > 0 || linkState().busyWith.has_value(); }
+    // An operation is posted or runs: the controls that talk to the module are held.
+    bool operating() const override { return jobsInFlight_ > 0 || linkState().operationOpen; }
+
+    // SettingsHost: operations go to the link owner, what they tell comes back here.
+    bool post(session::LinkOwner::Job job, session::LinkOwner::Job done = {}) override;
+    void tell(session::LinkOwner::Job told) override { owner_->tell(std::move(told)); }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
+
+    // What the window knows of the session's state: read from it when it shares the window's
+    // thread, else as the link's thread last told it.
+    struct LinkState {
+        std::optional<session::Exchange> busyWith;
+        bool operationOpen = false;
+        bool linkDown = false;
+    };
+    LinkState linkState() const;
+    session::LinkOwner& owner() { return *owner_; }
+    // Posts `operation(session)` and, once it has ended, runs `done` with what it returned on
+    // the window's thread; false (nothing run) when another operation is posted or the link has
+    // stopped.
+    template <class Session, class Operation, class Done>
+    bool operate(Session& session, Operation operation, Done done) {
+        using Value = decltype(operation(session));
+        auto value = std::make_shared<std::optional<Value>>();
+        return post([&session, operation, value] { value->emplace(operation(session)); },
+                    [done, value] { done(std::move(**value)); });
+    }
 
     // SettingsHost: the read-backs switch Timer1 and tell the operator of faults; the indicator
     // belongs to the parallel-port window.
@@ -127,9 +179,6 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     virtual bool ticksNeeded() const { return true; }
     // Timer1 ticking again, if it is on and had stopped for want of work.
     void wakeTimer();
-    // Told true when Timer1 stops for want of work while it is on, false when it ticks again or
-    // is switched off: a window may watch what it needs from elsewhere in between.
-    virtual void timerResting(bool resting) { (void)resting; }
     // A warning box, unless the window has closed.
     void tellOperator(const QString& title, const QString& text) override;
     // "Связь с модулем прервана, операция не выполнена." with the link and its reason, once when
@@ -148,7 +197,7 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
 
     // CycleWindow: the cycle runs the window's own frame operations (above).
     bool cycleTicked() const override;
-    bool cycleMayStep() const override { return !linkBusy(); }
+    bool cycleMayStep() const override { return !linkBusy() && !unloaded_; }
 
     // Shows the busy state when it has changed (an operation began or ended, a frame began or
     // ended).
@@ -186,6 +235,12 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     protocol::Clock& clock_;
     OperatorDialogs& dialogs_;
     CaptureCycle captureCycle_;
+    // Who runs the operations: inline until the program gives the link a thread.
+    std::unique_ptr<session::LinkOwner> owner_;
+    bool threaded_ = false;
+    std::atomic<bool> linkCancelled_ = false;
+    int jobsInFlight_ = 0;  // posted to the link's thread, their end not yet heard
+    LinkState toldState_;
 
     QLabel* Picture1;
     QLineEdit* Text4;
@@ -198,7 +253,8 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     bool unloaded_ = false;
     bool pollingEnabled_ = false;
     std::function<void()> exitAction_;
-    std::vector<std::function<void()>> closeOnExit_;
+    std::vector<std::function<bool()>> closeOnExit_;
+    int exitStatus_ = 0;  // what "Выход" ends the program with
     // The title with the link's state.
     void showLinkState();
     QString caption_;
@@ -214,6 +270,10 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     QPointer<QWidget> focusBeforeBusy_;
     // The private copies of the views in progress.
     std::vector<std::unique_ptr<frames::PrivateFrameFile>> viewCopies_;
+    bool holdsViewCopy(const frames::PrivateFrameFile* copy) const;
+    void dropViewCopy(const frames::PrivateFrameFile* copy);
+    // The picture of the copy, a second, the copy dropped, `then`.
+    void showViewCopy(const frames::PrivateFrameFile* copy, const Then& then);
     // The kind of view failure last told in a box; none once a view has shown its frame.
     enum class ViewFailure { CopyNotWritten, NotAPicture };
     std::optional<ViewFailure> viewFailureTold_;

@@ -6,8 +6,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <algorithm>
+#include <memory>
+#include <optional>
+#include <utility>
 
 #include "protocol/encodings.h"
 #include "protocol/text_number.h"
@@ -186,7 +190,7 @@ void SettingsPanel::refreshEnabled() {
 
 void SettingsPanel::applyEnabled(QWidget* control) {
     const bool talks = std::find(talking_.begin(), talking_.end(), control) != talking_.end();
-    const bool busy = talks && session_.operationOpen();
+    const bool busy = talks && host_.operating();
     control->setEnabled(!disabledByRule_.value(control, false) && !busy);
 }
 
@@ -201,11 +205,27 @@ void SettingsPanel::told(const protocol::Result<void>& result) {
     }
 }
 
+template <class Operation, class Done>
+void SettingsPanel::operate(Operation operation, Done done) {
+    using Value = decltype(operation(session_));
+    auto value = std::make_shared<std::optional<Value>>();
+    host_.post([this, operation, value] { value->emplace(operation(session_)); },
+               [done, value] { done(std::move(**value)); });
+}
+
+template <class Operation>
+void SettingsPanel::write(Operation operation) {
+    operate(operation, [this](const protocol::Result<void>& result) { told(result); });
+}
+
 // ---- Writes
 
 void SettingsPanel::sliderChanged(int index) {
     const auto i = static_cast<std::size_t>(index);
-    told(session_.writeLevel(static_cast<session::Level>(index), sliders_[i]->value()));
+    const auto level = static_cast<session::Level>(index);
+    write([level, step = sliders_[i]->value()](session::ModuleSession& s) {
+        return s.writeLevel(level, step);
+    });
 }
 
 void SettingsPanel::Combo2_Click() {
@@ -222,7 +242,8 @@ void SettingsPanel::Combo2_Click() {
                      QString::number(protocol::kMaxCompressionLevel)));
         return;
     }
-    told(session_.writeCompression({static_cast<int>(level), mode}));
+    write([setting = protocol::CompressionSetting{static_cast<int>(level), mode}](
+              session::ModuleSession& s) { return s.writeCompression(setting); });
 }
 
 void SettingsPanel::Combo3_Click() {
@@ -235,7 +256,7 @@ void SettingsPanel::Combo5_Click() {
     if (!standard) {
         return;  // only a pick from the list gets here, and every entry is a standard size
     }
-    told(session_.writeFrameSize(standard->size));
+    write([size = standard->size](session::ModuleSession& s) { return s.writeFrameSize(size); });
 }
 
 void SettingsPanel::Command4_Click() {
@@ -243,7 +264,7 @@ void SettingsPanel::Command4_Click() {
         protocol::arbitraryFrameSize(integerOf(Text5->text()), integerOf(Text6->text()));
     Text5->setText(QString::number(size.width));
     Text6->setText(QString::number(size.height));
-    told(session_.writeFrameSize(size));
+    write([size](session::ModuleSession& s) { return s.writeFrameSize(size); });
 }
 
 void SettingsPanel::Check2_Click() {
@@ -261,25 +282,30 @@ void SettingsPanel::Check3_Click() {
                              static_cast<QWidget*>(sliders_[0])}) {
         setRuleEnabled(control, !ticked);
     }
-    told(session_.writeTestMode(ticked));
+    write([ticked](session::ModuleSession& s) { return s.writeTestMode(ticked); });
 }
 
 // ---- Read-backs
 
 template <class T, class Show>
 void SettingsPanel::readBack(protocol::Result<T> (session::ModuleSession::*read)(), Show show) {
+    if (host_.operating()) {
+        return;  // its button is held: another operation runs
+    }
     host_.setPollingEnabled(false);
     host_.showBusy();
-    const protocol::Result<T> result = (session_.*read)();
-    if (result) {
-        // Shown before the timer runs again: a slider that moves writes its register.
-        show(*result);
-    }
-    host_.setPollingEnabled(true);
-    host_.showReady();
-    if (!result) {
-        host_.tellNoAnswer(result.fault());
-    }
+    operate([read](session::ModuleSession& s) { return (s.*read)(); },
+            [this, show](const protocol::Result<T>& result) {
+                if (result) {
+                    // Shown before the timer runs again: a slider that moves writes its register.
+                    show(*result);
+                }
+                host_.setPollingEnabled(true);
+                host_.showReady();
+                if (!result) {
+                    host_.tellNoAnswer(result.fault());
+                }
+            });
 }
 
 void SettingsPanel::Command9_Click() {
@@ -292,11 +318,30 @@ void SettingsPanel::Command9_Click() {
 
 void SettingsPanel::Command10_Click() {
     readBack(&session::ModuleSession::readLevels, [this](const session::Levels& levels) {
-        // Each slider that moves writes its register again, as the operator's move does.
+        // Each slider that moves writes its register again, as the operator's move does: one
+        // operation after another, in the sliders' order, posted together since a second post
+        // would find the first one running.
         const int steps[session::kLevelCount] = {levels.brightness, levels.red, levels.green,
                                                  levels.blue};
+        std::vector<std::pair<session::Level, int>> moved;
         for (std::size_t i = 0; i < sliders_.size(); ++i) {
+            const QSignalBlocker quiet(sliders_[i]);
+            const int before = sliders_[i]->value();
             sliders_[i]->setValue(steps[i]);
+            if (sliders_[i]->value() != before) {
+                moved.emplace_back(static_cast<session::Level>(i), sliders_[i]->value());
+            }
+        }
+        if (!moved.empty()) {
+            write([moved](session::ModuleSession& s) {
+                protocol::Result<void> first;
+                for (const auto& [level, step] : moved) {
+                    if (auto written = s.writeLevel(level, step); !written && first) {
+                        first = written;
+                    }
+                }
+                return first;
+            });
         }
     });
 }

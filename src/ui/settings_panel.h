@@ -15,6 +15,7 @@
 
 #include "protocol/encodings.h"
 #include "protocol/link_fault.h"
+#include "session/link_owner.h"
 #include "session/module_session.h"
 
 class QCheckBox;
@@ -32,10 +33,18 @@ namespace ui {
 QString colourModeText(protocol::ColourMode mode);
 protocol::ColourMode colourModeOfText(const QString& text);
 
-// The window's side of the settings: its timer, its status indicator and the operator.
+// The window's side of the settings: its link owner, its timer, its status indicator and the
+// operator.
 class SettingsHost {
   public:
     virtual ~SettingsHost() = default;
+    // `job` on the link's thread, then `done` on the window's; false when another operation is
+    // posted (nothing runs: its control was held).
+    virtual bool post(session::LinkOwner::Job job, session::LinkOwner::Job done) = 0;
+    // From a job: `told` on the window's thread.
+    virtual void tell(session::LinkOwner::Job told) = 0;
+    // An operation is posted or runs: the controls that talk to the module are held.
+    virtual bool operating() const = 0;
     virtual void setPollingEnabled(bool enabled) = 0;  // Timer1
     // The status indicator during a read-back (a window without one shows nothing).
     virtual void showBusy() {}
@@ -92,6 +101,12 @@ class SettingsPanel final : public QObject {
     static const QString kCompressionRefusedTitle;
 
   private:
+    // `operation(session)` posted; `done` with its result once it has ended.
+    template <class Operation, class Done>
+    void operate(Operation operation, Done done);
+    // A write posted; its fault, if any, told.
+    template <class Operation>
+    void write(Operation operation);
     void sliderChanged(int index);
     // Timer1 off and the indicator busy around a read-back; its result shown or the operator told.
     template <class T, class Show>

@@ -62,20 +62,21 @@ QLabel* makeIndicatorLabel(QWidget* parent) {
 }  // namespace
 
 namespace {
-// Keeps the window up with a download without slowing it: events every few milliseconds and the
-// count repainted at display rate; the caller shows the exact count when the download ends.
+// Keeps the window's count up with a download without slowing it: from the link's thread, the
+// count is told at display rate, and the front end is let in every few milliseconds where it
+// shares the thread; the window shows the exact count when the download ends.
 class DownloadPacing {
   public:
-    DownloadPacing(protocol::Clock& clock, std::function<void(std::uint32_t)> showCount)
+    DownloadPacing(protocol::Clock& clock, std::function<void(std::uint32_t)> tellCount)
         : clock_(clock),
-          showCount_(std::move(showCount)),
+          tellCount_(std::move(tellCount)),
           nextEvents_(clock.now()),
           nextRepaint_(nextEvents_) {}
 
     void counted(std::uint32_t count) {
         const auto now = clock_.now();
         if (now >= nextRepaint_) {
-            showCount_(count);
+            tellCount_(count);
             nextRepaint_ = now + kDownloadCountRepaintInterval;
         }
         if (now >= nextEvents_) {
@@ -86,7 +87,7 @@ class DownloadPacing {
 
   private:
     protocol::Clock& clock_;
-    std::function<void(std::uint32_t)> showCount_;
+    std::function<void(std::uint32_t)> tellCount_;
     protocol::Clock::TimePoint nextEvents_;
     protocol::Clock::TimePoint nextRepaint_;
 };
@@ -96,9 +97,12 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
                  OperatorDialogs& dialogs, QWidget* parent)
     : Form1(kCaption, std::make_unique<session::SpiSession>(link, clock), frames, clock, dialogs,
             parent),
+      link_(link),
       spi_(static_cast<session::SpiSession&>(session())),
       Label3(makeIndicatorLabel(this)),
       indicator_(Label3) {
+    // Closing the window ends the operation in progress at its next port access.
+    link.cancelWhen(&linkCancelled());
     addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
     addPortGroup(QStringLiteral("Настройка SPI"), {QStringLiteral("LPT1"), QStringLiteral("LPT2")},
                  0);
@@ -142,121 +146,141 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
     }
 }
 
+SpiForm::~SpiForm() {
+    // The link's thread reads and tells through what this window holds: it ends first.
+    stopLink();
+    link_.cancelWhen(nullptr);  // the flag goes with the window; the link may stay
+}
+
 void SpiForm::Form_Load() {
-    const auto started = spi_.start();
     frames().resetCount();
-    if (!started) {
-        // The box keeps its words and adds why, so a program started from a menu says it too.
-        const std::string& reason = started.fault().reason;
-        std::fprintf(stderr, "SPI: port access failed: %s\n", reason.c_str());
-        dialogs().showStop(
-            this, kStartFailedTitle,
-            kStartFailedText + QStringLiteral("\n\n") + QString::fromStdString(reason));
-    }
-    setPollingEnabled(true);
+    operate(
+        spi_, [](session::SpiSession& s) { return s.start(); },
+        [this](const protocol::Result<void>& started) {
+            if (!started) {
+                // The box keeps its words and adds why, so a program started from a menu says it
+                // too.
+                const std::string& reason = started.fault().reason;
+                std::fprintf(stderr, "SPI: port access failed: %s\n", reason.c_str());
+                dialogs().showStop(
+                    this, kStartFailedTitle,
+                    kStartFailedText + QStringLiteral("\n\n") + QString::fromStdString(reason));
+            }
+            setPollingEnabled(true);
+            if (linkOnItsOwnThread()) {
+                owner().setIdleWork(std::chrono::milliseconds(kTimer1IntervalMs),
+                                    [this](bool first) { pollBetweenOperations(first); });
+            }
+        });
 }
 
 void SpiForm::Form_Unload() {
     setPollingEnabled(false);
-    spi_.stop();
+    // The running operation ends at its next access; port access stops after it, on the link's
+    // thread, and nothing reaches the port after that.
+    stopLink([this] { spi_.stop(); });
 }
 
-void SpiForm::readFrame() {
+void SpiForm::readFrame(Then then) {
     if (linkBusy()) {
         return;  // a download (or another exchange) is running: it goes on
     }
-    receiveFrame(&session::SpiSession::readFrame);
+    receiveFrame(&session::SpiSession::readFrame, std::move(then));
 }
 
-void SpiForm::receiveFrame(Fetch fetch) {
+void SpiForm::receiveFrame(Fetch fetch, Then then) {
     setPollingEnabled(false);
     indicator_.showBusy();
-    DownloadPacing pacing(clock(), [this](std::uint32_t count) { showCount(count); });
-    const session::FetchProgress progress{
-        [&pacing](std::uint32_t count) { pacing.counted(count); },
-        // The window closing stops port access; not one more access after that.
-        [this] { return spi_.stopped(); }};
-    const auto fetched = (spi_.*fetch)(frames(), progress);
-    if (fetched && fetched->cancelled) {
-        return;  // the window is gone: no timer, no more port access
+    const bool posted = operate(
+        spi_,
+        [this, fetch](session::SpiSession& s) {
+            DownloadPacing pacing(clock(), [this](std::uint32_t count) {
+                tell([this, count] { showCount(count); });
+            });
+            const session::FetchProgress progress{
+                [&pacing](std::uint32_t count) { pacing.counted(count); },
+                // The window closing cancels it: not one more access after that.
+                [this] { return owner().cancelled(); }};
+            return (s.*fetch)(frames(), progress);
+        },
+        [this, then](const protocol::Result<session::FrameFetch>& fetched) {
+            if (fetched && fetched->cancelled) {
+                return;  // the window is gone: no timer, no more port access
+            }
+            showReceivedCount();
+            setPollingEnabled(true);
+            // A frame cut short by the link is no frame the module called ready.
+            if (!fetched) {
+                indicator_.showNoLink();
+                tellLinkFault(fetched.fault());
+            } else {
+                indicator_.showReady();
+            }
+            if (then) {
+                then();
+            }
+        });
+    if (!posted) {
+        setPollingEnabled(true);
+        if (then) {
+            then();
+        }
     }
-    showReceivedCount();
-    setPollingEnabled(true);
-    // A frame cut short by the link is no frame the module called ready.
-    if (!fetched) {
-        indicator_.showNoLink();
-        tellLinkFault(fetched.fault());
-        return;
-    }
-    indicator_.showReady();
 }
 
 void SpiForm::resetModule() {
-    const auto reset = spi_.reset();
-    showMode(spi_.mode());
-    if (!reset) {
-        tellLinkFault(reset.fault());
-    }
+    operate(
+        spi_,
+        [](session::SpiSession& s) {
+            return std::pair{s.reset(), s.mode()};
+        },
+        [this](const std::pair<protocol::Result<void>, int>& reset) {
+            showMode(reset.second);
+            if (!reset.first) {
+                tellLinkFault(reset.first.fault());
+            }
+        });
 }
 
 void SpiForm::Command2_Click() {
-    const auto mode = spi_.readSpiMode();
-    if (!mode) {
-        tellNoAnswer(mode.fault());
-        return;
-    }
-    if (*mode) {
-        // Selecting from code runs the button's handler when the selection changes.
-        modeButtons_[static_cast<std::size_t>(**mode)]->setChecked(true);
-    }
+    operate(
+        spi_, [](session::SpiSession& s) { return s.readSpiMode(); },
+        [this](const protocol::Result<std::optional<int>>& mode) {
+            if (!mode) {
+                tellNoAnswer(mode.fault());
+                return;
+            }
+            if (*mode) {
+                // Selecting from code runs the button's handler when the selection changes.
+                modeButtons_[static_cast<std::size_t>(**mode)]->setChecked(true);
+            }
+        });
 }
 
 void SpiForm::Timer1_Timer() {
-    if (spi_.stopped()) {
+    if (unloaded() || owner().stopped()) {
         return;
     }
-    showPoll(spi_.pollReady());
+    if (!linkOnItsOwnThread()) {
+        // A tick while an operation runs reads nothing: its post is refused.
+        operate(
+            spi_, [](session::SpiSession& s) { return s.pollReady(); },
+            [this](session::StatusPoll result) { showPoll(result); });
+    }
     runCycleTest();
 }
 
-void SpiForm::pollFromAThreadWhileIdle() {
-    if (idlePoll_) {
+void SpiForm::pollBetweenOperations(bool firstSinceOperation) {
+    const session::StatusPoll result = spi_.pollReadyAhead();
+    if (result == session::StatusPoll::LinkInUse || (!firstSinceOperation && pollTold_ == result)) {
         return;
     }
-    idlePoll_ = std::make_unique<session::IdleStatusPoll>(
-        spi_, std::chrono::milliseconds(kTimer1IntervalMs),
-        [this](session::StatusPoll result, std::uint64_t run) {
-            // Shown from the window's loop, unless a pause came in between: the indicator
-            // may say "BUSY" by then.
-            QMetaObject::invokeMethod(
-                this,
-                [this, result, run] {
-                    if (idlePoll_->current(run)) {
-                        showPoll(result);
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-    // The program may end from a handler without unwinding: no read may run on meanwhile.
-    closeOnExit([this] { pauseIdlePoll(); });
-}
-
-void SpiForm::pauseIdlePoll() {
-    if (idlePoll_) {
-        idlePoll_->pause();
-    }
+    pollTold_ = result;
+    tell([this, result] { showPoll(result); });
 }
 
 bool SpiForm::ticksNeeded() const {
-    return cycleTicked() || !idlePoll_;
-}
-
-void SpiForm::timerResting(bool resting) {
-    if (!resting) {
-        pauseIdlePoll();
-    } else if (idlePoll_) {
-        idlePoll_->resume();
-    }
+    return cycleTicked() || !linkOnItsOwnThread();
 }
 
 void SpiForm::showPoll(session::StatusPoll result) {
@@ -276,39 +300,60 @@ void SpiForm::showPoll(session::StatusPoll result) {
 }
 
 void SpiForm::watchVcd(lpt::VcdRecorder& vcd, const QString& path) {
-    closeOnExit([&vcd] { vcd.close(); });
-    // The failure is met inside an exchange, maybe the idle poll's on its thread; the box comes
-    // from the window's loop once that has returned.
+    // "Выход" ends the program without unwinding: the file ends here, once the link has stopped,
+    // and a failure goes to standard error, as the window is about to go.
+    closeOnExit([&vcd, path] {
+        vcd.onWriteError({});
+        vcd.close();
+        if (vcd.writeFailure().empty()) {
+            return true;
+        }
+        std::fprintf(stderr, "SPI: the VCD file %s could not be written: %s\n", qPrintable(path),
+                     vcd.writeFailure().c_str());
+        return false;
+    });
+    // The failure is met inside an exchange, on the link's thread; the box comes from the
+    // window's loop while the operation goes on.
     vcd.onWriteError([this, path](const std::string& reason) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, path, reason] {
-                tellOperator(kVcdStoppedTitle,
-                             QStringLiteral("Запись выводов порта в %1 остановлена: %2.\nФайл "
-                                            "сохранён до этого места; программа работает дальше.")
-                                 .arg(path, QString::fromStdString(reason)));
-            },
-            Qt::QueuedConnection);
+        tell([this, path, reason] {
+            vcdFailure_ = reason;
+            tellOperator(kVcdStoppedTitle,
+                         QStringLiteral("Запись выводов порта в %1 остановлена: %2.\nФайл "
+                                        "сохранён до этого места; программа работает дальше.")
+                             .arg(path, QString::fromStdString(reason)));
+        });
     });
 }
 
 void SpiForm::Combo1_Click() {
-    spi_.choosePort(portIndex());
+    const int index = portIndex();
+    post([this, index] { spi_.choosePort(index); });
 }
 
 void SpiForm::showMode(int mode) {
     // The button that loses the selection says so too; its handler acts only on a selection.
+    currentMode_ = mode;
     QRadioButton* button = modeButtons_[static_cast<std::size_t>(mode)];
     const QSignalBlocker blocker(button);
     button->setChecked(true);
 }
 
 void SpiForm::switchMode(int mode) {
-    const auto switched = spi_.switchMode(mode);
-    // A switch that could not start leaves the link where it was, and its button with it.
-    showMode(spi_.mode());
-    if (!switched) {
-        tellLinkFault(switched.fault());
+    const bool posted = operate(
+        spi_,
+        [mode](session::SpiSession& s) {
+            return std::pair{s.switchMode(mode), s.mode()};
+        },
+        [this](const std::pair<protocol::Result<void>, int>& switched) {
+            // A switch that could not start leaves the link where it was, and its button with
+            // it.
+            showMode(switched.second);
+            if (!switched.first) {
+                tellLinkFault(switched.first.fault());
+            }
+        });
+    if (!posted) {
+        showMode(currentMode_);
     }
 }
 

@@ -4,10 +4,12 @@
 
 #include <array>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "lpt/spi_link.h"
 #include "lpt/vcd_recorder.h"
-#include "session/idle_status_poll.h"
+#include "protocol/encodings.h"
 #include "session/spi_session.h"
 #include "ui/form1.h"
 #include "ui/status_indicator.h"
@@ -22,11 +24,13 @@ class SpiForm final : public Form1 {
   public:
     SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock& clock,
             OperatorDialogs& dialogs, QWidget* parent = nullptr);
+    ~SpiForm() override;
 
     // Port access, the start state of the link and the counter. A failed start is reported with
-    // the message box (and its reason on standard error); the start goes on regardless.
+    // the message box (and its reason on standard error); the start goes on regardless. With the
+    // link on its own thread, the status poll is that thread's work between operations from now.
     void Form_Load() override;
-    // Port access stops.
+    // The running operation is cancelled, then port access stops, once.
     void Form_Unload() override;
 
     // "LPT1" / "LPT2" picked from the list.
@@ -43,27 +47,26 @@ class SpiForm final : public Form1 {
 
     // The frame-read command, then at once the download. A click while a download runs does
     // nothing: the running download goes on.
-    void readFrame() override;
+    void readFrame(Then then) override;
     // The reset command in the mode in force; the module is then in mode 0, and the link and
     // mode 0's button follow it.
     void resetModule() override;
     // Status poll: one status read, the indicator follows the ready flag; then the cycle's test.
+    // With the link on its own thread, that thread reads the ready flag at Timer1's period
+    // between operations and tells the window only when it changes, so Timer1 ticks only while
+    // the cycle runs and an idle window sleeps.
     void Timer1_Timer() override;
-    // From now on Timer1 ticks only while the cycle runs; in between, a thread of the window
-    // reads the ready flag at Timer1's period and wakes the window only when it changes, so an
-    // idle window sleeps. Without it, Timer1 polls at every tick.
-    void pollFromAThreadWhileIdle();
-    // Returns once the idle poll reads no more, for an end that does not come through the
-    // window (Ctrl-C) and closes what the reads write to.
-    void pauseIdlePoll();
 
     // The download: Timer1 off, "BUSY", bytes until the ready flag or the limit, Timer1 on,
     // "READY".
-    void readFrameLPTport() { receiveFrame(&session::SpiSession::download); }
+    void readFrameLPTport() { receiveFrame(&session::SpiSession::download, {}); }
 
-    // The pins' VCD at `path`: a write that fails is told in the window once; "Выход" ends the
-    // file whole.
+    // The pins' VCD at `path`: a write that fails is told in the window once, without holding
+    // the operation that met it; "Выход" ends the file whole once the link has stopped. From the
+    // window's close on, a failure is for whoever closes the file (vcdFailure()).
     void watchVcd(lpt::VcdRecorder& vcd, const QString& path);
+    // Why the VCD could not be written, once a write has failed; empty while it has not.
+    const std::string& vcdFailure() const { return vcdFailure_; }
 
     static const QString kCaption;
     static const QString kVcdStoppedTitle;
@@ -72,7 +75,6 @@ class SpiForm final : public Form1 {
 
   protected:
     bool ticksNeeded() const override;
-    void timerResting(bool resting) override;
     // The read-backs show "BUSY" while they run.
     void showBusy() override { indicator_.showBusy(); }
     void showReady() override { indicator_.showReady(); }
@@ -80,20 +82,26 @@ class SpiForm final : public Form1 {
   private:
     using Fetch = protocol::Result<session::FrameFetch> (session::SpiSession::*)(
         frames::FrameStore&, const session::FetchProgress&);
-    // Timer1 off, "BUSY", the fetch with the count kept up, then Timer1 on and the indicator.
-    void receiveFrame(Fetch fetch);
+    // Timer1 off, "BUSY", the fetch with the count kept up, then Timer1 on and the indicator,
+    // then `then`.
+    void receiveFrame(Fetch fetch, Then then);
+    // The link's thread's work between operations: the ready flag read, told when it changed.
+    void pollBetweenOperations(bool firstSinceOperation);
     void switchMode(int mode);
     // Selects the button of `mode` without running its handler: the link is there already.
     void showMode(int mode);
     void showPoll(session::StatusPoll result);
 
+    lpt::SpiLink& link_;
     session::SpiSession& spi_;
     std::array<QRadioButton*, 4> modeButtons_{};
     bool modeButtonDown_ = false;  // between a mode button's press and its release
     QLabel* Label3;
     StatusIndicator indicator_;
-    // Last, so that its thread has ended before anything it reads through goes.
-    std::unique_ptr<session::IdleStatusPoll> idlePoll_;
+    // On the link's thread only: what the poll between operations told last.
+    std::optional<session::StatusPoll> pollTold_;
+    int currentMode_ = protocol::kPowerUpSpiMode;  // the mode the link was last told in
+    std::string vcdFailure_;
 };
 
 }  // namespace ui

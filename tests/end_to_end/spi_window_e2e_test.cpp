@@ -136,15 +136,15 @@ TEST_F(SpiWindowOnEmulator, StatusPollShowsBusyWhileCapturing) {
     EXPECT_EQ(busy.indicator(), "BUSY");
 }
 
-// The program's window, idle, lets Timer1 rest: the thread of its idle poll shows the ready flag
-// going down with a capture and up again once the module is done.
+// The program's window, idle, lets Timer1 rest: the link's thread polls between operations and
+// shows the ready flag going down with a capture and up again once the module is done.
 TEST_F(SpiWindowOnEmulator, AnIdleWindowRestsItsTimerAndItsPollThreadFollowsTheReadyFlag) {
     CapturingWindow idle(std::chrono::seconds(1), clock, dialogs);
-    idle.form.pollFromAThreadWhileIdle();
+    idle.form.runLinkOnItsOwnThread();
     idle.form.Form_Load();
     const auto* timer = idle.form.findChild<QTimer*>("Timer1");
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }));
-    EXPECT_EQ(idle.indicator(), "READY");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return idle.indicator() == "READY"; }));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !timer->isActive(); }));
     idle.form.Command12_Click();
     EXPECT_TRUE(QTest::qWaitFor([&] { return idle.indicator() == "BUSY"; }));
     EXPECT_TRUE(QTest::qWaitFor([&] { return idle.indicator() == "READY"; }, 10000));

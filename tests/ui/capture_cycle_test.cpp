@@ -12,35 +12,43 @@ using ui::CaptureCycle;
 namespace {
 
 // The window's buttons as a log of what the cycle pressed; each can be given something to do.
+// Each tells its end at once, and the waits are the fake clock's.
 class FakeWindow final : public ui::CycleWindow {
   public:
-    explicit FakeWindow(frames::FrameStore& store) : store_(store) {}
+    FakeWindow(frames::FrameStore& store, testing_support::FakeClock& clock)
+        : store_(store), clock_(clock) {}
     bool cycleTicked() const override { return ticked; }
     bool cycleMayStep() const override { return !linkBusy; }
     void setPollingEnabled(bool enabled) override {
         timerOn = enabled;
         calls.push_back(enabled ? "timer on" : "timer off");
     }
-    void viewFrame() override {
+    void viewFrame(Then then) override {
         calls.push_back("view " + std::to_string(store_.count()));
         if (duringView) {
             duringView();
         }
+        then();
     }
     void clearFrame() override {
         store_.clear();
         calls.push_back("clear");
     }
-    bool captureFrame() override {
+    void captureFrame(std::function<void(bool)> then) override {
         calls.push_back("capture");
-        return !captureFails;
+        then(!captureFails);
     }
-    void readFrame() override {
+    void readFrame(Then then) override {
         calls.push_back("read");
         store_.storeAll(nextFrame);
         if (failRead) {
             throw std::runtime_error("link lost");
         }
+        then();
+    }
+    void after(protocol::Clock::Duration wait, Then then) override {
+        clock_.waitYielding(wait);
+        then();
     }
 
     bool ticked = true;
@@ -54,6 +62,7 @@ class FakeWindow final : public ui::CycleWindow {
 
   private:
     frames::FrameStore& store_;
+    testing_support::FakeClock& clock_;
 };
 
 class Cycle : public ::testing::Test {
@@ -62,9 +71,9 @@ class Cycle : public ::testing::Test {
         clock.duringWait = [this] { window.calls.push_back("wait"); };
     }
     frames::FrameStore store;
-    FakeWindow window{store};
     testing_support::FakeClock clock;
-    CaptureCycle cycle{window, store, clock};
+    FakeWindow window{store, clock};
+    CaptureCycle cycle{window, store};
 };
 
 }  // namespace

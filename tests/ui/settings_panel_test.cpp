@@ -93,10 +93,17 @@ class ScriptedSession final : public session::ModuleSession {
     Result<void> reset() override { return {}; }
 };
 
-// The window around the controls: its timer and indicator log into the link's sequence.
+// The window around the controls: its operations run inline, its timer and indicator log into
+// the link's sequence.
 class FakeHost final : public ui::SettingsHost {
   public:
-    FakeHost(std::vector<std::string>& log, bool indicator) : log_(log), indicator_(indicator) {}
+    FakeHost(std::vector<std::string>& log, bool indicator, const session::ModuleSession& session)
+        : log_(log), indicator_(indicator), session_(session) {}
+    bool post(session::LinkOwner::Job job, session::LinkOwner::Job done) override {
+        return owner_.post(std::move(job), std::move(done));
+    }
+    void tell(session::LinkOwner::Job job) override { owner_.tell(std::move(job)); }
+    bool operating() const override { return session_.operationOpen(); }
     void setPollingEnabled(bool e) override {
         polling = e;
         log_.push_back(e ? "timer on" : "timer off");
@@ -123,6 +130,8 @@ class FakeHost final : public ui::SettingsHost {
   private:
     std::vector<std::string>& log_;
     bool indicator_;
+    const session::ModuleSession& session_;
+    session::InlineLinkOwner owner_;
 };
 
 struct Program {
@@ -135,7 +144,7 @@ class Settings : public ::testing::TestWithParam<Program> {
     Settings()
         : clock(link.log),
           session(link, clock, GetParam().waits),
-          host(link.log, GetParam().parallel),
+          host(link.log, GetParam().parallel, session),
           panel(&window, host, ui::kParallelPortLayout, session) {}
     bool parallel() const { return GetParam().parallel; }
     std::vector<std::string>& log() { return link.log; }

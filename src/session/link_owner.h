@@ -1,0 +1,100 @@
+// Who runs a link's operations: one owner per link, which runs them one at a time from start to
+// end and carries what they tell back to the front end. The front end posts an operation and
+// hears of its end by what the operation tells; it never waits for one, and nothing it does can
+// fall inside one. A LinkThread owns the link on a thread of its own (the programs); an
+// InlineLinkOwner runs every operation at once on the caller's thread (tests on the fake clock,
+// where the clock's hooks stand for what the front end's thread does meanwhile).
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace session {
+
+class LinkOwner {
+  public:
+    using Job = std::function<void()>;
+    // Idle work is told whether it is the first run since an operation (or the start): what it
+    // found then is to be shown whatever it was.
+    using IdleWork = std::function<void(bool firstSinceOperation)>;
+
+    virtual ~LinkOwner() = default;
+    LinkOwner() = default;
+    LinkOwner(const LinkOwner&) = delete;
+    LinkOwner& operator=(const LinkOwner&) = delete;
+
+    // Runs `job` on the link's thread, unless another one is posted and has not ended, or the
+    // owner has stopped: false then, and nothing runs. `done`, if given, runs on the front end's
+    // thread once the job has ended, when the owner takes the next job already.
+    virtual bool post(Job job, Job done = {}) = 0;
+    // From a job or the idle work: `told` runs on the front end's thread, in the order told.
+    virtual void tell(Job told) = 0;
+    // Runs `work` every `period` while no job runs, until stop(); the first run comes a period
+    // after the call. Replaces any work set before.
+    virtual void setIdleWork(std::chrono::milliseconds period, IdleWork work) = 0;
+    // The running job has been asked to end: a download stops before its next byte.
+    virtual bool cancelled() const = 0;
+    // Cancels the running job (its waits end at once), and once it has ended runs `last` on the
+    // link's thread, if given; no job or idle work runs after that. A second call does nothing.
+    // Returns once the link's thread has stopped, except from inside a job of an inline owner,
+    // where `last` runs as that job returns.
+    virtual void stop(Job last = {}) = 0;
+    virtual bool stopped() const = 0;
+};
+
+class InlineLinkOwner final : public LinkOwner {
+  public:
+    bool post(Job job, Job done = {}) override;
+    void tell(Job told) override { told(); }
+    void setIdleWork(std::chrono::milliseconds period, IdleWork work) override;
+    bool cancelled() const override { return stopping_; }
+    void stop(Job last = {}) override;
+    bool stopped() const override { return stopping_; }
+
+    // The idle work, run once now as the thread would between operations (tests).
+    void runIdleWork();
+
+  private:
+    bool running_ = false;
+    bool stopping_ = false;
+    Job last_;
+    IdleWork idle_;
+    bool idleFresh_ = true;
+};
+
+class LinkThread final : public LinkOwner {
+  public:
+    // `toFrontEnd` carries a told job to the front end's thread (a queued call into its event
+    // loop); `interruptWaits` ends the waits of the running job at once, for good.
+    LinkThread(std::function<void(Job)> toFrontEnd, std::function<void()> interruptWaits);
+    ~LinkThread() override;
+
+    bool post(Job job, Job done = {}) override;
+    void tell(Job told) override { toFrontEnd_(std::move(told)); }
+    void setIdleWork(std::chrono::milliseconds period, IdleWork work) override;
+    bool cancelled() const override;
+    void stop(Job last = {}) override;
+    bool stopped() const override;
+
+  private:
+    void serve();
+
+    const std::function<void(Job)> toFrontEnd_;
+    const std::function<void()> interruptWaits_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    Job pending_;
+    Job pendingDone_;
+    bool busy_ = false;  // a job posted that has not ended
+    bool stopping_ = false;
+    Job last_;
+    IdleWork idle_;
+    std::chrono::milliseconds idlePeriod_{0};
+    std::uint64_t idleGeneration_ = 0;  // a new idle work starts its period over
+    std::thread thread_;
+};
+
+}  // namespace session

@@ -144,5 +144,7 @@ int main(int argc, char** argv) {
     }
     window.Form_Load();
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    // A trace that lost lines has said so on standard error at the close.
+    return status != 0 ? status : window.exitStatus();
 }

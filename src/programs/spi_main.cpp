@@ -190,18 +190,8 @@ int main(int argc, char** argv) {
     }
     window.Form_Load();
     window.show();
-    int status = app.exec();
-    // The link has stopped with the window's close; the VCD ends now, while the window can still
-    // be told nothing more, and a write it could not make is said here.
-    window.stopLink();
-    if (vcdFile) {
-        vcdFile->onWriteError({});
-        vcdFile->close();
-        if (!vcdFile->writeFailure().empty()) {
-            std::fprintf(stderr, "%s: the VCD file %s could not be written: %s\n", kProgramName,
-                         paths["vcd"].c_str(), vcdFile->writeFailure().c_str());
-            status = startup::kExitFailure;
-        }
-    }
-    return status;
+    const int status = app.exec();
+    // The window's close stopped the link and ended the VCD; a file that could not be written
+    // has been said on standard error.
+    return status != 0 ? status : window.exitStatus();
 }

@@ -546,7 +546,7 @@ void Form1::exitProgram() {
     reportTraceLoss();
     for (const auto& close : closeOnExit_) {
         if (!close()) {
-            exitStatus_ = EXIT_FAILURE;
+            failExit();
         }
     }
     exitAction_();
@@ -579,6 +579,7 @@ void Form1::watchTrace(protocol::TraceFile& trace, const QString& path) {
 
 void Form1::reportTraceLoss() {
     if (trace_ != nullptr && trace_->linesLost() > 0) {
+        failExit();
         std::fprintf(stderr, "%s: trace %s: %llu exchange line(s) lost\n",
                      qPrintable(QCoreApplication::applicationName()), qPrintable(tracePath_),
                      static_cast<unsigned long long>(trace_->linesLost()));

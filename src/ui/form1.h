@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <span>
@@ -94,6 +95,9 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     void saveFrame();
     // The program ends at once, without the unload handler.
     void exitProgram();
+
+    // The program's status at its end: 1 once a file it writes could not be ended whole.
+    int exitStatus() const { return exitStatus_; }
 
     // What "Выход" does; tests replace it so the test program survives.
     void setExitAction(std::function<void()> exitAction) { exitAction_ = std::move(exitAction); }
@@ -208,6 +212,8 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     void addModuleControl(QWidget* control) { moduleControls_.push_back(control); }
 
     bool unloaded() const { return unloaded_; }
+    // A file the program writes could not be ended whole (it has been said why): status 1.
+    void failExit() { exitStatus_ = EXIT_FAILURE; }
     session::ModuleSession& session() { return *session_; }
 
     QPushButton* addButton(const char* name, const QString& caption, QRect geometry);

@@ -150,6 +150,9 @@ SpiForm::~SpiForm() {
     // The link's thread reads and tells through what this window holds: it ends first.
     stopLink();
     link_.cancelWhen(nullptr);  // the flag goes with the window; the link may stay
+    if (vcd_ != nullptr) {
+        vcd_->onWriteError({});
+    }
 }
 
 void SpiForm::Form_Load() {
@@ -179,6 +182,9 @@ void SpiForm::Form_Unload() {
     // The running operation ends at its next access; port access stops after it, on the link's
     // thread, and nothing reaches the port after that.
     stopLink([this] { spi_.stop(); });
+    if (!closeVcd()) {
+        failExit();
+    }
 }
 
 void SpiForm::readFrame(Then then) {
@@ -300,29 +306,37 @@ void SpiForm::showPoll(session::StatusPoll result) {
 }
 
 void SpiForm::watchVcd(lpt::VcdRecorder& vcd, const QString& path) {
-    // "Выход" ends the program without unwinding: the file ends here, once the link has stopped,
-    // and a failure goes to standard error, as the window is about to go.
-    closeOnExit([&vcd, path] {
-        vcd.onWriteError({});
-        vcd.close();
-        if (vcd.writeFailure().empty()) {
-            return true;
-        }
-        std::fprintf(stderr, "SPI: the VCD file %s could not be written: %s\n", qPrintable(path),
-                     vcd.writeFailure().c_str());
-        return false;
-    });
+    vcd_ = &vcd;
+    vcdPath_ = path;
+    // "Выход" ends the program without unwinding: the file ends first.
+    closeOnExit([this] { return closeVcd(); });
     // The failure is met inside an exchange, on the link's thread; the box comes from the
     // window's loop while the operation goes on.
     vcd.onWriteError([this, path](const std::string& reason) {
         tell([this, path, reason] {
-            vcdFailure_ = reason;
             tellOperator(kVcdStoppedTitle,
                          QStringLiteral("Запись выводов порта в %1 остановлена: %2.\nФайл "
                                         "сохранён до этого места; программа работает дальше.")
                              .arg(path, QString::fromStdString(reason)));
         });
     });
+}
+
+bool SpiForm::closeVcd() {
+    if (vcd_ == nullptr) {
+        return true;
+    }
+    // The window is going: a write the end meets has nobody to tell but standard error.
+    vcd_->onWriteError({});
+    vcd_->close();
+    const std::string failure = vcd_->writeFailure();
+    vcd_ = nullptr;
+    if (failure.empty()) {
+        return true;
+    }
+    std::fprintf(stderr, "SPI: the VCD file %s could not be written: %s\n", qPrintable(vcdPath_),
+                 failure.c_str());
+    return false;
 }
 
 void SpiForm::Combo1_Click() {

@@ -62,11 +62,10 @@ class SpiForm final : public Form1 {
     void readFrameLPTport() { receiveFrame(&session::SpiSession::download, {}); }
 
     // The pins' VCD at `path`: a write that fails is told in the window once, without holding
-    // the operation that met it; "Выход" ends the file whole once the link has stopped. From the
-    // window's close on, a failure is for whoever closes the file (vcdFailure()).
+    // the operation that met it. The window's close and "Выход" end the file whole once the link
+    // has stopped; a write that failed is then said on standard error and the program's status
+    // is 1 (exitStatus()).
     void watchVcd(lpt::VcdRecorder& vcd, const QString& path);
-    // Why the VCD could not be written, once a write has failed; empty while it has not.
-    const std::string& vcdFailure() const { return vcdFailure_; }
 
     static const QString kCaption;
     static const QString kVcdStoppedTitle;
@@ -101,7 +100,10 @@ class SpiForm final : public Form1 {
     // On the link's thread only: what the poll between operations told last.
     std::optional<session::StatusPoll> pollTold_;
     int currentMode_ = protocol::kPowerUpSpiMode;  // the mode the link was last told in
-    std::string vcdFailure_;
+    lpt::VcdRecorder* vcd_ = nullptr;
+    QString vcdPath_;
+    // Ends the VCD, once the link has stopped; false when it could not be written.
+    bool closeVcd();
 };
 
 }  // namespace ui

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,8 @@
 #include <iterator>
 
 #include "emulator/in_process_module.h"
+#include "lpt/vcd_recorder.h"
+#include "session/real_clock.h"
 #include "support/fakes.h"
 #include "support/recording_port.h"
 #include "support/window_controls.h"
@@ -184,4 +187,89 @@ TEST(SpiCycleWithoutModule, KeepsCyclingWhenNothingAnswers) {
     EXPECT_EQ(commands.sent, (std::vector<std::uint8_t>{64, 128, 64, 128, 64, 128}));
     EXPECT_EQ(frames.count(), 1u);
     EXPECT_TRUE(form.findChild<QTimer*>("Timer1")->isActive());
+}
+
+// The program's window: the link on a thread of its own with the real clock, a 65,000-byte frame
+// in the emulated module, the VCD on a disk that is full.
+struct WindowOnItsThread {
+    WindowOnItsThread() {
+        std::string error;
+        vcd = lpt::VcdRecorder::open("/dev/full", lpt::VcdTime::Accesses, clock, error);
+        link.setPortWatch(vcd.get());
+        form.runLinkOnItsOwnThread([this] { clock.interrupt(); });
+        form.watchVcd(*vcd, "/dev/full");
+        form.setExitAction([this] { framesAtExit = frames.count(); });
+        form.Form_Load();
+    }
+    static emulator::CameraModule::Options bigFrame() {
+        emulator::CameraModule::Options options = capturingIn(std::chrono::microseconds(0));
+        options.fixedFrame = std::vector<std::uint8_t>(65000, 0x5A);
+        return options;
+    }
+    QString count() const { return form.findChild<QLineEdit*>("Text4")->text(); }
+
+    struct Sends final : protocol::ExchangeTrace {
+        void record(protocol::Direction d, std::span<const std::uint8_t>) override {
+            count += d == protocol::Direction::ToModule ? 1 : 0;
+        }
+        int count = 0;
+    } sends;
+    emulator::InProcessSpiModule module{bigFrame()};
+    session::RealClock clock;
+    std::unique_ptr<lpt::VcdRecorder> vcd;
+    lpt::SpiLink link{module.port, &sends};
+    frames::FrameStore frames;
+    testing_support::FakeDialogs dialogs;
+    ui::SpiForm form{link, frames, clock, dialogs};
+    std::optional<std::uint32_t> framesAtExit;
+};
+
+// The window's loop runs while the download does (the count moves), the VCD's failure is told
+// without holding it, and "Выход" in the middle ends it before its next byte; the close box,
+// idle, ends as well. Either way the link stops before the VCD ends, and the file that could not
+// be written is said on standard error with status 1.
+TEST(SpiWindowOnItsThread, EndsMidDownloadOrIdleWithTheVcdsFailureSaid) {
+    for (const bool midDownload : {true, false}) {
+        SCOPED_TRACE(midDownload);
+        WindowOnItsThread w;
+        testing::internal::CaptureStderr();
+        if (midDownload) {
+            w.form.Command12_Click();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !w.form.linkBusy(); }));
+            w.form.Command7_Click();
+            ASSERT_TRUE(QTest::qWaitFor([&] {
+                const int shown = w.count().toInt();
+                return shown > 0 && shown < 65000;
+            }));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !w.dialogs.warnings.empty(); }));
+            EXPECT_TRUE(w.form.linkBusy());  // the box held nothing
+            w.form.Command5_Click();
+            ASSERT_TRUE(w.framesAtExit.has_value());
+            EXPECT_LT(*w.framesAtExit, 65000u);
+            QTest::qWait(10);
+            EXPECT_EQ(w.frames.count(), *w.framesAtExit);  // not a byte after the exit
+        } else {
+            w.form.show();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !w.form.linkBusy(); }));
+            w.form.close();
+        }
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_NE(said.find("/dev/full could not be written"), std::string::npos) << said;
+        EXPECT_EQ(w.form.exitStatus(), 1);
+        EXPECT_TRUE(w.vcd->closed());
+    }
+}
+
+// "Выход" during a read-back's wait ends the wait at once, and no query goes out after it.
+TEST(SpiWindowOnItsThread, ExitDuringAReadBackSendsNoMoreQueries) {
+    WindowOnItsThread w;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.form.linkBusy(); }));
+    const int before = w.sends.count;
+    w.form.findChild<QPushButton*>("Command10")->click();  // four queries, a second apart
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.sends.count > before; }));
+    testing::internal::CaptureStderr();
+    w.form.Command5_Click();
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(w.framesAtExit.has_value());
+    EXPECT_EQ(w.sends.count, before + 1);
 }

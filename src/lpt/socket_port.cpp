@@ -197,6 +197,7 @@ bool SocketPort::sendHeld() {
                       (held_.empty() || (nothingWaiting() && sendAll(held_.data(), held_.size())));
     if (sent) {
         owedReads_.swap(heldReads_);
+        heldSentAt_ = lastSend_;
     }
     held_.clear();
     heldReads_.clear();
@@ -212,8 +213,14 @@ bool SocketPort::takeAnswers() {
         return notConnected();
     }
     owedAnswers_.resize(owed.size());
+    // An answer that is not there yet is waited for: that wait tells how slow the line is.
+    pollfd waiting{fd_, POLLIN, 0};
+    const bool arrived = ::poll(&waiting, 1, 0) > 0;
     if (!receiveAnswers(owedAnswers_)) {
         return false;
+    }
+    if (!arrived) {
+        noteRoundTrip(heldSentAt_);
     }
     for (std::size_t i = 0; i < owed.size(); ++i) {
         *owed[i] = owedAnswers_[i];
@@ -228,7 +235,32 @@ bool SocketPort::exchange(std::span<const std::uint8_t> messages, std::span<std:
     if (!takeAnswers() || !nothingWaiting() || !sendAll(messages.data(), messages.size())) {
         return false;
     }
-    return receiveAnswers(answers);
+    const auto sentAt = lastSend_;
+    if (!receiveAnswers(answers)) {
+        return false;
+    }
+    noteRoundTrip(sentAt);
+    return true;
+}
+
+void SocketPort::noteRoundTrip(std::chrono::steady_clock::time_point sentAt) {
+    // A wait longer than the reply limit has failed already; a paused machine cannot make the
+    // line look slower than that.
+    const auto took = std::min<std::chrono::steady_clock::duration>(
+        std::chrono::steady_clock::now() - sentAt, replyLimit_);
+    slowestRoundTrip_ = std::max(slowestRoundTrip_, took);
+}
+
+bool SocketPort::settled() const {
+    return owedReads_.empty() &&
+           std::chrono::steady_clock::now() - lastSend_ >= 2 * slowestRoundTrip_;
+}
+
+bool SocketPort::nothingArrived() {
+    if (!owedReads_.empty() && !takeAnswers()) {
+        return false;
+    }
+    return fd_ < 0 || nothingWaiting();  // a broken link has told its fault already
 }
 
 bool SocketPort::receiveAnswers(std::span<std::uint8_t> answers) {
@@ -296,6 +328,7 @@ bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
     // nearly full socket buffer cutting it short.
     while (count > 0) {
         const ssize_t sent = ::send(fd_, bytes, count, MSG_NOSIGNAL);
+        lastSend_ = std::chrono::steady_clock::now();
         if (sent < 0) {
             if (errno == EINTR) {
                 continue;

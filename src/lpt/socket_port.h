@@ -49,6 +49,10 @@ class SocketPort final : public protocol::PortIo,
     // Once every answer owed has come, nothing more is: whatever arrives within a short settling
     // time shows the stream was out of turn.
     bool confirmAnswers() override;
+    // Settled once nothing is owed and nothing has been sent for twice the slowest round trip
+    // seen (at least the settling time).
+    bool settled() const override;
+    bool nothingArrived() override;
 
     // Held accesses go out in one send, and their answers are waited for once.
     void hold() override { holding_ = true; }
@@ -97,6 +101,11 @@ class SocketPort final : public protocol::PortIo,
     std::vector<std::uint8_t> owedAnswers_;
     std::vector<std::uint8_t> received_;  // answers as they come, with room for one more
     std::uint64_t roundTrips_ = 0;
+    // A round trip's time as seen: an answer waited for from its send to its arrival.
+    void noteRoundTrip(std::chrono::steady_clock::time_point sentAt);
+    std::chrono::steady_clock::time_point lastSend_{};
+    std::chrono::steady_clock::time_point heldSentAt_{};  // the reads owed went out then
+    std::chrono::steady_clock::duration slowestRoundTrip_ = kSettleTime;
     OneTimeNotice brokenNotice_;
 };
 

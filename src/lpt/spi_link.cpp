@@ -119,22 +119,40 @@ std::optional<std::uint8_t> SpiLink::pollStatus() {
     return status;
 }
 
-std::optional<std::uint8_t> SpiLink::pollStatusAhead() {
+SpiLink::StatusAhead SpiLink::pollStatusAhead() {
+    using Outcome = StatusAhead::Outcome;
     if (heldAccesses_ == nullptr) {
-        return pollStatus();
+        const auto status = pollStatus();
+        return status ? StatusAhead{Outcome::Status, *status} : StatusAhead{Outcome::Failed};
     }
-    std::uint8_t status = 0;
-    if (needsRecovery_) {
-        return std::nullopt;
+    if (needsRecovery_ || !accessAllowed()) {
+        return {Outcome::Failed};
     }
     if (statusAhead_) {
         if (!takeStatusAhead()) {
-            return std::nullopt;
+            return {Outcome::Failed};
         }
-        status = aheadStatus_;
-    } else if (!readStatusInto(status)) {
-        return std::nullopt;
+        aheadTaken_ = true;
+        return {Outcome::NotYet};
     }
+    if (aheadTaken_) {
+        if (answerCheck_ != nullptr && !answerCheck_->settled()) {
+            return {Outcome::NotYet};
+        }
+        aheadTaken_ = false;
+        if (answerCheck_ != nullptr && !answerCheck_->nothingArrived()) {
+            readFailed();
+            return {Outcome::Failed};
+        }
+        const std::uint8_t confirmed = aheadStatus_;
+        sendStatusAhead();
+        return {Outcome::Status, confirmed};
+    }
+    sendStatusAhead();
+    return lost() ? StatusAhead{Outcome::Failed} : StatusAhead{Outcome::NotYet};
+}
+
+void SpiLink::sendStatusAhead() {
     heldAccesses_->hold();
     watchHeld_ = watch_ != nullptr;
     const bool kept = readStatusInto(aheadStatus_);
@@ -146,7 +164,6 @@ std::optional<std::uint8_t> SpiLink::pollStatusAhead() {
     if (!statusAhead_) {
         tellWatchHeld(false);
     }
-    return status;
 }
 
 bool SpiLink::takeStatusAhead() {
@@ -292,6 +309,7 @@ void SpiLink::recordFromModule(std::span<const std::uint8_t> bytes) {
 }
 
 void SpiLink::writeData(std::uint8_t value) {
+    aheadTaken_ = false;
     if ((statusAhead_ && !takeStatusAhead()) || !accessAllowed()) {
         return;
     }
@@ -305,6 +323,7 @@ void SpiLink::writeData(std::uint8_t value) {
 }
 
 bool SpiLink::readStatusInto(std::uint8_t& value) {
+    aheadTaken_ = false;
     if ((statusAhead_ && !takeStatusAhead()) || !accessAllowed()) {
         return false;
     }

@@ -77,12 +77,19 @@ class SpiLink final : public protocol::ModuleLink {
     // (no access is made then: the poll does not reconnect, the operator's next operation does)
     // or when this read fails.
     std::optional<std::uint8_t> pollStatus();
-    // The same for a poll that comes again and again (an idle window's): on a port where each
-    // access waits for its answer's round trip, the status read goes out ahead, and this returns
-    // the answer to the read the last call sent, so the poll never waits for the line. Any
-    // other access takes that answer first (the watch hears the read then, in its place); the
-    // first call, and any after another access, reads as pollStatus() does.
-    std::optional<std::uint8_t> pollStatusAhead();
+    // The same for a poll that comes again and again (an idle window's). On a port where each
+    // access waits for its answer's round trip, the status read goes out ahead and the poll
+    // never waits for the line: one call sends it, a later one takes its answer, and a later one
+    // still gives it, once the line has settled with nothing more on it (the port has no
+    // framing: a stray byte that came before the answer would have been taken for it, and the
+    // true answer would be on its way). Until then a call gives nothing; a byte more puts the
+    // answers in doubt and the link breaks, as in an operation. Any other access takes an answer
+    // owed first (the watch hears the read then, in its place) and drops one not yet given.
+    struct StatusAhead {
+        enum class Outcome { Status, NotYet, Failed } outcome;
+        std::uint8_t status = 0;
+    };
+    StatusAhead pollStatusAhead();
 
     // A frame download: bytes clocked in one after another with no request between them. On a
     // port whose answers are confirmed, every kConfirmEvery bytes are confirmed as they come in;
@@ -139,6 +146,8 @@ class SpiLink final : public protocol::ModuleLink {
     }
     // The answer to a status read sent ahead taken, before any access; false when it failed.
     bool takeStatusAhead();
+    // A status read held and sent, its answer owed.
+    void sendStatusAhead();
     // An access failed: the operation ends here, and the next one asks the port back first.
     void breakOff(protocol::LinkFault::Kind kind, const std::string& reason);
     // A frame of chip select begins: the watch hears what its byte is part of.
@@ -164,6 +173,7 @@ class SpiLink final : public protocol::ModuleLink {
     std::vector<HeldAccess> heldForWatch_;
     // A status read sent ahead by pollStatusAhead(), and where its answer lands.
     bool statusAhead_ = false;
+    bool aheadTaken_ = false;  // its answer is in, not yet confirmed by a settled line
     std::uint8_t aheadStatus_ = 0;
     // What the next frame of chip select carries, set by the exchange that clocks it.
     PortWatch::ByteKind byteKind_ = PortWatch::ByteKind::Command;

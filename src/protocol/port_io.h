@@ -53,6 +53,13 @@ class AnswerCheck {
     // a long one) by looking once more for a byte out of turn: false, with PortIo::fault()
     // saying why and answersInDoubt() true, when there is one.
     virtual bool confirmAnswers() = 0;
+
+    // For a caller that comes back again and again instead of waiting (an idle status poll):
+    // whether every answer owed has come and nothing has gone out for long enough that a byte
+    // still on its way would have arrived, and then, without waiting, whether one did (false
+    // as for confirmAnswers()).
+    virtual bool settled() const = 0;
+    virtual bool nothingArrived() = 0;
 };
 
 // Offered besides PortIo by a back-end where each read that waits for its answer costs a round

@@ -76,22 +76,30 @@ Result<Settings> SpiSession::readSettings() {
 }
 
 StatusPoll SpiSession::pollReady() {
-    return poll(&lpt::SpiLink::pollStatus);
-}
-
-StatusPoll SpiSession::pollReadyAhead() {
-    return poll(&lpt::SpiLink::pollStatusAhead);
-}
-
-StatusPoll SpiSession::poll(std::optional<std::uint8_t> (lpt::SpiLink::*read)()) {
     if (operationOpen() || link_.portAccessStopped()) {
         return StatusPoll::LinkInUse;
     }
-    const auto status = (link_.*read)();
+    const auto status = link_.pollStatus();
     if (!status) {
         return StatusPoll::NoLink;
     }
     return (*status & lpt::kReadyBit) != 0 ? StatusPoll::Ready : StatusPoll::NotReady;
+}
+
+StatusPoll SpiSession::pollReadyAhead() {
+    if (operationOpen() || link_.portAccessStopped()) {
+        return StatusPoll::LinkInUse;
+    }
+    const auto ahead = link_.pollStatusAhead();
+    switch (ahead.outcome) {
+        case lpt::SpiLink::StatusAhead::Outcome::Status:
+            return (ahead.status & lpt::kReadyBit) != 0 ? StatusPoll::Ready : StatusPoll::NotReady;
+        case lpt::SpiLink::StatusAhead::Outcome::NotYet:
+            return StatusPoll::LinkInUse;
+        case lpt::SpiLink::StatusAhead::Outcome::Failed:
+            break;
+    }
+    return StatusPoll::NoLink;
 }
 
 Result<FrameFetch> SpiSession::readFrame(frames::FrameStore& store, const FetchProgress& progress) {

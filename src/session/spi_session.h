@@ -22,7 +22,8 @@ enum class StatusPoll {
     Ready,      // the module's ready flag is up
     NotReady,   // it is down
     NoLink,     // the port is lost
-    LinkInUse,  // nothing was read: an operation has the link, or port access has stopped
+    LinkInUse,  // nothing to show: an operation has the link, port access has stopped, or a
+                // status read sent ahead is not confirmed yet
 };
 
 class SpiSession final : public ModuleSession {
@@ -58,7 +59,8 @@ class SpiSession final : public ModuleSession {
     // operations.
     StatusPoll pollReady();
     // The same for a poll that comes again and again: over a port with a round trip per access,
-    // the answer to the read the last call sent ahead (lpt::SpiLink::pollStatusAhead).
+    // the answer to a read sent ahead once the line has confirmed it
+    // (lpt::SpiLink::pollStatusAhead).
     StatusPoll pollReadyAhead();
 
     // The frame-read command and at once the download: bytes until the ready flag read with a
@@ -72,7 +74,6 @@ class SpiSession final : public ModuleSession {
     Result<void> reset() override;
 
   private:
-    StatusPoll poll(std::optional<std::uint8_t> (lpt::SpiLink::*read)());
     void switchModeInOperation(int mode);
     Result<FrameFetch> fetch(frames::FrameStore& store, const FetchProgress& progress,
                              bool frameReadCommand);

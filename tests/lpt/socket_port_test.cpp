@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
@@ -17,10 +19,12 @@
 namespace lpt {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 constexpr std::chrono::milliseconds kShortReplyLimit{100};
 
@@ -111,26 +115,62 @@ TEST_F(SocketPortTest, SpiLinkByteReadTakesEachBitFromTheServersStatusAnswer) {
     EXPECT_EQ(accesses.back(), (ServedAccess{'w', 0x378, 250}));
 }
 
-// A poll sends its status read ahead and gives the answer to the one the poll before sent; any
-// other access takes that answer first. The watch hears every read in the server's order.
-TEST_F(SocketPortTest, AStatusReadSentAheadIsTakenAtTheNextPollOrBeforeTheNextAccess) {
-    FaultPortServer server(socketPath(), FaultPortServer::answers({0x80, 0x00, 0x80, 0x00}));
+// What a poll that sends its status read ahead gives: the status, or -1 for nothing yet, -2 for
+// a failure.
+int pollAhead(SpiLink& link) {
+    const auto ahead = link.pollStatusAhead();
+    using Outcome = SpiLink::StatusAhead::Outcome;
+    return ahead.outcome == Outcome::Status ? ahead.status
+                                            : (ahead.outcome == Outcome::NotYet ? -1 : -2);
+}
+
+// A poll sends its status read ahead, a later one takes the answer, and one after that gives it
+// once the line has settled with nothing more on it; any other access takes an answer owed
+// first and drops one not yet given. The watch hears every read in the server's order.
+TEST_F(SocketPortTest, AStatusReadSentAheadIsGivenOnceTheLineHasSettled) {
+    FaultPortServer server(socketPath(), FaultPortServer::answers({0x80, 0x00, 0x80}));
     SocketPort port(socketPath());
     ASSERT_TRUE(port.start());
     SpiLink link(port);
     WatchedAccesses watch;
     link.setPortWatch(&watch);
 
-    EXPECT_EQ(link.pollStatusAhead(), 0x80);  // the first is read at once
-    EXPECT_EQ(link.pollStatusAhead(), 0x00);
-    EXPECT_EQ(link.pollStatus(), 0x00);  // after the answer owed, 0x80
+    EXPECT_EQ(pollAhead(link), -1);  // sent
+    EXPECT_EQ(pollAhead(link), -1);  // taken
+    std::this_thread::sleep_for(2 * SocketPort::kSettleTime + std::chrono::milliseconds(5));
+    EXPECT_EQ(pollAhead(link), 0x80);    // settled: given, and the next one sent
+    EXPECT_EQ(link.pollStatus(), 0x80);  // after the answer owed, 0x00
     port.stop();
     ASSERT_TRUE(server.waitForHangUp());
 
     EXPECT_THAT(server.accesses(),
                 ElementsAre(ServedAccess{'r', 0x379, 0x80}, ServedAccess{'r', 0x379, 0x00},
-                            ServedAccess{'r', 0x379, 0x80}, ServedAccess{'r', 0x379, 0x00}));
+                            ServedAccess{'r', 0x379, 0x80}));
     EXPECT_EQ(watch.heard, server.accesses());
+}
+
+// A stray byte that comes before the answer to a read sent ahead, the answer after it in a
+// send of its own: the stray byte is never given as the status, and the answer that follows it
+// breaks the link.
+TEST_F(SocketPortTest, AStrayByteAheadOfAnAnswerIsNeverGivenAsTheStatus) {
+    FaultPortServer server(
+        socketPath(), FaultPortServer::answers(std::vector<std::uint8_t>(64, 0x80)),
+        {.fault = PortFault::StrayAhead, .lateBy = std::chrono::milliseconds(20)});
+    SocketPort port(socketPath());
+    ASSERT_TRUE(port.start());
+    SpiLink link(port);
+    ::testing::internal::CaptureStderr();
+    std::vector<int> given;
+    for (int poll = 0; poll < 12 && (given.empty() || given.back() != -2); ++poll) {
+        given.push_back(pollAhead(link));
+        std::this_thread::sleep_for(std::chrono::milliseconds(16));
+    }
+    ::testing::internal::GetCapturedStderr();
+    EXPECT_THAT(given, Not(Contains(0x00)));
+    EXPECT_EQ(given.back(), -2);
+    const auto fault = link.takeFault();
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->kind, protocol::LinkFault::Kind::StrayByte);
 }
 
 TEST_F(SocketPortTest, AServerGoneMidByteGivesNoByteFromTheAnswersThatCame) {

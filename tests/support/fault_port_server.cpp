@@ -200,7 +200,13 @@ bool FaultPortServer::serveConnection(int fd) {
                 readIndex = readsSoFar_++;
             }
             access.value = responder_ ? responder_(access.address, readIndex) : 0;
-            if (faultHere && options_.fault == Fault::LateAnswer) {
+            if (faultHere && options_.fault == Fault::StrayAhead) {
+                const std::uint8_t stray = 0x00;
+                sendBytes(fd, &stray, 1);
+                spendFault();
+            }
+            if (faultHere &&
+                (options_.fault == Fault::LateAnswer || options_.fault == Fault::StrayAhead)) {
                 if (waitReadable(stopPipe_[0], options_.lateBy)) {
                     return false;  // stopping
                 }

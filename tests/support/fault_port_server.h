@@ -28,6 +28,8 @@ enum class PortFault {
     LateAnswer,  // after `after` accesses: answers each read only after `lateBy`
     ExtraByte,   // after `after` accesses: sends one byte nobody asked for (with the answer,
                  // when the last access was a read); once
+    StrayAhead,  // after `after` accesses: one byte nobody asked for (0x00) at once, the next
+                 // read's answer only `lateBy` later, in a send of its own; once
     NeverAccept  // fills the listen backlog with a connection of its own, accepts nothing
 };
 struct PortFaultOptions {

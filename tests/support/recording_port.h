@@ -66,6 +66,9 @@ class RecordingPort final : public protocol::PortIo, public protocol::AnswerChec
     std::string fault() const override { return fault_; }
     bool answersInDoubt() const override { return answersInDoubt_; }
     bool confirmAnswers() override;
+    // Its answers are made at once: nothing is ever on its way.
+    bool settled() const override { return true; }
+    bool nothingArrived() override { return true; }
 
   private:
     // True when this access is one the injected failure covers (and counts it).

@@ -211,11 +211,12 @@ int runSerial(const Options& o, const std::string& device, protocol::ExchangeTra
     // The emulated module starts at 2400 like a module after reset; --baud is then reached by a
     // speed write, module first.
     const std::uint32_t openBaud = o.emulator ? protocol::kResetBaud : o.baud;
-    if (!control.setBaud(openBaud)) {
-        return linkFailed(linkName, "the line refused " + std::to_string(openBaud) + " baud");
-    }
-    if (const auto failure = module.choosePort(1)) {
-        return linkFailed(linkName, "cannot open: " + failure->reason);
+    // camctl's one thread looks at the line whenever it waits for it: no event loop runs.
+    control.readWhenLookedAt();
+    if (const auto failure = module.start(1, openBaud)) {
+        return linkFailed(linkName, failure->fault == serial::OpenFault::SpeedRefused
+                                        ? failure->reason
+                                        : "cannot open: " + failure->reason);
     }
     if (o.emulator && o.baud != protocol::kResetBaud) {
         if (const auto switched = module.writeSpeed(speedCode(o.baud)); !switched) {
@@ -247,10 +248,7 @@ int runSerial(const Options& o, const std::string& device, protocol::ExchangeTra
             break;
         }
     }
-    // Closing puts the line's old settings back at once: the last bytes sent get their line time
-    // first, so the module does not read them at another speed.
-    clock.waitYielding(serial::FrameEnd::idleTimeFor(control.baud()));
-    control.close();
+    module.close(/*letLastBytesOut=*/true);
     return status;
 }
 

@@ -10,9 +10,9 @@
 #include "camctl/messages.h"
 #include "camctl/run.h"
 #include "emulator/in_process_module.h"
-#include "event_loop_clock.h"
 #include "lpt/port_io_factory.h"
 #include "protocol/exchange_trace.h"
+#include "session/real_clock.h"
 #include "startup/exit_status.h"
 
 namespace {
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "camctl: trace lines are being lost: %s\n", reason.c_str());
         });
     }
-    programs::EventLoopClock clock;
+    session::RealClock clock;
     return o.link == camctl::LinkKind::Spi ? runSpi(o, trace.get(), clock)
                                            : runSerial(o, trace.get(), clock);
 }

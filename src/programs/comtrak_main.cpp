@@ -6,11 +6,11 @@
 #include <memory>
 
 #include "emulator/in_process_module.h"
-#include "event_loop_clock.h"
 #include "frames/frame_store.h"
 #include "protocol/exchange_trace.h"
 #include "serial/qt_serial_control.h"
 #include "serial/serial_link.h"
+#include "session/real_clock.h"
 #include "startup/exit_status.h"
 #include "startup/option_bytes.h"
 #include "ui/comtrak_form.h"
@@ -135,10 +135,13 @@ int main(int argc, char** argv) {
     // The program-wide state: one frame store, one serial control and link, for the whole run.
     frames::FrameStore frameStore;
     serial::QtSerialControl control(options.ports);
-    programs::EventLoopClock clock;
+    session::RealClock clock;
     serial::SerialLink link(control, clock, trace.trace.get());
     ui::QtOperatorDialogs dialogs;
     ui::ComtrakForm window(control, link, frameStore, clock, dialogs);
+    // The line has a thread of its own: the window never waits for the module, and closing it
+    // ends the running operation at once.
+    window.runLinkOnItsOwnThread([&clock] { clock.interrupt(); });
     if (trace.trace) {
         window.watchTrace(*trace.trace, QFile::decodeName(options.tracePath.c_str()));
     }

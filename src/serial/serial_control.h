@@ -15,7 +15,8 @@
 namespace serial {
 
 // Why a port did not open: what the operator has to do about it differs.
-enum class OpenFault { NotFound, NoPermission, Busy, SettingsRefused, Other };
+// SpeedRefused: the line did not take the speed asked for before it was opened.
+enum class OpenFault { NotFound, NoPermission, Busy, SettingsRefused, SpeedRefused, Other };
 
 struct OpenFailure {
     OpenFault fault;
@@ -65,6 +66,10 @@ class SerialControl {
     // A fault the line reported since the last call (the device went away, a read failed), once
     // each; nullopt when there is none.
     virtual std::optional<LineFault> takeLineFault() = 0;
+
+    // From now on, every look at the line (inBufferCount, input) takes in what has arrived: for a
+    // control on a thread that runs no event loop. A control that reads by itself ignores it.
+    virtual void readWhenLookedAt() {}
 
     // Told when bytes have arrived or the line has reported a fault, so a reader need not look at
     // the line on a timer. It may be told inside a call of this control (a send the far end

@@ -1,5 +1,7 @@
 #include "session/link_owner.h"
 
+#include <QThread>
+
 #include <utility>
 
 namespace session {
@@ -54,7 +56,9 @@ void InlineLinkOwner::stop(Job last) {
 LinkThread::LinkThread(std::function<void(Job)> toFrontEnd, std::function<void()> interruptWaits)
     : toFrontEnd_(std::move(toFrontEnd)),
       interruptWaits_(std::move(interruptWaits)),
-      thread_([this] { serve(); }) {}
+      thread_(QThread::create([this] { serve(); })) {
+    thread_->start();
+}
 
 LinkThread::~LinkThread() {
     stop();
@@ -105,9 +109,7 @@ void LinkThread::stop(Job last) {
     // The running job's waits end now; its download stops at its next byte.
     interruptWaits_();
     wake_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
-    }
+    thread_->wait();
 }
 
 void LinkThread::serve() {

@@ -9,8 +9,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
+
+class QThread;
 
 namespace session {
 
@@ -65,6 +67,8 @@ class InlineLinkOwner final : public LinkOwner {
     bool idleFresh_ = true;
 };
 
+// The thread is a QThread that runs no event loop: objects made on it (a QSerialPort) have
+// their thread's event dispatcher, and nothing of theirs is ever dispatched there.
 class LinkThread final : public LinkOwner {
   public:
     // `toFrontEnd` carries a told job to the front end's thread (a queued call into its event
@@ -94,7 +98,7 @@ class LinkThread final : public LinkOwner {
     IdleWork idle_;
     std::chrono::milliseconds idlePeriod_{0};
     std::uint64_t idleGeneration_ = 0;  // a new idle work starts its period over
-    std::thread thread_;
+    std::unique_ptr<QThread> thread_;
 };
 
 }  // namespace session

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "protocol/wire.h"
+#include "serial/frame_end.h"
 
 namespace session {
 
@@ -21,11 +22,21 @@ SerialSession::SerialSession(serial::SerialControl& control, serial::SerialLink&
     link_.watchLine(arrival_);
 }
 
-std::optional<serial::OpenFailure> SerialSession::start() {
-    control_.setBaud(protocol::kResetBaud);
-    portNumber_ = kStartPortNumber;
+std::optional<serial::OpenFailure> SerialSession::start(int portNumber, std::uint32_t baud) {
+    portNumber_ = portNumber;
+    if (!control_.setBaud(baud)) {
+        return serial::OpenFailure{serial::OpenFault::SpeedRefused, control_.deviceOf(portNumber_),
+                                   "the line refused " + std::to_string(baud) + " baud"};
+    }
     control_.setCommPort(portNumber_);
     return control_.open();
+}
+
+void SerialSession::close(bool letLastBytesOut) {
+    if (letLastBytesOut && control_.isOpen()) {
+        clock_.waitYielding(serial::FrameEnd::idleTimeFor(control_.baud()));
+    }
+    control_.close();
 }
 
 std::optional<serial::OpenFailure> SerialSession::choosePort(int portNumber) {

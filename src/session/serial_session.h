@@ -24,11 +24,17 @@ class SerialSession final : public ModuleSession {
                   frames::FrameStore& frames, protocol::Clock& clock);
 
     // ---- The port
-    // The start: 2400 baud, the start port (COM2), open. The failure when it did not open.
-    std::optional<serial::OpenFailure> start();
+    // The start: the speed (2400 baud, the module's after reset, unless told), the port (the
+    // window's start port, COM2, unless told), open. The failure when it did not open, or when
+    // the line refused the speed (SpeedRefused).
+    std::optional<serial::OpenFailure> start(int portNumber = kStartPortNumber,
+                                             std::uint32_t baud = protocol::kResetBaud);
     // Close, the new port number (1..4), open at the speed in force; also for the port in use.
     std::optional<serial::OpenFailure> choosePort(int portNumber);
-    void close() { control_.close(); }
+    // The line closed. Closing puts the line's old settings back at once: told to let the last
+    // bytes out first, it gives them their line time before, so the module does not read them at
+    // another speed.
+    void close(bool letLastBytesOut = false);
     int portNumber() const { return portNumber_; }
     std::uint32_t baud() const { return control_.baud(); }
 

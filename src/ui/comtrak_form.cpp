@@ -45,6 +45,7 @@ QString openFailureHint(serial::OpenFault fault) {
                 "Порт занят другой программой. Закройте её или выберите "
                 "другой порт.");
         case serial::OpenFault::SettingsRefused:
+        case serial::OpenFault::SpeedRefused:
             return QStringLiteral("Порт не принял настройки линии.");
         case serial::OpenFault::Other:
             break;
@@ -68,9 +69,10 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
                          OperatorDialogs& dialogs, QWidget* parent)
     : Form1(kCaption, std::make_unique<session::SerialSession>(control, link, frames, clock),
             frames, clock, dialogs, parent, kSerialLayout),
+      control_(control),
       serial_(static_cast<session::SerialSession&>(session())) {
     // A query's wait for the end of a frame stores its bytes: the count follows.
-    serial_.onBytesStored([this] { showReceivedCount(); });
+    serial_.onBytesStored([this] { tell([this] { showReceivedCount(); }); });
     serial_.onLineEvent([this] { lineEvent(); });
     QStringList ports;
     for (int n = 1; n <= kPortCount; ++n) {
@@ -109,13 +111,26 @@ ComtrakForm::~ComtrakForm() {
     serial_.onLineEvent({});
 }
 
+void ComtrakForm::linkThreadStarting() {
+    control_.readWhenLookedAt();
+    serial_.onLineEvent({});  // nobody there to hear it: the link's thread looks
+}
+
 void ComtrakForm::Form_Load() {
     operate(
-        serial_, [](session::SerialSession& s) { return s.start(); },
-        [this](const std::optional<serial::OpenFailure>& failure) {
-            reportOpenFailure(failure);
+        serial_,
+        [](session::SerialSession& s) {
+            return std::pair{s.start(), lineOf(s)};
+        },
+        [this](const std::pair<std::optional<serial::OpenFailure>, LineNow>& started) {
+            line_ = started.second;
+            reportOpenFailure(started.first);
             frames().resetCount();
             setPollingEnabled(true);
+            if (linkOnItsOwnThread()) {
+                owner().setIdleWork(std::chrono::milliseconds(kTimer1IntervalMs),
+                                    [this](bool first) { receiveBetweenOperations(first); });
+            }
         });
 }
 
@@ -127,14 +142,19 @@ void ComtrakForm::Form_Unload() {
 void ComtrakForm::Combo1_Click() {
     const int portNumber = portIndex() + 1;
     operate(
-        serial_, [portNumber](session::SerialSession& s) { return s.choosePort(portNumber); },
-        [this](const std::optional<serial::OpenFailure>& failure) { reportOpenFailure(failure); });
+        serial_,
+        [portNumber](session::SerialSession& s) {
+            return std::pair{s.choosePort(portNumber), lineOf(s)};
+        },
+        [this](const std::pair<std::optional<serial::OpenFailure>, LineNow>& chosen) {
+            line_ = chosen.second;
+            reportOpenFailure(chosen.first);
+        });
 }
 
 QString ComtrakForm::portAndLine() const {
     return QStringLiteral("%1 (%2)").arg(
-        portName(serial_.portNumber()),
-        QString::fromStdString(serial::lineSettingsFor(serial_.baud())));
+        portName(line_.portNumber), QString::fromStdString(serial::lineSettingsFor(line_.baud)));
 }
 
 void ComtrakForm::Command13_Click() {
@@ -146,9 +166,15 @@ void ComtrakForm::readModuleSpeed() {
         return;  // its button is held: another operation runs
     }
     setPollingEnabled(false);
+    using Read = std::pair<protocol::Result<session::SerialSession::ModuleSpeed>, LineNow>;
     operate(
-        serial_, [](session::SerialSession& s) { return s.readSpeed(); },
-        [this](const protocol::Result<session::SerialSession::ModuleSpeed>& speed) {
+        serial_,
+        [](session::SerialSession& s) {
+            return Read{s.readSpeed(), lineOf(s)};
+        },
+        [this](const Read& read) {
+            line_ = read.second;
+            const auto& speed = read.first;
             if (speed && speed->baud) {
                 // Setting the box's text from code runs no handler.
                 showInBox(Combo4, QString::number(*speed->baud));
@@ -175,20 +201,25 @@ void ComtrakForm::writeSpeed() {
     // would leave the two at different speeds with no way to reach the module again.
     const auto speed = serial::speedForText(serial::trimBlanks(text.toStdString()));
     if (!speed) {
-        tellOperator(
-            kSpeedTitle,
-            QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
-                           "скорость линии прежняя (%2).")
-                .arg(text, QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
+        tellOperator(kSpeedTitle,
+                     QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
+                                    "скорость линии прежняя (%2).")
+                         .arg(text, QString::fromStdString(serial::lineSettingsFor(line_.baud))));
         return;
     }
     if (operating()) {
         return;  // its button is held: another operation runs
     }
     setPollingEnabled(false);
+    using Write = std::pair<protocol::Result<void>, LineNow>;
     operate(
-        serial_, [code = *speed](session::SerialSession& s) { return s.writeSpeed(code); },
-        [this, text](const protocol::Result<void>& switched) {
+        serial_,
+        [code = *speed](session::SerialSession& s) {
+            return Write{s.writeSpeed(code), lineOf(s)};
+        },
+        [this, text](const Write& written) {
+            line_ = written.second;
+            const auto& switched = written.first;
             setPollingEnabled(true);  // not once the window has closed
             if (switched) {
                 return;
@@ -199,8 +230,8 @@ void ComtrakForm::writeSpeed() {
                     QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
                                    "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
                                    "2400.")
-                        .arg(text.trimmed(), portName(serial_.portNumber()),
-                             QString::fromStdString(serial::lineSettingsFor(serial_.baud()))));
+                        .arg(text.trimmed(), portName(line_.portNumber),
+                             QString::fromStdString(serial::lineSettingsFor(line_.baud))));
                 return;
             }
             tellLinkFault(switched.fault());
@@ -226,29 +257,66 @@ void ComtrakForm::readFrame(Then then) {
 }
 
 void ComtrakForm::resetModule() {
+    using Reset = std::pair<protocol::Result<void>, LineNow>;
     operate(
-        serial_, [](session::SerialSession& s) { return s.reset(); },
-        [this](const protocol::Result<void>& reset) {
-            if (!reset) {
-                tellLinkFault(reset.fault());
+        serial_,
+        [](session::SerialSession& s) {
+            return Reset{s.reset(), lineOf(s)};
+        },
+        [this](const Reset& reset) {
+            line_ = reset.second;
+            if (!reset.first) {
+                tellLinkFault(reset.first.fault());
             }
         });
 }
 
 void ComtrakForm::Timer1_Timer() {
-    if (const auto fault = serial_.takeLineFault()) {
+    if (linkOnItsOwnThread()) {
+        if (lineToldQuiet_) {
+            runCycleTest();
+        }
+        return;
+    }
+    auto fault = serial_.takeLineFault();
+    const serial::Reception::Batch batch = serial_.receive();
+    // A frame that begins or ends frees or takes the controls that would talk to the module.
+    const Reception now{serial_.busyWith(), serial_.lineQuiet()};
+    showReception(fault, batch, now);
+    // Only a line quiet for its idle time means the frame has ended and the capture cycle may
+    // step; a shorter gap is a pause inside the frame.
+    if (batch.empty() && now.lineQuiet) {
+        runCycleTest();
+    }
+}
+
+bool ComtrakForm::ticksNeeded() const {
+    if (linkOnItsOwnThread()) {
+        return cycleTicked();
+    }
+    return linkBusy() || !serial_.lineQuiet() || cycleTicked();
+}
+
+void ComtrakForm::receiveBetweenOperations(bool firstSinceOperation) {
+    auto fault = serial_.takeLineFault();
+    const serial::Reception::Batch batch = serial_.receive();
+    const Reception now{serial_.busyWith(), serial_.lineQuiet()};
+    if (!firstSinceOperation && !fault && batch.empty() && receptionTold_ == now) {
+        return;
+    }
+    receptionTold_ = now;
+    tell([this, fault = std::move(fault), batch, now] { showReception(fault, batch, now); });
+}
+
+void ComtrakForm::showReception(const std::optional<protocol::LinkFault>& fault,
+                                const serial::Reception::Batch& batch, const Reception& now) {
+    lineToldQuiet_ = now.lineQuiet;
+    toldBusyOutsideOperations(now.busyWith);
+    if (fault) {
         warnAfterTick(kPortTitle,
                       QStringLiteral("Ошибка линии.\n") + faultDetail(*fault).value_or(QString()));
     }
-    const serial::Reception::Batch batch = serial_.receive();
-    // A frame that begins or ends frees or takes the controls that would talk to the module.
-    refreshLinkBusy();
     if (batch.empty()) {
-        // Nothing came. Only a line quiet for its idle time means the frame has ended and the
-        // capture cycle may step; a shorter gap is a pause inside the frame.
-        if (serial_.lineQuiet()) {
-            runCycleTest();
-        }
         return;
     }
     showReceivedCount();
@@ -258,10 +326,6 @@ void ComtrakForm::Timer1_Timer() {
                                      "отброшены. Очистите буфер перед следующим кадром.")
                           .arg(frames::FrameStore::kCapacity));
     }
-}
-
-bool ComtrakForm::ticksNeeded() const {
-    return linkBusy() || !serial_.lineQuiet() || cycleTicked();
 }
 
 void ComtrakForm::lineEvent() {
@@ -288,7 +352,7 @@ void ComtrakForm::reportOpenFailure(const std::optional<serial::OpenFailure>& fa
     tellOperator(
         kPortTitle,
         QStringLiteral("Не удалось открыть %1 (%2): %3.\n%4")
-            .arg(portName(serial_.portNumber()), QString::fromStdString(failure->device),
+            .arg(portName(line_.portNumber), QString::fromStdString(failure->device),
                  QString::fromStdString(failure->reason), openFailureHint(failure->fault)));
 }
 

@@ -4,6 +4,9 @@
 // tells the operator about faults.
 #pragma once
 
+#include <optional>
+
+#include "protocol/encodings.h"
 #include "serial/serial_control.h"
 #include "serial/serial_link.h"
 #include "session/serial_session.h"
@@ -39,7 +42,9 @@ class ComtrakForm final : public Form1 {
     // The reset command, a second (reception goes on), the PC back to 2400.
     void resetModule() override;
     // Reception: what has arrived goes into the frame store and the count is shown; only a tick
-    // that received nothing runs the capture cycle's test.
+    // that received nothing runs the capture cycle's test. With the link on its own thread,
+    // reception is that thread's work between operations, and a tick only runs the cycle's test
+    // once the line has been told quiet.
     void Timer1_Timer() override;
 
     static const QString kCaption;
@@ -51,6 +56,8 @@ class ComtrakForm final : public Form1 {
     // Ticks go on while a frame is awaited or arriving (its end is the line's quiet), or while
     // the capture cycle is ticked; otherwise reception waits for the line's own event.
     bool ticksNeeded() const override;
+    // The line is read when looked at, and reception moves to the link's thread.
+    void linkThreadStarting() override;
 
   private:
     // Bytes arrived or the line reported a fault: a tick at the next turn of the event loop (not
@@ -66,7 +73,30 @@ class ComtrakForm final : public Form1 {
     // "COM2 (2400,N,8,1)": the port in use and its line settings, for messages.
     QString portAndLine() const;
 
+    // The port and the speed in force, as an operation on the link's thread left them.
+    struct LineNow {
+        int portNumber = session::SerialSession::kStartPortNumber;
+        std::uint32_t baud = protocol::kResetBaud;
+    };
+    static LineNow lineOf(const session::SerialSession& s) { return {s.portNumber(), s.baud()}; }
+    // The link's thread's work between operations: what has arrived stored, and the window told
+    // when anything changed.
+    void receiveBetweenOperations(bool firstSinceOperation);
+    struct Reception {
+        std::optional<session::Exchange> busyWith;
+        bool lineQuiet = true;
+        friend bool operator==(const Reception&, const Reception&) = default;
+    };
+    void showReception(const std::optional<protocol::LinkFault>& fault,
+                       const serial::Reception::Batch& batch, const Reception& now);
+
+    serial::SerialControl& control_;
     session::SerialSession& serial_;
+    LineNow line_;
+    // On the link's thread only: what the reception told last.
+    std::optional<Reception> receptionTold_;
+    // On the window's thread: the line was quiet at the reception's last telling.
+    bool lineToldQuiet_ = true;
     bool lineEventQueued_ = false;
 
     QComboBox* Combo4;

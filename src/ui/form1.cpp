@@ -167,6 +167,7 @@ void Form1::runLinkOnItsOwnThread(std::function<void()> interruptWaits) {
         return;
     }
     threaded_ = true;
+    linkThreadStarting();
     owner_ = std::make_unique<session::LinkThread>(
         // Queued into the window's loop, and dropped with the window if it has gone.
         [this](session::LinkOwner::Job told) {
@@ -189,6 +190,13 @@ Form1::LinkState Form1::linkState() const {
         return toldState_;
     }
     return {session_->busyWith(), session_->operationOpen(), session_->linkDown()};
+}
+
+void Form1::toldBusyOutsideOperations(std::optional<session::Exchange> busyWith) {
+    if (!toldState_.operationOpen) {
+        toldState_.busyWith = busyWith;
+    }
+    refreshLinkBusy();
 }
 
 bool Form1::post(session::LinkOwner::Job job, session::LinkOwner::Job done) {

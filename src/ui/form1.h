@@ -160,6 +160,11 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
         bool linkDown = false;
     };
     LinkState linkState() const;
+    // The link's thread is about to start: what each program sets up for it.
+    virtual void linkThreadStarting() {}
+    // Something other than an operation keeps the link busy, or no longer (a frame arriving over
+    // serial), as the link's thread found it.
+    void toldBusyOutsideOperations(std::optional<session::Exchange> busyWith);
     session::LinkOwner& owner() { return *owner_; }
     // Posts `operation(session)` and, once it has ended, runs `done` with what it returned on
     // the window's thread; false (nothing run) when another operation is posted or the link has

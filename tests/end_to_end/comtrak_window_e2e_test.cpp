@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <fstream>
 #include <iterator>
 
@@ -19,6 +20,7 @@
 #include "end_to_end/comtrak_on_emulator.h"
 #include "serial/line_settings.h"
 #include "serial/qt_serial_control.h"
+#include "session/real_clock.h"
 #include "support/compressed_clock.h"
 #include "support/emulated_serial_module.h"
 #include "support/fakes.h"
@@ -156,3 +158,48 @@ TEST_F(ComtrakOnEmulator, ACapturedFrameIsReadViewedAndSaved) {
 }
 
 }  // namespace
+
+// The program's window: the line on a thread of its own with the real clock.
+struct ComtrakOnItsThread {
+    explicit ComtrakOnItsThread(Bytes frame)
+        : emulated(comtrak_e2e::sending(std::move(frame))), control(portsFor(emulated.device)) {
+        form.runLinkOnItsOwnThread([this] { clock.interrupt(); });
+        form.Form_Load();
+    }
+    static serial::PortMap portsFor(const std::string& device) {
+        serial::PortMap ports;
+        ports.assign(2, device);
+        return ports;
+    }
+    testing_support::EmulatedSerialModule emulated;
+    serial::QtSerialControl control;
+    session::RealClock clock;
+    serial::SerialLink link{control, clock};
+    frames::FrameStore frames;
+    testing_support::FakeDialogs dialogs;
+    ui::ComtrakForm form{control, link, frames, clock, dialogs};
+};
+
+// The frame comes in on the link's thread while the window holds capture and frame read, and
+// the window's loop runs through the 3 s after a compression write; the close ends that wait at
+// once and closes the line.
+TEST(ComtrakWindowOnItsThread, ReceivesAFrameAndRepaintsThroughTheCompressionWait) {
+    const Bytes sent = comtrak_e2e::frameOf(100);
+    ComtrakOnItsThread w(sent);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w.control.isOpen() && !w.form.linkBusy(); }));
+    testing_support::clickControl(w.form, "Command7");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !testing_support::frameReadAgain(w.form); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return testing_support::frameReadAgain(w.form); }, 5000));
+    EXPECT_TRUE(std::ranges::equal(w.frames.frame(), sent));
+    EXPECT_EQ(w.form.findChild<QLineEdit*>("Text4")->text(), "100");
+
+    testing_support::pickEntry(w.form, "Combo2", 5);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return w.emulated.module.registerValue(protocol::Register::Compression) == 5; }));
+    bool ranWhileFrozen = false;
+    QTimer::singleShot(0, &w.form, [&] { ranWhileFrozen = w.form.linkBusy(); });
+    QTest::qWait(20);
+    EXPECT_TRUE(ranWhileFrozen);
+    w.form.close();
+    EXPECT_FALSE(w.control.isOpen());
+}

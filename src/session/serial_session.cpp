@@ -1,5 +1,6 @@
 #include "session/serial_session.h"
 
+#include <algorithm>
 #include <string>
 
 #include "protocol/wire.h"
@@ -76,10 +77,20 @@ Result<void> SerialSession::writeSpeed(const protocol::SpeedCode& speed) {
 Result<void> SerialSession::reset() {
     return run(Exchange::Reset, [&](Operation& op) {
         protocol::sendCommand(link_, protocol::command::kReset);
-        clock_.waitYielding(kModuleSwitchTime);
+        receiveThrough(kModuleSwitchTime);
         control_.setBaud(protocol::kResetBaud);
         return op.finish();
     });
+}
+
+void SerialSession::receiveThrough(protocol::Clock::Duration wait) {
+    const auto end = clock_.now() + wait;
+    for (auto left = wait; left > protocol::Clock::Duration{}; left = end - clock_.now()) {
+        if (!arrival_.poll().empty() && arrival_.onBytesStored) {
+            arrival_.onBytesStored();
+        }
+        clock_.waitYielding(std::min<protocol::Clock::Duration>(left, kReceptionPollInterval));
+    }
 }
 
 Result<void> SerialSession::requestFrame() {

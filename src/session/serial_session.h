@@ -48,7 +48,8 @@ class SerialSession final : public ModuleSession {
     // The module first, at the old speed, then a second later the PC. Refused when the PC's line
     // does not take the speed: the module has been told, the line stays where it was.
     Result<void> writeSpeed(const protocol::SpeedCode& speed);
-    // The reset command at the speed in force, a second for the module, then the PC at 2400.
+    // The reset command at the speed in force, a second for the module (reception goes on), then
+    // the PC at 2400.
     Result<void> reset() override;
 
     // ---- Frames
@@ -76,6 +77,9 @@ class SerialSession final : public ModuleSession {
     std::optional<Exchange> busyOutsideOperations() const override;
 
   private:
+    // Waits `wait` with reception going on: what a frame on its way sends goes into the frames
+    // store meanwhile.
+    void receiveThrough(protocol::Clock::Duration wait);
     Result<FrameFetch> receiveFrame(Operation& op, frames::FrameStore& store,
                                     const FetchProgress& progress);
 

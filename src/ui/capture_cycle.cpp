@@ -17,7 +17,6 @@ void CaptureCycle::onTick() {
 
 void CaptureCycle::step() {
     stage_ = Stage::Viewing;
-    window_.setPollingEnabled(false);
     // A button that throws ends the step here; one that tells its end later carries it on.
     try {
         window_.viewFrame([this] {
@@ -46,7 +45,6 @@ void CaptureCycle::captured(bool ok) {
 
 void CaptureCycle::end() {
     stage_ = Stage::Idle;
-    window_.setPollingEnabled(true);
 }
 
 }  // namespace ui

@@ -14,7 +14,7 @@
 
 namespace ui {
 
-// The window's side of the cycle: its four buttons, its timer, its "Цикл" box and its waits.
+// The window's side of the cycle: its four buttons, its "Цикл" box and its waits.
 // Each button tells its end through `then`, at once or once its operation has ended.
 class CycleWindow {
   public:
@@ -23,7 +23,6 @@ class CycleWindow {
     virtual bool cycleTicked() const = 0;
     // False while an exchange with the module runs: a step must not put its commands inside it.
     virtual bool cycleMayStep() const = 0;
-    virtual void setPollingEnabled(bool enabled) = 0;
     virtual void viewFrame(Then then) = 0;  // "Просмотреть кадр"
     virtual void clearFrame() = 0;          // "Очистить буфер"
     // "Сформировать кадр"; told false when the link failed, and the step reads nothing after it.
@@ -42,8 +41,8 @@ class CaptureCycle {
     // frame the outer one is reading).
     bool wantsStep() const;
 
-    // Runs one step when the test passes. The timer is off for the whole step and on again at
-    // its end, whatever the called buttons did to it or failed at.
+    // Runs one step when the test passes; the step has ended when its last stage has told its
+    // end, or a button failed.
     void onTick();
 
     bool stepRunning() const { return stage_ != Stage::Idle; }

@@ -165,7 +165,6 @@ void ComtrakForm::readModuleSpeed() {
     if (operating()) {
         return;  // its button is held: another operation runs
     }
-    setPollingEnabled(false);
     using Read = std::pair<protocol::Result<session::SerialSession::ModuleSpeed>, LineNow>;
     operate(
         serial_,
@@ -179,7 +178,6 @@ void ComtrakForm::readModuleSpeed() {
                 // Setting the box's text from code runs no handler.
                 showInBox(Combo4, QString::number(*speed->baud));
             }
-            setPollingEnabled(true);  // not once the window has closed
             if (!speed && tellOnce(speed.fault())) {
                 QString text = QStringLiteral("Модуль не ответил на запрос скорости на %1.")
                                    .arg(portAndLine());
@@ -210,7 +208,6 @@ void ComtrakForm::writeSpeed() {
     if (operating()) {
         return;  // its button is held: another operation runs
     }
-    setPollingEnabled(false);
     using Write = std::pair<protocol::Result<void>, LineNow>;
     operate(
         serial_,
@@ -220,7 +217,6 @@ void ComtrakForm::writeSpeed() {
         [this, text](const Write& written) {
             line_ = written.second;
             const auto& switched = written.first;
-            setPollingEnabled(true);  // not once the window has closed
             if (switched) {
                 return;
             }
@@ -277,6 +273,9 @@ void ComtrakForm::Timer1_Timer() {
             runCycleTest();
         }
         return;
+    }
+    if (operating()) {
+        return;  // reception is the work between operations: a reply is the query's own
     }
     auto fault = serial_.takeLineFault();
     const serial::Reception::Batch batch = serial_.receive();

@@ -202,7 +202,9 @@ void Form1::toldBusyOutsideOperations(std::optional<session::Exchange> busyWith)
 bool Form1::post(session::LinkOwner::Job job, session::LinkOwner::Job done) {
     const bool posted = owner_->post(std::move(job), [this, done = std::move(done)] {
         jobsInFlight_ = std::max(0, jobsInFlight_ - 1);
-        if (done) {
+        // An operation that ended after the link was stopped (the window closing, "Выход")
+        // has nobody to show its end to.
+        if (done && !linkCancelled_) {
             done();
         }
         refreshLinkBusy();

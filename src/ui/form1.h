@@ -177,10 +177,8 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
                     [done, value] { done(std::move(**value)); });
     }
 
-    // SettingsHost: the read-backs switch Timer1 and tell the operator of faults; the indicator
-    // belongs to the parallel-port window.
-    // Also the cycle's timer switch. Once the window has unloaded the timer stays off.
-    void setPollingEnabled(bool enabled) override;
+    // Timer1 on from the load, off at the unload; once the window has unloaded it stays off.
+    void setPollingEnabled(bool enabled);
     // Timer1 is on: set by setPollingEnabled, whether or not it is ticking just now.
     bool pollingEnabled() const { return pollingEnabled_; }
     // Whether anything waits for Timer1's next tick; when nothing does, it stops after a tick

@@ -292,15 +292,12 @@ void SettingsPanel::readBack(protocol::Result<T> (session::ModuleSession::*read)
     if (host_.operating()) {
         return;  // its button is held: another operation runs
     }
-    host_.setPollingEnabled(false);
     host_.showBusy();
     operate([read](session::ModuleSession& s) { return (s.*read)(); },
             [this, show](const protocol::Result<T>& result) {
                 if (result) {
-                    // Shown before the timer runs again: a slider that moves writes its register.
                     show(*result);
                 }
-                host_.setPollingEnabled(true);
                 host_.showReady();
                 if (!result) {
                     host_.tellNoAnswer(result.fault());

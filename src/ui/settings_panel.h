@@ -33,8 +33,7 @@ namespace ui {
 QString colourModeText(protocol::ColourMode mode);
 protocol::ColourMode colourModeOfText(const QString& text);
 
-// The window's side of the settings: its link owner, its timer, its status indicator and the
-// operator.
+// The window's side of the settings: its link owner, its status indicator and the operator.
 class SettingsHost {
   public:
     virtual ~SettingsHost() = default;
@@ -45,7 +44,6 @@ class SettingsHost {
     virtual void tell(session::LinkOwner::Job told) = 0;
     // An operation is posted or runs: the controls that talk to the module are held.
     virtual bool operating() const = 0;
-    virtual void setPollingEnabled(bool enabled) = 0;  // Timer1
     // The status indicator during a read-back (a window without one shows nothing).
     virtual void showBusy() {}
     virtual void showReady() {}

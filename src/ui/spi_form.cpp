@@ -195,7 +195,6 @@ void SpiForm::readFrame(Then then) {
 }
 
 void SpiForm::receiveFrame(Fetch fetch, Then then) {
-    setPollingEnabled(false);
     indicator_.showBusy();
     const bool posted = operate(
         spi_,
@@ -214,7 +213,6 @@ void SpiForm::receiveFrame(Fetch fetch, Then then) {
                 return;  // the window is gone: no timer, no more port access
             }
             showReceivedCount();
-            setPollingEnabled(true);
             // A frame cut short by the link is no frame the module called ready.
             if (!fetched) {
                 indicator_.showNoLink();
@@ -226,11 +224,8 @@ void SpiForm::receiveFrame(Fetch fetch, Then then) {
                 then();
             }
         });
-    if (!posted) {
-        setPollingEnabled(true);
-        if (then) {
-            then();
-        }
+    if (!posted && then) {
+        then();
     }
 }
 

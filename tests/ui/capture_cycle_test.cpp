@@ -19,10 +19,6 @@ class FakeWindow final : public ui::CycleWindow {
         : store_(store), clock_(clock) {}
     bool cycleTicked() const override { return ticked; }
     bool cycleMayStep() const override { return !linkBusy; }
-    void setPollingEnabled(bool enabled) override {
-        timerOn = enabled;
-        calls.push_back(enabled ? "timer on" : "timer off");
-    }
     void viewFrame(Then then) override {
         calls.push_back("view " + std::to_string(store_.count()));
         if (duringView) {
@@ -52,7 +48,6 @@ class FakeWindow final : public ui::CycleWindow {
     }
 
     bool ticked = true;
-    bool timerOn = true;
     bool failRead = false;
     bool linkBusy = false;
     bool captureFails = false;
@@ -92,14 +87,14 @@ TEST_F(Cycle, NoStepWithAnEmptyBufferOrWithoutTheTick) {
 TEST_F(Cycle, StepViewsTheHeldFrameFirstThenCapturesWaitsAndReads) {
     store.storeAll(std::vector<std::uint8_t>(10, 7));
     cycle.onTick();
-    EXPECT_THAT(window.calls, ElementsAre("timer off", "view 10", "clear", "capture", "wait",
-                                          "read", "timer on"));
+    EXPECT_THAT(window.calls, ElementsAre("view 10", "clear", "capture", "wait", "read"));
+    EXPECT_FALSE(cycle.stepRunning());
     EXPECT_EQ(store.count(), 3u);  // the new frame, for the next step to show
     EXPECT_GE(clock.now() - protocol::Clock::TimePoint{}, CaptureCycle::kCaptureToRead);
 
     window.calls.clear();
     cycle.onTick();
-    EXPECT_EQ(window.calls[1], "view 3");
+    EXPECT_EQ(window.calls[0], "view 3");
 }
 
 TEST_F(Cycle, NoStepInsideARunningStep) {
@@ -116,23 +111,23 @@ TEST_F(Cycle, NoStepInsideARunningStep) {
     EXPECT_FALSE(cycle.stepRunning());
 }
 
-TEST_F(Cycle, TimerIsOnAgainWhateverTheButtonsDid) {
+TEST_F(Cycle, AStepEndsWhateverTheButtonsDid) {
     store.store(1);
     window.failRead = true;
     EXPECT_THROW(cycle.onTick(), std::runtime_error);
-    EXPECT_TRUE(window.timerOn);
     EXPECT_FALSE(cycle.stepRunning());
     window.failRead = false;
     window.calls.clear();
     cycle.onTick();  // and the cycle goes on
-    EXPECT_EQ(window.calls.back(), "timer on");
+    EXPECT_EQ(window.calls.back(), "read");
+    EXPECT_FALSE(cycle.stepRunning());
 }
 
 TEST_F(Cycle, UntickingDuringAStepStopsAtTheNextTest) {
     store.store(1);
     window.duringView = [&] { window.ticked = false; };
     cycle.onTick();
-    EXPECT_EQ(window.calls.back(), "timer on");  // the running step completes
+    EXPECT_EQ(window.calls.back(), "read");  // the running step completes
     window.calls.clear();
     cycle.onTick();
     EXPECT_TRUE(window.calls.empty());
@@ -147,6 +142,7 @@ TEST_F(Cycle, NoStepWhileTheLinkIsBusyAndNoReadAfterAFailedCapture) {
     window.linkBusy = false;
     window.captureFails = true;
     cycle.onTick();
-    EXPECT_THAT(window.calls, ElementsAre("timer off", "view 1", "clear", "capture", "timer on"));
+    EXPECT_THAT(window.calls, ElementsAre("view 1", "clear", "capture"));
+    EXPECT_FALSE(cycle.stepRunning());
     EXPECT_EQ(store.count(), 0u);  // so the cycle stops until a frame is read by hand
 }

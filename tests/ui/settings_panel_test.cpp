@@ -104,10 +104,6 @@ class FakeHost final : public ui::SettingsHost {
     }
     void tell(session::LinkOwner::Job job) override { owner_.tell(std::move(job)); }
     bool operating() const override { return session_.operationOpen(); }
-    void setPollingEnabled(bool e) override {
-        polling = e;
-        log_.push_back(e ? "timer on" : "timer off");
-    }
     void showBusy() override {
         if (indicator_) {
             log_.push_back("BUSY");
@@ -124,7 +120,6 @@ class FakeHost final : public ui::SettingsHost {
     void tellLinkFault(const LinkFault& fault) override { told.push_back(fault.systemText()); }
     void tellNoAnswer(const LinkFault& fault) override { told.push_back(fault.systemText()); }
 
-    bool polling = true;
     std::vector<std::string> told;
 
   private:
@@ -300,9 +295,8 @@ TEST_P(Settings, CompressionReadBack) {
     panel.Command9_Click();
     EXPECT_EQ(shown("Combo2"), "2");
     EXPECT_EQ(shown("Combo3"), "Черно-белый");
-    const Log expected = parallel()
-                             ? Log{"timer off", "BUSY", "send 0", "read1", "timer on", "READY"}
-                             : Log{"timer off", "send 0", "read1", "timer on"};
+    const Log expected =
+        parallel() ? Log{"BUSY", "send 0", "read1", "READY"} : Log{"send 0", "read1"};
     EXPECT_EQ(log(), expected);
 
     link.replies = {255};
@@ -318,7 +312,7 @@ TEST_P(Settings, LevelsReadBackMovesSlidersAfterAllReadsAndWritesThemBack) {
     link.replies = {57, 128, 128, 128};
     panel.Command10_Click();
     EXPECT_THAT(sliders(), ElementsAre(5, 32, 32, 32));
-    Log expected{"timer off"};
+    Log expected;
     if (parallel()) {
         expected.push_back("BUSY");
     }
@@ -333,7 +327,6 @@ TEST_P(Settings, LevelsReadBackMovesSlidersAfterAllReadsAndWritesThemBack) {
     for (const char* w : {"send 19,50", "send 20,128", "send 21,128", "send 22,128"}) {
         expected.push_back(w);
     }
-    expected.push_back("timer on");
     if (parallel()) {
         expected.push_back("READY");
     }
@@ -398,7 +391,7 @@ TEST_P(Settings, SpiModeReadBack) {
     EXPECT_FALSE(noMode->has_value());
 }
 
-TEST_P(Settings, NoAnswerLeavesTheControlsAndRestartsPolling) {
+TEST_P(Settings, NoAnswerLeavesTheControlsAndTellsTheOperator) {
     type("Combo2", "4");
     panel.Command9_Click();
     EXPECT_EQ(shown("Combo2"), "4");
@@ -412,7 +405,8 @@ TEST_P(Settings, NoAnswerLeavesTheControlsAndRestartsPolling) {
     EXPECT_EQ(shown("Combo5"), "352x288");
     EXPECT_FALSE(control<QCheckBox>("Check2")->isChecked());
 
-    EXPECT_TRUE(host.polling);
     EXPECT_EQ(host.told.size(), 3u);
-    EXPECT_EQ(log().back(), parallel() ? "READY" : "timer on");
+    if (parallel()) {
+        EXPECT_EQ(log().back(), "READY");
+    }
 }

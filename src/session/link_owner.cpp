@@ -110,6 +110,10 @@ void LinkThread::stop(Job last) {
     interruptWaits_();
     wake_.notify_all();
     thread_->wait();
+    // The thread's end, seen through our own mutex too: everything it did happens before what
+    // the caller does next (ThreadSanitizer cannot see into QThread::wait).
+    std::unique_lock lock(mutex_);
+    wake_.wait(lock, [this] { return finished_; });
 }
 
 void LinkThread::serve() {
@@ -157,6 +161,10 @@ void LinkThread::serve() {
     if (last) {
         last();
     }
+    lock.lock();
+    finished_ = true;
+    // Told under the lock: the one waiting may destroy this owner as soon as it sees it.
+    wake_.notify_all();
 }
 
 }  // namespace session

@@ -94,6 +94,7 @@ class LinkThread final : public LinkOwner {
     Job pendingDone_;
     bool busy_ = false;  // a job posted that has not ended
     bool stopping_ = false;
+    bool finished_ = false;  // the thread has done its last work
     Job last_;
     IdleWork idle_;
     std::chrono::milliseconds idlePeriod_{0};

@@ -1,6 +1,6 @@
 // The window of the serial program: port and speed choice, the speed buttons, and the reception
 // poll around the shared window. The work is done by the serial layer; this class binds the
-// controls to it, keeps Timer1 off around the exchanges that need the line to themselves, and
+// controls to it, keeps reception between the exchanges that need the line to themselves, and
 // tells the operator about faults.
 #pragma once
 

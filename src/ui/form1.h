@@ -11,8 +11,10 @@
 #include <QWidget>
 #include <atomic>
 #include <cstdlib>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -33,6 +35,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSocketNotifier;
 class QTimer;
 
 namespace ui {
@@ -248,6 +251,13 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     std::unique_ptr<session::LinkOwner> owner_;
     bool threaded_ = false;
     std::atomic<bool> linkCancelled_ = false;
+    // What the link's thread told, in order, until the window's loop runs it.
+    void toWindow(session::LinkOwner::Job told);
+    void runTold();
+    std::mutex toldMutex_;
+    std::deque<session::LinkOwner::Job> told_;
+    int toldWake_ = -1;  // an eventfd the link's thread writes when the queue fills
+    QSocketNotifier* toldNotifier_ = nullptr;
     int jobsInFlight_ = 0;  // posted to the link's thread, their end not yet heard
     LinkState toldState_;
 

@@ -106,7 +106,7 @@ class SettingsPanel final : public QObject {
     template <class Operation>
     void write(Operation operation);
     void sliderChanged(int index);
-    // Timer1 off and the indicator busy around a read-back; its result shown or the operator told.
+    // The indicator busy around a read-back; its result shown or the operator told.
     template <class T, class Show>
     void readBack(protocol::Result<T> (session::ModuleSession::*read)(), Show show);
     void told(const protocol::Result<void>& result);

@@ -57,8 +57,7 @@ class SpiForm final : public Form1 {
     // the cycle runs and an idle window sleeps.
     void Timer1_Timer() override;
 
-    // The download: Timer1 off, "BUSY", bytes until the ready flag or the limit, Timer1 on,
-    // "READY".
+    // The download: "BUSY", bytes until the ready flag or the limit, "READY".
     void readFrameLPTport() { receiveFrame(&session::SpiSession::download, {}); }
 
     // The pins' VCD at `path`: a write that fails is told in the window once, without holding
@@ -81,8 +80,7 @@ class SpiForm final : public Form1 {
   private:
     using Fetch = protocol::Result<session::FrameFetch> (session::SpiSession::*)(
         frames::FrameStore&, const session::FetchProgress&);
-    // Timer1 off, "BUSY", the fetch with the count kept up, then Timer1 on and the indicator,
-    // then `then`.
+    // "BUSY", the fetch with the count kept up, then the indicator, then `then`.
     void receiveFrame(Fetch fetch, Then then);
     // The link's thread's work between operations: the ready flag read, told when it changed.
     void pollBetweenOperations(bool firstSinceOperation);

@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
 #include <fstream>
 #include <iterator>
 
@@ -212,7 +213,7 @@ struct WindowOnItsThread {
         void record(protocol::Direction d, std::span<const std::uint8_t>) override {
             count += d == protocol::Direction::ToModule ? 1 : 0;
         }
-        int count = 0;
+        std::atomic<int> count = 0;  // written on the link's thread
     } sends;
     emulator::InProcessSpiModule module{bigFrame()};
     session::RealClock clock;

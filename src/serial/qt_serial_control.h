@@ -54,6 +54,9 @@ class QtSerialControl final : public SerialControl {
 
     std::optional<LineFault> takeLineFault() override;
     void readWhenLookedAt() override { readOnLook_ = true; }
+    int descriptor() const override {
+        return isOpen() && !deviceLost_ ? static_cast<int>(port_->handle()) : -1;
+    }
 
   private:
     bool applyLine(std::uint32_t baud);

@@ -70,6 +70,9 @@ class SerialControl {
     // From now on, every look at the line (inBufferCount, input) takes in what has arrived: for a
     // control on a thread that runs no event loop. A control that reads by itself ignores it.
     virtual void readWhenLookedAt() {}
+    // The system's descriptor of the open line, to wait on for bytes or a hang-up; -1 while
+    // closed, or for a control that has none.
+    virtual int descriptor() const { return -1; }
 
     // Told when bytes have arrived or the line has reported a fault, so a reader need not look at
     // the line on a timer. It may be told inside a call of this control (a send the far end

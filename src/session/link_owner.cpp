@@ -1,10 +1,21 @@
 #include "session/link_owner.h"
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QThread>
 
 #include <utility>
 
 namespace session {
+
+namespace {
+bool readable(int descriptor) {
+    pollfd watched{descriptor, POLLIN, 0};
+    return ::poll(&watched, 1, 0) > 0;
+}
+}  // namespace
 
 // ---- InlineLinkOwner
 
@@ -32,7 +43,7 @@ void InlineLinkOwner::setIdleWork(std::chrono::milliseconds, IdleWork work) {
 
 void InlineLinkOwner::runIdleWork() {
     if (idle_ && !running_ && !stopping_) {
-        idle_(std::exchange(idleFresh_, false));
+        (void)idle_(std::exchange(idleFresh_, false));
     }
 }
 
@@ -56,12 +67,28 @@ void InlineLinkOwner::stop(Job last) {
 LinkThread::LinkThread(std::function<void(Job)> toFrontEnd, std::function<void()> interruptWaits)
     : toFrontEnd_(std::move(toFrontEnd)),
       interruptWaits_(std::move(interruptWaits)),
+      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
       thread_(QThread::create([this] { serve(); })) {
     thread_->start();
 }
 
 LinkThread::~LinkThread() {
     stop();
+    ::close(wakeFd_);
+}
+
+void LinkThread::wake() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const auto written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void LinkThread::sleep(std::optional<std::chrono::milliseconds> within, int descriptor) {
+    pollfd watched[2] = {{wakeFd_, POLLIN, 0}, {descriptor, POLLIN, 0}};
+    const int timeout = within ? static_cast<int>(within->count()) : -1;
+    if (::poll(watched, descriptor >= 0 ? 2 : 1, timeout) > 0 && (watched[0].revents & POLLIN)) {
+        std::uint64_t woken = 0;
+        [[maybe_unused]] const auto taken = ::read(wakeFd_, &woken, sizeof woken);
+    }
 }
 
 bool LinkThread::post(Job job, Job done) {
@@ -74,18 +101,17 @@ bool LinkThread::post(Job job, Job done) {
         pending_ = std::move(job);
         pendingDone_ = std::move(done);
     }
-    wake_.notify_all();
+    wake();
     return true;
 }
 
-void LinkThread::setIdleWork(std::chrono::milliseconds period, IdleWork work) {
+void LinkThread::setIdleWork(std::chrono::milliseconds first, IdleWork work) {
     {
         const std::lock_guard lock(mutex_);
         idle_ = std::move(work);
-        idlePeriod_ = period;
-        ++idleGeneration_;
+        idleFirst_ = IdleNext{first, -1};
     }
-    wake_.notify_all();
+    wake();
 }
 
 bool LinkThread::cancelled() const {
@@ -108,7 +134,7 @@ void LinkThread::stop(Job last) {
     }
     // The running job's waits end now; its download stops at its next byte.
     interruptWaits_();
-    wake_.notify_all();
+    wake();
     thread_->wait();
     // The thread's end, seen through our own mutex too: everything it did happens before what
     // the caller does next (ThreadSanitizer cannot see into QThread::wait).
@@ -119,6 +145,8 @@ void LinkThread::stop(Job last) {
 void LinkThread::serve() {
     std::unique_lock lock(mutex_);
     bool idleFresh = true;
+    // When the idle work runs next: none before there is any; at once after a job.
+    std::optional<IdleNext> next;
     while (true) {
         if (stopping_) {
             break;  // a job posted that had not begun is dropped with the rest
@@ -131,6 +159,7 @@ void LinkThread::serve() {
             lock.lock();
             busy_ = false;
             idleFresh = true;
+            next = IdleNext{std::chrono::milliseconds(0), -1};
             if (done) {
                 lock.unlock();
                 tell(std::move(done));
@@ -138,23 +167,43 @@ void LinkThread::serve() {
             }
             continue;
         }
-        if (!idle_) {
-            wake_.wait(lock, [this] { return pending_ || stopping_ || idle_; });
+        if (idleFirst_) {
+            next = std::exchange(idleFirst_, std::nullopt);
+        }
+        if (!idle_ || !next) {
+            lock.unlock();
+            sleep(std::nullopt, -1);
+            lock.lock();
             continue;
         }
-        // The idle work's period starts over when a job is posted, new work is set or the
-        // owner stops; a job that ran lets the next period begin after it.
-        const std::uint64_t generation = idleGeneration_;
-        const auto period = idlePeriod_;
-        if (wake_.wait_for(lock, period, [&] {
-                return pending_ || stopping_ || idleGeneration_ != generation;
-            })) {
-            continue;
+        if (next->within != std::chrono::milliseconds(0)) {
+            // Woken early (a post, new work, the stop, the line): looked at again, and the idle
+            // work runs only once its wait is over or its line has something.
+            const IdleNext waiting = *next;
+            const auto start = std::chrono::steady_clock::now();
+            lock.unlock();
+            sleep(waiting.within, waiting.descriptor);
+            lock.lock();
+            if (pending_ || stopping_ || idleFirst_) {
+                continue;
+            }
+            const bool lineReady = waiting.descriptor >= 0 && readable(waiting.descriptor);
+            if (waiting.within && !lineReady) {
+                const auto slept = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start);
+                if (slept < *waiting.within) {
+                    next->within = *waiting.within - slept;
+                    continue;
+                }
+            } else if (!waiting.within && !lineReady) {
+                continue;
+            }
         }
         IdleWork work = idle_;
         lock.unlock();
-        work(std::exchange(idleFresh, false));
+        const IdleNext after = work(std::exchange(idleFresh, false));
         lock.lock();
+        next = after;
     }
     Job last = std::exchange(last_, {});
     lock.unlock();

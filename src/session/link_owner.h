@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class QThread;
 
@@ -19,9 +20,16 @@ namespace session {
 class LinkOwner {
   public:
     using Job = std::function<void()>;
+    // When the idle work is to run next: within this long at most (none: no sooner than
+    // something wakes it), and as soon as this descriptor is readable (-1: none), or a job is
+    // posted.
+    struct IdleNext {
+        std::optional<std::chrono::milliseconds> within;
+        int descriptor = -1;
+    };
     // Idle work is told whether it is the first run since an operation (or the start): what it
     // found then is to be shown whatever it was.
-    using IdleWork = std::function<void(bool firstSinceOperation)>;
+    using IdleWork = std::function<IdleNext(bool firstSinceOperation)>;
 
     virtual ~LinkOwner() = default;
     LinkOwner() = default;
@@ -34,9 +42,9 @@ class LinkOwner {
     virtual bool post(Job job, Job done = {}) = 0;
     // From a job or the idle work: `told` runs on the front end's thread, in the order told.
     virtual void tell(Job told) = 0;
-    // Runs `work` every `period` while no job runs, until stop(); the first run comes a period
-    // after the call. Replaces any work set before.
-    virtual void setIdleWork(std::chrono::milliseconds period, IdleWork work) = 0;
+    // Runs `work` while no job runs, until stop(): the first time `first` after the call, then
+    // as each run says (IdleNext); after a job, at once. Replaces any work set before.
+    virtual void setIdleWork(std::chrono::milliseconds first, IdleWork work) = 0;
     // The running job has been asked to end: a download stops before its next byte.
     virtual bool cancelled() const = 0;
     // Cancels the running job (its waits end at once), and once it has ended runs `last` on the
@@ -51,7 +59,7 @@ class InlineLinkOwner final : public LinkOwner {
   public:
     bool post(Job job, Job done = {}) override;
     void tell(Job told) override { told(); }
-    void setIdleWork(std::chrono::milliseconds period, IdleWork work) override;
+    void setIdleWork(std::chrono::milliseconds first, IdleWork work) override;
     bool cancelled() const override { return stopping_; }
     void stop(Job last = {}) override;
     bool stopped() const override { return stopping_; }
@@ -78,13 +86,17 @@ class LinkThread final : public LinkOwner {
 
     bool post(Job job, Job done = {}) override;
     void tell(Job told) override { toFrontEnd_(std::move(told)); }
-    void setIdleWork(std::chrono::milliseconds period, IdleWork work) override;
+    void setIdleWork(std::chrono::milliseconds first, IdleWork work) override;
     bool cancelled() const override;
     void stop(Job last = {}) override;
     bool stopped() const override;
 
   private:
     void serve();
+    // Wakes the thread's wait, from any thread.
+    void wake();
+    // Sleeps until woken, `descriptor` is readable or `within` has passed.
+    void sleep(std::optional<std::chrono::milliseconds> within, int descriptor);
 
     const std::function<void(Job)> toFrontEnd_;
     const std::function<void()> interruptWaits_;
@@ -97,8 +109,8 @@ class LinkThread final : public LinkOwner {
     bool finished_ = false;  // the thread has done its last work
     Job last_;
     IdleWork idle_;
-    std::chrono::milliseconds idlePeriod_{0};
-    std::uint64_t idleGeneration_ = 0;  // a new idle work starts its period over
+    std::optional<IdleNext> idleFirst_;  // the wait before the first run of new idle work
+    int wakeFd_ = -1;                    // an eventfd: posts, new idle work and the stop write it
     std::unique_ptr<QThread> thread_;
 };
 

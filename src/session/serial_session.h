@@ -60,6 +60,10 @@ class SerialSession final : public ModuleSession {
     serial::Reception::Batch receive() { return arrival_.poll(); }
     // Nothing has come for the line's idle time: a frame that was arriving has ended.
     bool lineQuiet() const { return arrival_.lineQuiet(); }
+    // A frame is awaited or arriving: its end (or its absence) is a matter of time.
+    bool arrivalUnderWay() const { return arrival_.arriving(); }
+    // What to watch for bytes arriving or the line failing; -1 while there is nothing to watch.
+    int lineDescriptor() const { return control_.descriptor(); }
     // A fault the line reported since the last call (the device went away, a read failed).
     std::optional<LinkFault> takeLineFault();
     // Told when bytes have arrived or the line has reported a fault (see SerialControl).

@@ -27,6 +27,8 @@ const QString ComtrakForm::kReceptionTitle = QStringLiteral("Приём кадр
 namespace {
 
 constexpr int kPortCount = 4;
+// Reception between operations while a frame is under way: as often as Timer1 looked.
+constexpr std::chrono::milliseconds kReceptionPeriod{Form1::kTimer1IntervalMs};
 
 QString portName(int portNumber) {
     return QStringLiteral("COM%1").arg(portNumber);
@@ -128,8 +130,14 @@ void ComtrakForm::Form_Load() {
             frames().resetCount();
             setPollingEnabled(true);
             if (linkOnItsOwnThread()) {
-                owner().setIdleWork(std::chrono::milliseconds(kTimer1IntervalMs),
-                                    [this](bool first) { receiveBetweenOperations(first); });
+                owner().setIdleWork(kReceptionPeriod, [this](bool first) {
+                    receiveBetweenOperations(first);
+                    // While a frame is awaited or arriving its end is the line's quiet, seen by
+                    // the clock; otherwise the thread sleeps until the line has something.
+                    return session::LinkOwner::IdleNext{
+                        serial_.arrivalUnderWay() ? std::optional(kReceptionPeriod) : std::nullopt,
+                        serial_.lineDescriptor()};
+                });
             }
         });
 }

@@ -40,6 +40,8 @@ constexpr int kModeButtonHeightTwips = 255;
 }  // namespace
 
 namespace {
+// The status poll between operations: as often as Timer1 polled, 62.5 reads a second at most.
+constexpr std::chrono::milliseconds kPollPeriod{Form1::kTimer1IntervalMs};
 constexpr std::chrono::milliseconds kDownloadEventInterval{2};
 constexpr std::chrono::milliseconds kDownloadCountRepaintInterval{33};  // about 30 Hz
 
@@ -171,8 +173,10 @@ void SpiForm::Form_Load() {
             }
             setPollingEnabled(true);
             if (linkOnItsOwnThread()) {
-                owner().setIdleWork(std::chrono::milliseconds(kTimer1IntervalMs),
-                                    [this](bool first) { pollBetweenOperations(first); });
+                owner().setIdleWork(kPollPeriod, [this](bool first) {
+                    pollBetweenOperations(first);
+                    return session::LinkOwner::IdleNext{kPollPeriod, -1};
+                });
             }
         });
 }

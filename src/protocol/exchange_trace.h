@@ -2,6 +2,7 @@
 // each reply they receive. Used for --trace and by tests that assert what went over the wire.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -53,13 +54,14 @@ class LineFile {
     // loss before it was set is not told again.
     void onFirstLoss(std::function<void(const std::string& reason)> callback);
     // Lines that did not get into the file whole, so far.
-    std::uint64_t linesLost() const { return linesLost_; }
+    // From any thread: the link's writes the lines, the window tells of their loss.
+    std::uint64_t linesLost() const { return linesLost_.load(std::memory_order_relaxed); }
 
   private:
     explicit LineFile(int fd) : fd_(fd) {}
 
     int fd_;
-    std::uint64_t linesLost_ = 0;
+    std::atomic<std::uint64_t> linesLost_ = 0;
     bool lineCutShort_ = false;  // the last failure left part of a line in the file
     std::function<void(const std::string&)> onFirstLoss_;
 };

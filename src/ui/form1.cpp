@@ -205,10 +205,18 @@ void Form1::toWindow(session::LinkOwner::Job told) {
     }
 }
 
+void Form1::later(session::LinkOwner::Job job) {
+    if (threaded_) {
+        toWindow(std::move(job));  // from the link's thread, in order with the rest it tells
+    } else {
+        QTimer::singleShot(0, this, std::move(job));
+    }
+}
+
 void Form1::runTold() {
     std::uint64_t woken = 0;
     [[maybe_unused]] const auto taken = ::read(toldWake_, &woken, sizeof woken);
-    while (true) {
+    while (!linkCancelled_) {  // from the stop on, nothing told reaches the window
         session::LinkOwner::Job next;
         {
             const std::lock_guard lock(toldMutex_);
@@ -618,7 +626,7 @@ void Form1::watchTrace(protocol::TraceFile& trace, const QString& path) {
     tracePath_ = path;
     // The loss is met inside an exchange; the box comes once that has returned.
     trace.onFirstLoss([this](const std::string& reason) {
-        QTimer::singleShot(0, this, [this, reason] {
+        later([this, reason] {
             tellOperator(kTraceLossTitle,
                          QStringLiteral("Трасса обмена не записывается в %1: %2.\nПотеряно "
                                         "обменов: %3. Программа работает дальше; число "

@@ -253,6 +253,8 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     std::atomic<bool> linkCancelled_ = false;
     // What the link's thread told, in order, until the window's loop runs it.
     void toWindow(session::LinkOwner::Job told);
+    // `job` on the window's thread once the handler (or the exchange) under way has returned.
+    void later(session::LinkOwner::Job job);
     void runTold();
     std::mutex toldMutex_;
     std::deque<session::LinkOwner::Job> told_;

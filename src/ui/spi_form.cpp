@@ -213,9 +213,6 @@ void SpiForm::receiveFrame(Fetch fetch, Then then) {
             return (s.*fetch)(frames(), progress);
         },
         [this, then](const protocol::Result<session::FrameFetch>& fetched) {
-            if (fetched && fetched->cancelled) {
-                return;  // the window is gone: no timer, no more port access
-            }
             showReceivedCount();
             // A frame cut short by the link is no frame the module called ready.
             if (!fetched) {

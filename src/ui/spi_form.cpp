@@ -193,7 +193,12 @@ void SpiForm::Form_Unload() {
 
 void SpiForm::readFrame(Then then) {
     if (linkBusy()) {
-        return;  // a download (or another exchange) is running: it goes on
+        // A download (or another exchange) is running: it goes on, and a cycle's step that asked
+        // for this read ends here.
+        if (then) {
+            then();
+        }
+        return;
     }
     receiveFrame(&session::SpiSession::readFrame, std::move(then));
 }

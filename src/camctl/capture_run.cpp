@@ -1,6 +1,14 @@
 #include "camctl/capture_run.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cinttypes>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 #include "camctl/jpeg_check.h"
 #include "camctl/messages.h"
@@ -125,6 +133,32 @@ std::string hexDigits(unsigned char byte) {
 }
 
 }  // namespace
+
+std::optional<std::string> outputRefusal(std::string_view pattern) {
+    std::string first = frameFileName(pattern, 1);
+    struct stat named {};
+    if (::stat(first.c_str(), &named) == 0 && S_ISCHR(named.st_mode)) {
+        return std::nullopt;
+    }
+    // A symbolic link is followed: the new file goes beside the file it names.
+    if (char resolved[PATH_MAX]; ::lstat(first.c_str(), &named) == 0 && S_ISLNK(named.st_mode) &&
+                                 ::realpath(first.c_str(), resolved) != nullptr) {
+        first = resolved;
+    }
+    const auto slash = first.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : first.substr(0, slash));
+    std::string probe = folder + "/.camctl-XXXXXX";
+    std::vector<char> name(probe.begin(), probe.end());
+    name.push_back('\0');
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) {
+        return "cannot save frames in " + plainName(folder) + ": " + std::strerror(errno);
+    }
+    ::close(fd);
+    ::unlink(name.data());
+    return std::nullopt;
+}
 
 std::optional<std::string> checkPattern(std::string_view pattern) {
     std::optional<Conversion> found;

@@ -33,6 +33,11 @@ std::optional<std::string> checkPattern(std::string_view pattern);
 // The pattern with the frame number put in.
 std::string frameFileName(std::string_view pattern, int frameNumber);
 bool patternNumbersFrames(std::string_view pattern);
+// Why the frames of `pattern` could not be saved, found before anything goes to the module: the
+// folder of its first name must take a new file, as a save writes one beside the name and renames
+// it over it (a character device it names is written in place and needs nothing). nullopt when
+// they can be.
+std::optional<std::string> outputRefusal(std::string_view pattern);
 
 // A name as printed on a line of its own: a control character, a backslash and a byte that is no
 // part of a UTF-8 character are written C-style (\n, \t, \r, \\, \xHH), so the line stays

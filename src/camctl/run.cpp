@@ -26,6 +26,19 @@ int linkFailed(const std::string& linkName, const std::string& reason) {
     return startup::kExitFailure;
 }
 
+// A capture whose frames could not be saved: told before the link is touched, so that no frame
+// comes only to be lost.
+std::optional<int> unsavable(const Options& o) {
+    if (o.command != Command::Capture) {
+        return std::nullopt;
+    }
+    if (const auto refusal = outputRefusal(o.capture.pattern)) {
+        std::fprintf(stderr, "camctl: %s; nothing was sent to the module\n", refusal->c_str());
+        return startup::kExitFailure;
+    }
+    return std::nullopt;
+}
+
 // A read-back that got no answer; over serial (`serialBaud` not 0) with the line speed's hint.
 int noAnswer(const std::string& linkName, const protocol::LinkFault& fault,
              std::uint32_t serialBaud = 0) {
@@ -99,6 +112,9 @@ CaptureOutput captureOutput(const Options& o, const std::string& linkName,
 
 int runSpi(const Options& o, protocol::PortIo& port, protocol::ExchangeTrace* trace,
            protocol::Clock& clock, const Interrupt& interrupt) {
+    if (const auto refused = unsavable(o)) {
+        return *refused;
+    }
     lpt::SpiLink link(port, trace);
     std::unique_ptr<lpt::VcdRecorder> vcd;
     if (!o.vcdPath.empty()) {
@@ -200,6 +216,9 @@ int resetSerial(session::SerialSession& module, const std::string& linkName) {
 
 int runSerial(const Options& o, const std::string& device, protocol::ExchangeTrace* trace,
               protocol::Clock& clock, const Interrupt& interrupt) {
+    if (const auto refused = unsavable(o)) {
+        return *refused;
+    }
     const std::string linkName = "serial " + plainName(device);
     serial::PortMap ports;
     ports.assign(1, device);

@@ -368,6 +368,37 @@ TEST(CamctlCapture, ACutFrameIsSavedAndEndsWithStatus3) {
         << out.text();
 }
 
+// A folder that takes no new file (none there, or one of the kernel's) is found before the run
+// sends anything, over either link: status 1, the folder and the system's reason said.
+TEST(CamctlCapture, AFolderThatTakesNoFileEndsTheRunBeforeAnythingIsSent) {
+    struct Sent final : protocol::ExchangeTrace {
+        void record(protocol::Direction direction, std::span<const std::uint8_t>) override {
+            count += direction == protocol::Direction::ToModule ? 1 : 0;
+        }
+        std::atomic<int> count = 0;
+    };
+    // The kernel's own words for /proc differ with who runs the test.
+    const std::pair<const char*, std::string> folders[] = {
+        {"/proc", ""}, {"/no/such/folder", std::strerror(ENOENT)}};
+    for (const auto& [folder, reason] : folders) {
+        SCOPED_TRACE(folder);
+        Sent sentOverSpi;
+        Sent sentOverSerial;
+        const std::vector<std::string> capture = {"capture", "-o", std::string(folder) + "/x.jpg"};
+        SpiModule spi;
+        SerialModule serial;
+        for (const Outcome& run :
+             {spi.camctl(capture, &sentOverSpi), serial.camctl(capture, &sentOverSerial)}) {
+            EXPECT_EQ(run.status, 1);
+            EXPECT_NE(run.err.find(std::string("cannot save frames in ") + folder + ": " + reason),
+                      std::string::npos)
+                << run.err;
+        }
+        EXPECT_EQ(sentOverSpi.count, 0);
+        EXPECT_EQ(sentOverSerial.count, 0);
+    }
+}
+
 TEST(CamctlCapture, APortLostMidFrameEndsWithStatus1AndNoFile) {
     QTemporaryDir dir;
     testing_support::RecordingPort port;

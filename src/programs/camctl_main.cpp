@@ -1,4 +1,6 @@
 // camctl: the camera module from a script, over the SPI link or the serial link, with no window.
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <atomic>
@@ -18,9 +20,19 @@
 namespace {
 
 std::atomic<bool> interrupted{false};
+// Said at once on Ctrl-C (unless --quiet): a frame at 2400 baud may take a minute to end.
+bool sayOnInterrupt = true;
+constexpr char kInterruptNotice[] =
+    "camctl: Ctrl-C: the run stops once the frame in progress is saved; Ctrl-C again stops it "
+    "now\n";
 
 extern "C" void noteInterrupt(int) {
     interrupted = true;
+    if (sayOnInterrupt) {
+        // write(2): what a signal handler may call.
+        [[maybe_unused]] const auto written =
+            ::write(STDERR_FILENO, kInterruptNotice, sizeof kInterruptNotice - 1);
+    }
 }
 
 // Ctrl-C during a capture ends the run once the frame in progress is saved whole; a second one
@@ -92,8 +104,9 @@ int main(int argc, char** argv) {
         return startup::kExitUsage;
     }
     const camctl::Options& o = parsed.options;
+    sayOnInterrupt = !o.quiet;
 
-    // The serial port and the clock's waits run on Qt's event loop; no display is needed.
+    // Qt's core for the serial port and the JPEG check; no display is needed.
     QCoreApplication app(argc, argv);
     // camctl runs no event loop (its one thread does the work and waits by sleeping), but one turn
     // of it now lets Qt's event dispatcher (glib) set up its per-thread state before any work:

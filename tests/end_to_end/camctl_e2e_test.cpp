@@ -94,36 +94,48 @@ TEST(Camctl, ARunInAnotherModeFindsTheModuleAgainstTheEmulatorProgram) {
 
 // A frame that never ends (a byte every 30 ms keeps a 2400-baud line from going quiet) holds the
 // capture open; SIGTERM ends camctl there and then, by the signal, with nothing saved.
-TEST(Camctl, SigtermEndsACaptureAtOnceSavingNothing) {
-    int master = -1, slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-    QTemporaryDir dir;
-    QProcess process;
-    process.start(CAMCTL_PROGRAM, {"--serial=" + QString::fromLocal8Bit(::ptsname(master)),
-                                   "capture", "-o", dir.filePath("f")});
-    ::fcntl(master, F_SETFL, O_NONBLOCK);
-    bool frameAsked = false;
-    // Bytes on the line until camctl ends, `until` says so, or 5 s have gone.
-    const auto trickle = [&](const std::function<bool()>& until) {
-        QElapsedTimer elapsed;
-        elapsed.start();
-        while (!until() && elapsed.elapsed() < 5000 && !process.waitForFinished(30)) {
-            EXPECT_EQ(::write(master, "U", 1), 1);
-            for (std::uint8_t sent = 0; ::read(master, &sent, 1) == 1;) {
-                frameAsked = frameAsked || sent == protocol::command::kFrameRead;
+// Ctrl-C is said at once, and a second one ends the capture there and then, by the signal, with
+// nothing saved either.
+TEST(Camctl, SigtermOrASecondCtrlCEndsACaptureAtOnceSavingNothing) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        int master = -1, slave = -1;
+        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+        QTemporaryDir dir;
+        QProcess process;
+        process.start(CAMCTL_PROGRAM, {"--serial=" + QString::fromLocal8Bit(::ptsname(master)),
+                                       "capture", "-o", dir.filePath("f")});
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        bool frameAsked = false;
+        // Bytes on the line until camctl ends, `until` says so, or 5 s have gone.
+        const auto trickle = [&](const std::function<bool()>& until) {
+            QElapsedTimer elapsed;
+            elapsed.start();
+            while (!until() && elapsed.elapsed() < 5000 && !process.waitForFinished(30)) {
+                EXPECT_EQ(::write(master, "U", 1), 1);
+                for (std::uint8_t sent = 0; ::read(master, &sent, 1) == 1;) {
+                    frameAsked = frameAsked || sent == protocol::command::kFrameRead;
+                }
             }
+            return elapsed.elapsed();
+        };
+        // The start, the capture command, its second, and the frame asked for and begun.
+        trickle([&] { return frameAsked; });
+        int framed = 0;
+        trickle([&] { return ++framed > 3; });
+        QByteArray said;
+        if (signal == SIGINT) {
+            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+            trickle(
+                [&] { return (said += process.readAllStandardError()).contains("Ctrl-C again"); });
+            EXPECT_TRUE(said.contains("stops once the frame in progress is saved")) << said.data();
         }
-        return elapsed.elapsed();
-    };
-    // The start, the capture command, its second, and the frame asked for and begun.
-    trickle([&] { return frameAsked; });
-    int framed = 0;
-    trickle([&] { return ++framed > 3; });
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
-    EXPECT_LT(trickle([] { return false; }), 1000);
-    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
-    EXPECT_EQ(process.exitCode(), SIGTERM);  // a shell shows 143
-    EXPECT_TRUE(QDir(dir.path()).isEmpty());
-    ::close(slave);
-    ::close(master);
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        EXPECT_LT(trickle([] { return false; }), 1000);
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+        EXPECT_EQ(process.exitCode(), signal);  // a shell shows 143 or 130
+        EXPECT_TRUE(QDir(dir.path()).isEmpty());
+        ::close(slave);
+        ::close(master);
+    }
 }

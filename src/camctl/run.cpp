@@ -189,10 +189,25 @@ int readSpeed(session::SerialSession& module, bool json, const std::string& link
 // speed BAUD: the module first, then the PC's line; with --json the speed now in force.
 int writeSpeed(session::SerialSession& module, std::uint32_t baud, bool json,
                const std::string& linkName) {
+    const std::uint32_t before = module.baud();
     const auto switched = module.writeSpeed(speedCode(baud));
     if (!switched && switched.fault().kind == protocol::LinkFault::Kind::Refused) {
         return linkFailed(linkName, "the module was told " + std::to_string(baud) +
                                         " baud, but the PC's line refused it");
+    }
+    // The module acknowledges nothing: one query at the new speed proves it switched, as after a
+    // reset. A module that did not hear the write stays where it was.
+    if (switched) {
+        const auto answer = module.readSpeed();
+        if (!answer || answer->baud != baud) {
+            const std::string old = std::to_string(before);
+            return linkFailed(
+                linkName, "the module was told " + std::to_string(baud) +
+                              " baud but does not answer at that speed, so it did not switch (" +
+                              (answer ? "it reads another speed" : describe(answer.fault())) +
+                              "): it may still be at " + old +
+                              " baud; see with 'camctl --baud=" + old + " speed', or reset it");
+        }
     }
     if (switched && json) {
         printSpeed(std::to_string(baud), json);

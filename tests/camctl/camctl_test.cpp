@@ -484,6 +484,11 @@ TEST(CamctlRun, SerialSpeedSetAndGet) {
     EXPECT_EQ(module.camctl({"reset"}).status, 1);  // sent at 2400, to a module at 115200
     EXPECT_EQ(module.camctl({"--baud=115200", "reset"}).status, 0);
     EXPECT_EQ(module.camctl({"speed"}).out, "speed=2400\n");
+    // Told at a speed it is not at, the module does not switch: that is no success.
+    const Outcome unheard = module.camctl({"--baud=9600", "speed", "115200"});
+    EXPECT_EQ(unheard.status, 1);
+    EXPECT_NE(unheard.err.find("did not switch"), std::string::npos) << unheard.err;
+    EXPECT_EQ(module.camctl({"speed"}).out, "speed=2400\n");
 }
 
 // A mode switch is written as the window writes it, a later run in that mode finds the module

@@ -10,7 +10,17 @@ std::string describe(const protocol::LinkFault& fault) {
     if (fault.kind == protocol::LinkFault::Kind::Silent && fault.reason.empty()) {
         return "no reply within the time limit";
     }
-    return fault.systemText();
+    // camctl's line names the link already: it is not said twice.
+    std::string text = fault.systemText();
+    if (const std::string named = fault.link + ": ";
+        !fault.link.empty() && text.starts_with(named)) {
+        return text.substr(named.size());
+    }
+    if (const std::string named = fault.link + " ";
+        !fault.link.empty() && text.starts_with(named)) {
+        return "the port " + text.substr(named.size());
+    }
+    return text;
 }
 
 std::string modeNotFound(int wanted, const session::ModeSearch& search) {

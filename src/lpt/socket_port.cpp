@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "protocol/port_socket_wire.h"
@@ -31,9 +32,11 @@ std::string strayBytes(std::size_t count) {
 }
 
 // Why a receive that gave `received` (errno `error` when negative) is no answer.
+constexpr std::string_view kClosed = "the simulator closed the connection";
+
 std::string receiveFailure(ssize_t received, int error, std::chrono::milliseconds limit) {
     if (received == 0 || error == EPIPE) {
-        return "the simulator closed the connection";
+        return std::string(kClosed);
     }
     if (error == ECONNRESET) {
         return std::string("connection reset: ") + std::strerror(error);
@@ -46,7 +49,7 @@ std::string receiveFailure(ssize_t received, int error, std::chrono::millisecond
 
 std::string sendFailure(int error, std::chrono::milliseconds limit) {
     if (error == EPIPE) {
-        return "the simulator closed the connection";
+        return std::string(kClosed);
     }
     if (error == ECONNRESET) {
         return std::string("connection reset: ") + std::strerror(error);
@@ -136,6 +139,7 @@ bool SocketPort::connectOnce(const std::string& failurePrefix) {
         }
         return false;
     }
+    answered_ = false;
     return true;
 }
 
@@ -286,6 +290,7 @@ bool SocketPort::receiveAnswers(std::span<std::uint8_t> answers) {
         return false;
     }
     std::copy_n(received_.begin(), answers.size(), answers.begin());
+    answered_ = true;
     return true;
 }
 
@@ -345,6 +350,10 @@ bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
 void SocketPort::breakLink(const std::string& what) {
     answersInDoubt_ = false;
     fault_ = "port socket " + socketPath_ + ": " + what;
+    if (what == kClosed && !answered_) {
+        // A simulator that serves one client at a time shuts the next one out at once.
+        fault_ += " before any answer: another client may hold the simulator";
+    }
     brokenNotice_.say(fault_ + "; port accesses fail until it is reconnected");
     closeSocket();
 }

@@ -92,6 +92,7 @@ class SocketPort final : public protocol::PortIo,
     bool started_ = false;  // a start was made since the last stop: the next one reconnects
     std::string fault_;     // why the last connect failed or the link broke
     bool answersInDoubt_ = false;
+    bool answered_ = false;  // an answer has come on this connection
     // Accesses held: their messages in order, and where each read's answer goes.
     bool holding_ = false;
     std::vector<std::uint8_t> held_;

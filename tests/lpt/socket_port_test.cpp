@@ -288,6 +288,9 @@ TEST_P(SocketPortLostServerTest, FailsTheAccessThatMeetsItAndEveryOneAfter) {
 
     EXPECT_THAT(port.fault(), HasSubstr(socketPath()));
     EXPECT_THAT(port.fault(), HasSubstr(lost.reason));
+    if (lost.readsThatSucceed > 0) {
+        EXPECT_THAT(port.fault(), Not(HasSubstr("before any answer")));
+    }
     EXPECT_THAT(errors, HasSubstr(port.fault()));
     EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     ASSERT_TRUE(server.waitForHangUp());
@@ -300,7 +303,13 @@ const std::string kNoAnswer = "no answer to a port read within 100 ms";
 INSTANTIATE_TEST_SUITE_P(
     Ways, SocketPortLostServerTest,
     ::testing::Values(
-        LostServerCase{"HangsUpAtOnce", {PortFault::Close, 0}, 0, 0, "closed the connection"},
+        // Closed before any answer: most likely another client holds the simulator.
+        LostServerCase{"HangsUpAtOnce",
+                       {PortFault::Close, 0},
+                       0,
+                       0,
+                       "closed the connection before any answer: another client may hold the "
+                       "simulator"},
         LostServerCase{"HangsUpMidRun", {PortFault::Close, 1}, 1, 1, "closed the connection"},
         LostServerCase{"ResetsMidRun", {PortFault::Reset, 1}, 1, 1, kReset},
         LostServerCase{"FallsSilent", {PortFault::Silent, 1}, 1, 2, kNoAnswer},

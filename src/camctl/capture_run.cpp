@@ -1,5 +1,6 @@
 #include "camctl/capture_run.h"
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -132,7 +133,24 @@ std::string hexDigits(unsigned char byte) {
     return {kDigits[byte >> 4], kDigits[byte & 0xF]};
 }
 
+// Whether the reader of the pipe at `fd` has closed its end: poll(2) tells it as an error at once.
+bool readerGone(int fd) {
+    pollfd watched{fd, 0, 0};
+    return ::poll(&watched, 1, 0) == 1 && (watched.revents & POLLERR) != 0;
+}
+
 }  // namespace
+
+bool namesStandardOutput(std::string_view pattern) {
+    if (pattern == kStreamPattern) {
+        return true;
+    }
+    struct stat named {};
+    struct stat standardOutput {};
+    return !patternNumbersFrames(pattern) && ::stat(std::string(pattern).c_str(), &named) == 0 &&
+           ::fstat(STDOUT_FILENO, &standardOutput) == 0 && named.st_dev == standardOutput.st_dev &&
+           named.st_ino == standardOutput.st_ino;
+}
 
 std::optional<std::string> outputRefusal(std::string_view pattern) {
     std::string first = frameFileName(pattern, 1);
@@ -248,7 +266,8 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
                const std::atomic<bool>& interrupted) {
     frames::FrameStore store;
     int status = startup::kExitDone;
-    for (int n = 1; n <= request.count; ++n) {
+    const bool streaming = output.stream >= 0;
+    for (int n = 1; request.count == 0 || n <= request.count; ++n) {
         if (interrupted) {
             return kExitInterrupted;
         }
@@ -257,6 +276,10 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
             if (interrupted) {
                 return kExitInterrupted;
             }
+        }
+        // A reader that went away between frames is seen before the next one is asked for.
+        if (streaming && readerGone(output.stream)) {
+            return status;
         }
         store.clear();
         session::FetchProgress progress;
@@ -275,7 +298,8 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
             std::fprintf(output.err, "\r\033[K");
             std::fflush(output.err);
         }
-        const std::string file = frameFileName(request.pattern, n);
+        const std::string file =
+            streaming ? std::string(kStreamPattern) : frameFileName(request.pattern, n);
         if (!fetched) {
             // What did come stays out of the final name: a frame cut by the link is no frame.
             std::fprintf(
@@ -287,30 +311,46 @@ int runCapture(session::ModuleSession& session, protocol::Clock& clock,
                 store.count());
             return startup::kExitFailure;
         }
-        if (const auto error = frames::writeFrameFile(file, store.frame())) {
+        const JpegCheck jpeg = checkJpeg(store.frame());
+        if (streaming) {
+            // A frame that is no whole JPEG would break the stream's next frame for its reader.
+            if (jpeg.whole()) {
+                if (const auto error = frames::writeAll(output.stream, store.frame())) {
+                    if (readerGone(output.stream)) {
+                        return status;  // the reader has all it wanted
+                    }
+                    std::fprintf(output.err, "camctl: cannot write the stream: %s\n",
+                                 error->c_str());
+                    return startup::kExitFailure;
+                }
+            }
+        } else if (const auto error = frames::writeFrameFile(file, store.frame())) {
             std::fprintf(output.err, "camctl: cannot write %s: %s\n", plainName(file).c_str(),
                          error->c_str());
             return startup::kExitFailure;
         }
-        const JpegCheck jpeg = checkJpeg(store.frame());
         const double seconds = secondsOf(fetched->transferTime);
         const double rate = seconds > 0 ? store.count() / seconds : 0.0;
         const std::string size =
             jpeg.decodes ? std::to_string(jpeg.width) + "x" + std::to_string(jpeg.height) : "";
         if (request.json) {
-            std::fprintf(output.out,
-                         "{\"frame\":%d,\"file\":%s,\"bytes\":%" PRIu32
-                         ",\"seconds\":%.3f,\"bytes_per_second\":%.0f,\"whole_jpeg\":%s,"
-                         "\"soi\":%s,\"eoi\":%s,\"decodes\":%s,\"width\":%d,\"height\":%d}\n",
-                         n, jsonString(file).c_str(), store.count(), seconds, rate,
-                         jpeg.whole() ? "true" : "false", jpeg.startsWithSoi ? "true" : "false",
-                         jpeg.endsWithEoi ? "true" : "false", jpeg.decodes ? "true" : "false",
-                         jpeg.width, jpeg.height);
+            std::fprintf(
+                output.out,
+                "{\"frame\":%d,\"file\":%s,\"bytes\":%" PRIu32
+                ",\"seconds\":%.3f,\"bytes_per_second\":%.0f,\"whole_jpeg\":%s,"
+                "\"soi\":%s,\"eoi\":%s,\"decodes\":%s,\"width\":%d,\"height\":%d%s}\n",
+                n, jsonString(file).c_str(), store.count(), seconds, rate,
+                jpeg.whole() ? "true" : "false", jpeg.startsWithSoi ? "true" : "false",
+                jpeg.endsWithEoi ? "true" : "false", jpeg.decodes ? "true" : "false", jpeg.width,
+                jpeg.height,
+                !streaming ? "" : (jpeg.whole() ? ",\"streamed\":true" : ",\"streamed\":false"));
         } else {
             std::string verdict = jpeg.whole() ? "whole-jpeg " + size : "not-whole-jpeg";
             if (!jpeg.whole()) {
                 verdict += std::string(jpeg.startsWithSoi ? "" : " no-soi") +
-                           (jpeg.endsWithEoi ? "" : " no-eoi") + (jpeg.decodes ? "" : " no-decode");
+                           (jpeg.endsWithEoi ? "" : " no-eoi") +
+                           (jpeg.decodes ? "" : " no-decode") +
+                           (streaming ? " left-out-of-the-stream" : "");
             }
             std::fprintf(output.out, "%d %s %" PRIu32 " bytes %.3f s %.0f B/s %s\n", n,
                          plainName(file).c_str(), store.count(), seconds, rate, verdict.c_str());

@@ -169,8 +169,8 @@ bool captureOption(const std::vector<std::string>& arguments, std::size_t& i, Ca
     }
     if (optionValue(arguments, i, "-n", value, given, error)) {
         const auto n = wholeNumber(value);
-        if ((!n || *n < 1 || *n > 1000000000) && error.empty()) {
-            error = "-n takes a number of frames from 1, not \"" + value + "\"";
+        if ((!n || *n < 0 || *n > 1000000000) && error.empty()) {
+            error = "-n takes a number of frames, or 0 for no end, not \"" + value + "\"";
         }
         c.count = static_cast<int>(n.value_or(1));
         return true;
@@ -259,10 +259,11 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
             error = "capture takes no argument \"" + commandArguments.front() + "\"";
         } else if (const auto refusal = checkPattern(o.capture.pattern)) {
             error = *refusal;
-        } else if (o.capture.count > 1 && !patternNumbersFrames(o.capture.pattern)) {
+        } else if (o.capture.count != 1 && o.capture.pattern != kStreamPattern &&
+                   !patternNumbersFrames(o.capture.pattern)) {
             error =
-                "-n above 1 needs a %d in the file name pattern, or every frame would "
-                "replace the one before";
+                "-n other than 1 needs a %d in the file name pattern, or every frame would "
+                "replace the one before (-o - streams them on standard output)";
         }
     } else if (*command == "speed") {
         o.command = Command::Speed;
@@ -318,6 +319,10 @@ std::string helpText() {
            "  capture [-o PATTERN] [-n N] [--interval=SECONDS]\n"
            "                               capture, wait 1 s, read, save; PATTERN may hold one\n"
            "                               %d, the frame number from 1 (default frame-%03d.jpg);\n"
+           "                               -o - writes the whole JPEGs one after another to\n"
+           "                               standard output (an MJPEG stream; the lines go to\n"
+           "                               standard error); -n 0 runs until Ctrl-C or the\n"
+           "                               stream's reader goes away (status 0 then);\n"
            "                               one line a frame: number, file, bytes, seconds,\n"
            "                               bytes per second, whole JPEG and its size; in a\n"
            "                               file name a control character, a backslash or a\n"

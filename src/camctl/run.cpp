@@ -32,6 +32,15 @@ std::optional<int> unsavable(const Options& o) {
     if (o.command != Command::Capture) {
         return std::nullopt;
     }
+    if (namesStandardOutput(o.capture.pattern)) {
+        if (isatty(STDOUT_FILENO) != 0) {
+            std::fprintf(stderr,
+                         "camctl: -o - writes JPEG bytes, not for a terminal: send standard "
+                         "output to a player or a file (| ffplay -f mjpeg -i -, > frames.mjpeg)\n");
+            return startup::kExitUsage;
+        }
+        return std::nullopt;
+    }
     if (const auto refusal = outputRefusal(o.capture.pattern)) {
         std::fprintf(stderr, "camctl: %s; nothing was sent to the module\n", refusal->c_str());
         return startup::kExitFailure;
@@ -105,6 +114,10 @@ CaptureOutput captureOutput(const Options& o, const std::string& linkName,
     output.progress = !o.quiet && isatty(STDERR_FILENO) != 0;
     output.linkName = linkName;
     output.serialBaud = serialBaud;
+    if (namesStandardOutput(o.capture.pattern)) {
+        output.stream = STDOUT_FILENO;
+        output.out = stderr;
+    }
     return output;
 }
 

@@ -105,6 +105,11 @@ int main(int argc, char** argv) {
     }
     const camctl::Options& o = parsed.options;
     sayOnInterrupt = !o.quiet;
+    // A stream's reader that goes away ends the run after the frame in progress, with status 0:
+    // the write's EPIPE tells it, where SIGPIPE would end camctl in the middle of its work.
+    if (o.command == camctl::Command::Capture && camctl::namesStandardOutput(o.capture.pattern)) {
+        std::signal(SIGPIPE, SIG_IGN);
+    }
 
     // Qt's core for the serial port and the JPEG check; no display is needed.
     QCoreApplication app(argc, argv);

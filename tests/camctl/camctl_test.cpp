@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QImage>
 #include <QTemporaryDir>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -39,8 +40,12 @@ struct ModuleBytes final : protocol::ExchangeTrace {
         if (direction == protocol::Direction::FromModule) {
             records.emplace_back(bytes.begin(), bytes.end());
             anyFromModule = true;
+            if (onFromModule) {
+                onFromModule();
+            }
         }
     }
+    std::function<void()> onFromModule;
     std::vector<Bytes> records;
     std::atomic<bool> anyFromModule{false};
 };
@@ -172,7 +177,8 @@ TEST(CamctlCommandLine, RefusesWhatItCannotDo) {
         {"--serial=/dev/null", "--mode=1", "get"},                   // SPI option on serial
         {"--spi", "--lpt=3", "get"},                                 // LPT1 or LPT2
         {"--spi", "--mode=4", "get"},                                // modes 0..3
-        {"--emulator=spi", "capture", "-n", "0"},                    // at least a frame
+        {"--emulator=spi", "capture", "-n", "-1"},                   // no count below none
+        {"--emulator=spi", "capture", "-n", "0", "-o", "same.jpg"},  // no end, one name
         {"--emulator=spi", "capture", "-n", "2", "-o", "same.jpg"},  // each would replace one
         {"--emulator=spi", "capture", "-o", "f%s.jpg"},              // only %d
         {"--emulator=spi", "capture", "-o", "%d-%d"},                // one number
@@ -443,6 +449,44 @@ TEST(CamctlCapture, AnInterruptEndsTheRunAfterTheFrameInProgress) {
     EXPECT_EQ(rig.trace.records.size(), 1u);
     EXPECT_EQ(contentsOf(camctl::frameFileName(request.pattern, 1)).size(), 5u);
     EXPECT_FALSE(std::ifstream(camctl::frameFileName(request.pattern, 2)).good());
+}
+
+// -o -: whole JPEGs only go into the stream, each as the module sent it; a reader that goes away
+// during a frame ends a run with no end after that frame, done.
+TEST(CamctlCapture, TheStreamCarriesWholeFramesOnlyUntilItsReaderGoes) {
+    std::signal(SIGPIPE, SIG_IGN);  // as camctl has it when it streams
+    const Bytes cut = {0xFF, 0xD8, 0xFF, 0xE0};
+    for (const auto& [frame, count, status, lines] : {std::tuple{std::optional<Bytes>{}, 2, 0, 2},
+                                                      {cut, 2, camctl::kExitNotWholeJpeg, 2},
+                                                      {std::optional<Bytes>{}, 0, 0, 0}}) {
+        SpiRig rig(frame);
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(::pipe(ends), 0);
+        if (count == 0) {
+            rig.trace.onFromModule = [&] { ::close(std::exchange(ends[0], -1)); };
+        }
+        CapturedOutput report;
+        camctl::CaptureOutput output{report.file, stderr, false, "spi"};
+        output.stream = ends[1];
+        EXPECT_EQ(camctl::runCapture(rig.session, rig.clock, {"-", count, {}, false}, output,
+                                     neverInterrupted),
+                  status);
+        ::close(ends[1]);
+        Bytes streamed(64 * 1024);
+        streamed.resize(ends[0] < 0 ? 0
+                                    : static_cast<std::size_t>(
+                                          ::read(ends[0], streamed.data(), streamed.size())));
+        Bytes whole;
+        for (const Bytes& record : rig.trace.records) {
+            whole.insert(whole.end(), record.begin(), record.end());
+        }
+        EXPECT_EQ(rig.trace.records.size(), count == 0 ? 1u : 2u);
+        EXPECT_EQ(streamed, frame || count == 0 ? Bytes{} : whole);
+        const std::string text = report.text();
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), lines) << text;
+        EXPECT_EQ(text.find("left-out-of-the-stream") != std::string::npos, frame.has_value());
+        ::close(ends[0]);
+    }
 }
 
 // A frame over the serial line, from the command line: a whole JPEG, the file exactly the frame

@@ -92,50 +92,82 @@ TEST(Camctl, ARunInAnotherModeFindsTheModuleAgainstTheEmulatorProgram) {
     EXPECT_NE(inMode1.out.find(" whole-jpeg 160x120\n"), std::string::npos) << inMode1.out;
 }
 
+// -o - into the tools engineers use: ffprobe decodes three frames of the size set, and a reader
+// that takes part of a stream with no end and goes away ends camctl with status 0.
+TEST(Camctl, TheStreamOnStandardOutputPlaysInFfmpegAndEndsWithItsReader) {
+    QTemporaryDir dir;
+    const QString socket = dir.filePath("cam.sock");
+    const EmulatorProgram emulator("--port-io-socket", socket);
+    ASSERT_TRUE(emulator.serving());
+    const QStringList spi{"--spi", "--port-io=unix:" + socket, "--quiet"};
+    ASSERT_EQ(camctl(spi + QStringList{"set", "size=160x120"}).status, 0);
+    const auto play = [&](const QString& frames, const QString& reader, const QStringList& args) {
+        QProcess source;
+        QProcess sink;
+        source.setStandardOutputProcess(&sink);
+        sink.start(reader, args);
+        source.start(CAMCTL_PROGRAM, spi + QStringList{"capture", "-n", frames, "-o", "-"});
+        EXPECT_TRUE(source.waitForFinished(60000) && sink.waitForFinished(10000));
+        EXPECT_EQ(source.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(source.exitCode(), 0);
+        const QByteArray report = source.readAllStandardError();
+        EXPECT_TRUE(report.startsWith("1 - ") && report.endsWith(" whole-jpeg 160x120\n"))
+            << report.data();
+        return sink.readAllStandardOutput();
+    };
+    EXPECT_EQ(play("3", "ffprobe",
+                   {"-v", "error", "-f", "mjpeg", "-count_frames", "-show_entries",
+                    "stream=nb_read_frames,width,height", "-of", "csv=p=0", "-i", "-"}),
+              "160,120,3\n");
+    EXPECT_EQ(play("0", "head", {"-c", "1000"}).size(), 1000);
+}
+
 // A frame that never ends (a byte every 30 ms keeps a 2400-baud line from going quiet) holds the
 // capture open; SIGTERM ends camctl there and then, by the signal, with nothing saved.
 // Ctrl-C is said at once, and a second one ends the capture there and then, by the signal, with
 // nothing saved either.
-TEST(Camctl, SigtermOrASecondCtrlCEndsACaptureAtOnceSavingNothing) {
-    for (const int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
-        int master = -1, slave = -1;
-        ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
-        QTemporaryDir dir;
-        QProcess process;
-        process.start(CAMCTL_PROGRAM, {"--serial=" + QString::fromLocal8Bit(::ptsname(master)),
-                                       "capture", "-o", dir.filePath("f")});
-        ::fcntl(master, F_SETFL, O_NONBLOCK);
-        bool frameAsked = false;
-        // Bytes on the line until camctl ends, `until` says so, or 5 s have gone.
-        const auto trickle = [&](const std::function<bool()>& until) {
-            QElapsedTimer elapsed;
-            elapsed.start();
-            while (!until() && elapsed.elapsed() < 5000 && !process.waitForFinished(30)) {
-                EXPECT_EQ(::write(master, "U", 1), 1);
-                for (std::uint8_t sent = 0; ::read(master, &sent, 1) == 1;) {
-                    frameAsked = frameAsked || sent == protocol::command::kFrameRead;
-                }
+void endsACaptureAtOnceSavingNothing(int signal) {
+    SCOPED_TRACE(signal);
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    QTemporaryDir dir;
+    QProcess process;
+    process.start(CAMCTL_PROGRAM, {"--serial=" + QString::fromLocal8Bit(::ptsname(master)),
+                                   "capture", "-o", dir.filePath("f")});
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    bool frameAsked = false;
+    // Bytes on the line until camctl ends, `until` says so, or 5 s have gone.
+    const auto trickle = [&](const std::function<bool()>& until) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        while (!until() && elapsed.elapsed() < 5000 && !process.waitForFinished(30)) {
+            EXPECT_EQ(::write(master, "U", 1), 1);
+            for (std::uint8_t sent = 0; ::read(master, &sent, 1) == 1;) {
+                frameAsked = frameAsked || sent == protocol::command::kFrameRead;
             }
-            return elapsed.elapsed();
-        };
-        // The start, the capture command, its second, and the frame asked for and begun.
-        trickle([&] { return frameAsked; });
-        int framed = 0;
-        trickle([&] { return ++framed > 3; });
-        QByteArray said;
-        if (signal == SIGINT) {
-            ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-            trickle(
-                [&] { return (said += process.readAllStandardError()).contains("Ctrl-C again"); });
-            EXPECT_TRUE(said.contains("stops once the frame in progress is saved")) << said.data();
         }
-        ::kill(static_cast<pid_t>(process.processId()), signal);
-        EXPECT_LT(trickle([] { return false; }), 1000);
-        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
-        EXPECT_EQ(process.exitCode(), signal);  // a shell shows 143 or 130
-        EXPECT_TRUE(QDir(dir.path()).isEmpty());
-        ::close(slave);
-        ::close(master);
+        return elapsed.elapsed();
+    };
+    // The start, the capture command, its second, and the frame asked for and begun.
+    trickle([&] { return frameAsked; });
+    int framed = 0;
+    trickle([&] { return ++framed > 3; });
+    QByteArray said;
+    if (signal == SIGINT) {
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        trickle([&] { return (said += process.readAllStandardError()).contains("Ctrl-C again"); });
+        EXPECT_TRUE(said.contains("stops once the frame in progress is saved")) << said.data();
     }
+    ::kill(static_cast<pid_t>(process.processId()), signal);
+    EXPECT_LT(trickle([] { return false; }), 1000);
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);
+    EXPECT_EQ(process.exitCode(), signal);  // a shell shows 143 or 130
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+    ::close(slave);
+    ::close(master);
+}
+
+TEST(Camctl, SigtermOrASecondCtrlCEndsACaptureAtOnceSavingNothing) {
+    endsACaptureAtOnceSavingNothing(SIGTERM);
+    endsACaptureAtOnceSavingNothing(SIGINT);
 }

@@ -248,8 +248,12 @@ std::string jsonString(std::string_view text) {
     json += escapeBytes(
         text, [](unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; },
         [](unsigned char byte) {
-            return byte == '"' || byte == '\\' ? std::string{'\\', static_cast<char>(byte)}
-                                               : "\\u00" + hexDigits(byte);
+            if (byte == '"' || byte == '\\') {
+                return std::string{'\\', static_cast<char>(byte)};
+            }
+            // A byte that is no UTF-8 (only those come here above 0x7f) as the lone surrogate
+            // U+DCxx, as Python's surrogateescape reads it back: no character escapes so.
+            return (byte < 0x80 ? "\\u00" : "\\udc") + hexDigits(byte);
         });
     json += '"';
     return json;

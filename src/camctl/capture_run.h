@@ -50,9 +50,9 @@ bool namesStandardOutput(std::string_view pattern);
 // part of a UTF-8 character are written C-style (\n, \t, \r, \\, \xHH), so the line stays
 // one line and the name's bytes can be had back.
 std::string plainName(std::string_view name);
-// A JSON string literal of `text`, always valid UTF-8: a byte that is no part of a UTF-8
-// character is written \u00HH, as are control characters. A name's bytes can be had back: UTF-8
-// passes as it is, so an escape above \u007f is always a byte.
+// A JSON string literal of `text`, always valid UTF-8: a control character is written \u00HH, a
+// byte that is no part of a UTF-8 character \udcHH (a lone surrogate, which no character is, as
+// Python's surrogateescape has it). A name's bytes can be had back: UTF-8 passes as it is.
 std::string jsonString(std::string_view text);
 // A JSON number when `text` is plain decimal digits, else a string literal.
 std::string jsonValue(std::string_view text);

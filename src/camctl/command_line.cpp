@@ -284,12 +284,16 @@ ParsedCommandLine parseCommandLine(const std::vector<std::string>& arguments) {
     if (error.empty() && serialLink && (!o.vcdPath.empty() || given.contains("--vcd-time"))) {
         error = "--vcd and --vcd-time are options of the SPI link";
     }
-    if (error.empty() && !serialLink && o.baud != protocol::kResetBaud) {
+    // An option of the other link is refused whenever it is given, also at its default value.
+    if (error.empty() && !serialLink && given.contains("--baud")) {
         error = "--baud is an option of the serial link";
     }
+    if (error.empty() && serialLink && given.contains("--mode")) {
+        error = "--mode is an option of the SPI link";
+    }
     if (error.empty() && (serialLink || o.emulator) &&
-        (o.lpt != 1 || o.mode != protocol::kPowerUpSpiMode || o.portIo != "auto")) {
-        error = "--port-io, --lpt and --mode are options of --spi";
+        (given.contains("--lpt") || given.contains("--port-io"))) {
+        error = "--port-io and --lpt are options of --spi";
     }
     return parsed;
 }
@@ -309,7 +313,8 @@ std::string helpText() {
            "                               the module is found in whatever mode it was left in\n"
            "                               and switched to this one, or status 1)\n"
            "  --emulator=spi|serial        an emulated module in this process behind that link,\n"
-           "                               fresh in each run (--baud=N switches it to N first)\n"
+           "                               fresh in each run (serial: --baud=N switches it to\n"
+           "                               N first; spi: --mode=N to mode N)\n"
            "\n"
            "Commands:\n"
            "  get                          read every setting back, one name=value a line\n"
@@ -327,7 +332,9 @@ std::string helpText() {
            "                               bytes per second, whole JPEG and its size; in a\n"
            "                               file name a control character, a backslash or a\n"
            "                               byte that is no UTF-8 is written \\n, \\t, \\r, \\\\\n"
-           "                               or \\xHH (with --json: \\u00HH of the byte)\n"
+           "                               or \\xHH (with --json: a control character\n"
+           "                               \\u00HH, a byte that is no UTF-8 \\udcHH, as\n"
+           "                               Python's surrogateescape reads it back)\n"
            "  speed [BAUD]                 (serial) the module's line speed, or switch the\n"
            "                               module, then the PC, to BAUD\n"
            "  reset                        reset the module (SPI: back to mode 0; serial: back\n"

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -225,6 +226,15 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
     settings.logFile = paths["log"];
     if (settings.serialLink.empty() && settings.portSocket.empty()) {
         return Failure{"nothing to serve: give --serial=LINK and/or --port-io-socket=PATH",
+                       startup::kExitUsage};
+    }
+    // One path cannot be both a pseudo-terminal's link and a socket; the second would be refused
+    // as served by this very process.
+    if (!settings.serialLink.empty() &&
+        std::filesystem::absolute(settings.serialLink).lexically_normal() ==
+            std::filesystem::absolute(settings.portSocket).lexically_normal()) {
+        return Failure{"--serial and --port-io-socket name the same path " + settings.serialLink +
+                           ": give each its own",
                        startup::kExitUsage};
     }
     const auto captureMs = numberUpTo(parser, capture, kMostCaptureTimeMs, "milliseconds");

@@ -175,6 +175,9 @@ TEST(CamctlCommandLine, RefusesWhatItCannotDo) {
         {"--serial=/dev/null", "speed", "1000"},                     // not a speed of the table
         {"--serial=/dev/null", "--baud=38401", "get"},               // ditto
         {"--serial=/dev/null", "--mode=1", "get"},                   // SPI option on serial
+        {"--serial=/dev/null", "--lpt=1", "get"},                    // ditto, at its default
+        {"--spi", "--baud=2400", "get"},                             // serial option on SPI
+        {"--emulator=spi", "--port-io=auto", "get"},                 // no port to the emulator
         {"--spi", "--lpt=3", "get"},                                 // LPT1 or LPT2
         {"--spi", "--mode=4", "get"},                                // modes 0..3
         {"--emulator=spi", "capture", "-n", "-1"},                   // no count below none
@@ -209,6 +212,7 @@ TEST(CamctlCommandLine, TakesOptionsOnEitherSideOfTheCommand) {
     EXPECT_EQ(camctl::frameFileName(o.capture.pattern, 7), "x07.jpg");
     EXPECT_DOUBLE_EQ(o.capture.interval.count(), 0.5);
     EXPECT_TRUE(o.capture.json);
+    EXPECT_EQ(camctl::parseCommandLine({"--emulator=spi", "--mode=3", "get"}).options.mode, 3);
 }
 
 TEST(CamctlCapture, FileNamesFromThePattern) {
@@ -343,7 +347,7 @@ TEST(CamctlCapture, SavesEachFrameAsTheModuleSentIt) {
 // that are no UTF-8 are escaped in what is printed (UTF-8 passes), the file has the name's bytes.
 TEST(CamctlCapture, NamesAreEscapedInTheLineAndInJson) {
     for (const auto& [json, printed] : {std::pair{false, R"(aé\nb\xff\\1 6 bytes)"},
-                                        std::pair{true, R"(aé\u000ab\u00ff\\1",)"}}) {
+                                        std::pair{true, R"(aé\u000ab\udcff\\1",)"}}) {
         QTemporaryDir dir;
         SpiRig rig(Bytes{0xFF, 0xD8, 0x01, 0x02, 0xFF, 0xD9});
         CapturedOutput out;

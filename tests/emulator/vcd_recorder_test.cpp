@@ -27,9 +27,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 // One line's bytes, one annotation class at a time so the two lines stay apart ("spi-1: A5" per
 // byte); nullopt when sigrok-cli failed.
-std::optional<Bytes> decodeLine(const std::string& vcd, int mode, const char* annotation) {
+std::optional<Bytes> decodeLine(const std::string& vcd, int mode, const char* annotation,
+                                const std::string& input = "vcd") {
     const std::string command =
-        "sigrok-cli -I vcd -i '" + vcd +
+        "sigrok-cli -I " + input + " -i '" + vcd +
         "' -P spi:clk=sck:mosi=mosi:miso=miso:cs=cs:cpol=" + std::to_string(mode / 2) +
         ":cpha=" + std::to_string(mode % 2) + " -A spi=" + annotation + " 2>/dev/null";
     FILE* pipe = ::popen(command.c_str(), "r");
@@ -62,9 +63,9 @@ class VcdFile : public ::testing::Test {
         std::filesystem::remove(path_, ignored);
     }
 
-    std::unique_ptr<lpt::VcdRecorder> openVcd() {
+    std::unique_ptr<lpt::VcdRecorder> openVcd(lpt::VcdTime time = lpt::VcdTime::Accesses) {
         std::string error;
-        auto vcd = lpt::VcdRecorder::open(path_, lpt::VcdTime::Accesses, clock_, error);
+        auto vcd = lpt::VcdRecorder::open(path_, time, clock_, error);
         EXPECT_NE(vcd, nullptr) << error;
         return vcd;
     }
@@ -73,10 +74,15 @@ class VcdFile : public ::testing::Test {
     testing_support::FakeClock clock_;
 };
 
-class VcdOfTheWire : public VcdFile, public ::testing::WithParamInterface<int> {};
+// A mode, and the input options of the README's line to read it with: a file of numbered accesses
+// as it is, one in real time at a real port's pace (1 us an access) one sample per 100 ns.
+using Wire = std::pair<int, std::string>;
+class VcdOfTheWire : public VcdFile, public ::testing::WithParamInterface<Wire> {};
 
 TEST_P(VcdOfTheWire, DecodesIntoTheBytesTheModuleTookAndGave) {
-    const int mode = GetParam();
+    const auto& [mode, input] = GetParam();
+    const bool realTime = input != "vcd";
+    clock_.stepPerLook = realTime ? std::chrono::microseconds(1) : protocol::Clock::Duration{};
     const Bytes frame = {0xFF, 0xD8, 0x00, 0x5A, static_cast<std::uint8_t>(0xA0 + mode), 0xD9};
     EmulatorLog log;
     testing::ManualClock moduleClock;
@@ -87,7 +93,7 @@ TEST_P(VcdOfTheWire, DecodesIntoTheBytesTheModuleTookAndGave) {
     link.enterStartState();
     link.switchMode(mode);  // in mode 0: before the file, which holds one mode
     log.clear();
-    auto vcd = openVcd();
+    auto vcd = openVcd(realTime ? lpt::VcdTime::Real : lpt::VcdTime::Accesses);
     link.setPortWatch(vcd.get());
 
     protocol::writeRegister(link, Register::Brightness, static_cast<std::uint16_t>(40 + mode));
@@ -125,8 +131,8 @@ TEST_P(VcdOfTheWire, DecodesIntoTheBytesTheModuleTookAndGave) {
     }
     ASSERT_EQ(log.entriesOf(LogKind::FrameSent).size(), 1u);
 
-    EXPECT_EQ(decodeLine(path_, mode, "mosi-data"), mosi);
-    const auto miso = decodeLine(path_, mode, "miso-data");
+    EXPECT_EQ(decodeLine(path_, mode, "mosi-data", input), mosi);
+    const auto miso = decodeLine(path_, mode, "miso-data", input);
     ASSERT_TRUE(miso && miso->size() == mosi.size());
     Bytes given;
     for (std::size_t at : sentAt) {
@@ -135,7 +141,10 @@ TEST_P(VcdOfTheWire, DecodesIntoTheBytesTheModuleTookAndGave) {
     EXPECT_EQ(given, sent);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryMode, VcdOfTheWire, ::testing::Values(0, 1, 2, 3));
+INSTANTIATE_TEST_SUITE_P(EveryMode, VcdOfTheWire,
+                         ::testing::Values(Wire{0, "vcd"}, Wire{1, "vcd"}, Wire{2, "vcd"},
+                                           Wire{3, "vcd"},
+                                           Wire{0, "vcd:downsample=100:compress=1000000"}));
 
 TEST_F(VcdFile, AFileCutByALinkFaultReadsUpToTheFault) {
     testing_support::RecordingPort port;

@@ -307,6 +307,7 @@ TEST(CameraEmulatorProgram, ExitStatusSaysWhatWentWrongAndNothingIsServedBeforeT
         {{served, "--frame=/dev/zero"}, 1, "a device, not a regular file"},
         {{served, "--log="}, 2, "--log is given an empty FILE"},
         {{served, served}, 2, "--port-io-socket is given more than once"},
+        {{served, "--serial=" + socket}, 2, "--serial and --port-io-socket name the same path"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.join(' ').toStdString());

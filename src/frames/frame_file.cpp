@@ -5,10 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace frames {
@@ -17,6 +20,8 @@ namespace {
 
 constexpr char kViewFolderTemplate[] = "/camera-frame-XXXXXX";
 constexpr char kViewFileName[] = "/tmp000";
+// A saved frame's new file is hidden beside its target until it is renamed over it.
+constexpr char kSaveFilePrefix[] = ".frame-";
 
 }  // namespace
 
@@ -103,6 +108,63 @@ bool isPrivateFolder(const char* path) {
            st.st_uid == ::getuid() && (st.st_mode & 077) == 0;
 }
 
+// A frame's new file beside its target: its descriptor (-1 when none could be made) and its
+// name, empty while it has none.
+struct NewFile {
+    int fd = -1;
+    std::string name;
+};
+
+// A file with no name in `folder` (O_TMPFILE): a kill while its bytes go out or are synced leaves
+// nothing behind. fd -1 where the file system makes no such files.
+NewFile makeUnnamedFile(const std::string& folder) {
+    return {::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666), {}};
+}
+
+// A hidden file with a unique name in `folder`, for file systems without unnamed files.
+NewFile makeNamedFile(const std::string& folder) {
+    std::string pattern = folder + kSaveFilePrefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    return {fd, fd < 0 ? std::string() : std::string(name.data())};
+}
+
+// Gives the unnamed file a hidden name of its own in `folder`, the last step before the rename:
+// linked through /proc, as open(2) describes. False with errno set.
+bool nameUnnamedFile(NewFile& file, const std::string& folder) {
+    const std::string self = "/proc/self/fd/" + std::to_string(file.fd);
+    std::random_device random;
+    for (int tries = 0; tries < 100; ++tries) {
+        char suffix[7];
+        std::snprintf(suffix, sizeof suffix, "%06x", random() & 0xFFFFFFu);
+        std::string name = folder + kSaveFilePrefix + suffix;
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            file.name = std::move(name);
+            return true;
+        }
+        if (errno != EEXIST) {
+            return false;
+        }
+    }
+    return false;
+}
+
+// Writes the frame's bytes into its new file, gives them the mode of a new file and syncs them.
+std::optional<std::string> fillFile(int fd, std::span<const std::uint8_t> bytes, WriteCall write) {
+    auto failure = writeAll(fd, bytes, write != nullptr ? write : ::write);
+    // A named temporary is readable by its owner only; a saved frame gets the usual mode.
+    if (!failure && ::fchmod(fd, newFileMode()) != 0) {
+        failure = std::string(std::strerror(errno));
+    }
+    // The bytes are on the disk before the name points at them, so a crash after the rename
+    // cannot leave an empty or partial file under the target's name.
+    if (!failure && ::fsync(fd) != 0) {
+        failure = std::string(std::strerror(errno));
+    }
+    return failure;
+}
+
 }  // namespace
 
 std::optional<std::string> writeFrameFile(const std::string& path,
@@ -135,39 +197,36 @@ std::optional<std::string> writeFrameFile(const std::string& path,
     // The new file lives in the target's folder, so the rename is within one file system and
     // replaces the target in one step: a reader sees the old file or the new one, never a mix.
     const auto slash = target->rfind('/');
-    std::string pattern =
-        (slash == std::string::npos ? std::string() : target->substr(0, slash + 1)) +
-        ".frame-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd < 0) {
-        return std::string(std::strerror(errno));
+    const std::string folder = slash == std::string::npos ? "./" : target->substr(0, slash + 1);
+    NewFile file = makeUnnamedFile(folder);
+    std::optional<std::string> failure;
+    if (file.fd >= 0) {
+        failure = fillFile(file.fd, bytes, write);
+        if (!failure && !nameUnnamedFile(file, folder)) {
+            // No /proc to link through: the bytes go again, into a named file.
+            ::close(std::exchange(file.fd, -1));
+        }
     }
-    const std::string temporary(name.data());
-
-    auto failure = writeAll(fd, bytes, write != nullptr ? write : ::write);
-    // mkstemp makes the file readable by its owner only; a saved frame gets the usual mode.
-    if (!failure && ::fchmod(fd, newFileMode()) != 0) {
+    if (file.fd < 0) {
+        file = makeNamedFile(folder);
+        if (file.fd < 0) {
+            return std::string(std::strerror(errno));
+        }
+        failure = fillFile(file.fd, bytes, write);
+    }
+    if (::close(file.fd) != 0 && !failure) {
         failure = std::string(std::strerror(errno));
     }
-    // The bytes are on the disk before the name points at them, so a crash after the rename
-    // cannot leave an empty or partial file under the target's name.
-    if (!failure && ::fsync(fd) != 0) {
-        failure = std::string(std::strerror(errno));
-    }
-    if (::close(fd) != 0 && !failure) {
-        failure = std::string(std::strerror(errno));
-    }
-    if (!failure && ::rename(temporary.c_str(), target->c_str()) != 0) {
+    if (!failure && ::rename(file.name.c_str(), target->c_str()) != 0) {
         failure = std::string(std::strerror(errno));
     }
     if (failure) {
-        ::unlink(temporary.c_str());
+        if (!file.name.empty()) {
+            ::unlink(file.name.c_str());
+        }
         return failure;
     }
     // Make the rename itself lasting; a folder that cannot be synced still holds the new file.
-    const std::string folder = slash == std::string::npos ? "." : target->substr(0, slash + 1);
     if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
         ::fsync(dir);
         ::close(dir);

@@ -23,8 +23,10 @@ std::optional<std::string> writeAll(int fd, std::span<const std::uint8_t> bytes,
                                     WriteCall write = ::write);
 
 // Replaces the file at `path` with exactly `bytes`, never leaving it half written: the bytes go
-// to a new file with a unique name in the same folder, which is synced and then renamed over
-// `path`. If anything fails, that new file is removed and whatever `path` held stays as it was.
+// to a new file in the same folder, which is synced and then renamed over `path`. The new file
+// has no name until it is whole (where the file system has no unnamed files, a hidden unique
+// one from the start), so a kill while it is written or synced leaves nothing behind. If
+// anything fails, that new file is removed and whatever `path` held stays as it was.
 // A `path` that is a symbolic link (or a chain of them) is replaced where the chain ends; the
 // links stay. The file gets the mode any new file gets (0666 less the umask). A character device
 // (/dev/null) is written in place, never replaced; a folder, pipe, socket or disk is refused.

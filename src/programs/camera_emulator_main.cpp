@@ -230,9 +230,12 @@ std::variant<Settings, Failure> parseCommandLine(const QCoreApplication& app,
     }
     // One path cannot be both a pseudo-terminal's link and a socket; the second would be refused
     // as served by this very process.
-    if (!settings.serialLink.empty() &&
-        std::filesystem::absolute(settings.serialLink).lexically_normal() ==
-            std::filesystem::absolute(settings.portSocket).lexically_normal()) {
+    const auto whole = [](const std::string& path) {
+        std::error_code unknownFolder;  // no current folder: the path as given
+        return std::filesystem::absolute(path, unknownFolder).lexically_normal();
+    };
+    if (!settings.serialLink.empty() && !settings.portSocket.empty() &&
+        whole(settings.serialLink) == whole(settings.portSocket)) {
         return Failure{"--serial and --port-io-socket name the same path " + settings.serialLink +
                            ": give each its own",
                        startup::kExitUsage};

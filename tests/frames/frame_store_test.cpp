@@ -150,6 +150,24 @@ TEST_F(FrameFileSave, ShortAndInterruptedWritesStillWriteEveryByte) {
     EXPECT_EQ(names(), std::set<std::string>{"frame.jpg"});
 }
 
+// A kill while the bytes go out or are synced leaves nothing beside the target: the new file has
+// no name in the folder until it is whole.
+std::string watchedFolder;
+std::set<std::string> namesWhileWriting;
+ssize_t lookingAtTheFolder(int fd, const void* data, std::size_t size) {
+    for (const auto& e : std::filesystem::directory_iterator(watchedFolder)) {
+        namesWhileWriting.insert(e.path().filename().string());
+    }
+    return ::write(fd, data, size);
+}
+
+TEST_F(FrameFileSave, TheNewFileHasNoNameWhileItsBytesGoOut) {
+    watchedFolder = folder();
+    EXPECT_EQ(frames::writeFrameFile(target(), frame_, lookingAtTheFolder), std::nullopt);
+    EXPECT_EQ(namesWhileWriting, std::set<std::string>{"frame.jpg"});
+    EXPECT_EQ(readFile(target()), frame_);
+}
+
 // Root writes into any folder, so as root the save runs in a child that has become "nobody".
 std::optional<std::string> saveWithoutRoot(const std::string& path) {
     if (::geteuid() != 0) {

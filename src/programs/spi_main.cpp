@@ -8,7 +8,12 @@
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "emulator/in_process_module.h"
 #include "frames/frame_store.h"
@@ -42,6 +47,54 @@ extern "C" void passInterrupt(int) {
     [[maybe_unused]] const auto ignored = ::write(interruptPipe, &signalled, 1);
 }
 
+// Ends the VCD whole, with `why` as its last comment, before the window has closed.
+void endVcd(lpt::VcdRecorder& vcd, ui::SpiForm& owner, std::string_view why) {
+    owner.stopLink();  // its accesses write to the file
+    vcd.onWriteError({});
+    vcd.close(why);
+    if (!vcd.writeFailure().empty()) {
+        std::fprintf(stderr, "%s: the VCD file could not be written: %s\n", kProgramName,
+                     vcd.writeFailure().c_str());
+    }
+}
+
+// Qt's last warning, kept for the VCD's end: Qt exits by itself when its X11 connection breaks
+// (the X server died), and says why only in a warning.
+std::mutex lastWarningMutex;
+std::string lastWarning;
+QtMessageHandler qtMessageHandler = nullptr;
+
+void keepLastWarning(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtDebugMsg && type != QtInfoMsg) {
+        const std::lock_guard lock(lastWarningMutex);
+        lastWarning = text.toStdString();
+    }
+    qtMessageHandler(type, context, text);
+}
+
+// The window and its VCD while the event loop runs: an exit() in that time ends the file whole.
+ui::SpiForm* runningWindow = nullptr;
+lpt::VcdRecorder* runningVcd = nullptr;
+
+void endVcdAtExit() {
+    if (runningWindow == nullptr) {
+        return;
+    }
+    std::string why = "the program exited before its window closed";
+    if (const std::lock_guard lock(lastWarningMutex); !lastWarning.empty()) {
+        why += ": " + lastWarning;
+    }
+    endVcd(*runningVcd, *std::exchange(runningWindow, nullptr), why);
+}
+
+// An exit() from within Qt, while the window still runs, ends the VCD whole with Qt's reason.
+void closeAtExit(lpt::VcdRecorder& vcd, ui::SpiForm& owner) {
+    runningVcd = &vcd;
+    runningWindow = &owner;
+    qtMessageHandler = qInstallMessageHandler(keepLastWarning);
+    std::atexit(endVcdAtExit);
+}
+
 // Ctrl-C ends the program as it always did, once the VCD has ended whole: the signal only wakes
 // the event loop (which runs during a download too), where the link is stopped, the file is
 // closed and the signal raised again with its default action.
@@ -53,13 +106,8 @@ void closeOnInterrupt(lpt::VcdRecorder& vcd, ui::SpiForm& owner) {
     interruptPipe = ends[1];
     auto* notifier = new QSocketNotifier(ends[0], QSocketNotifier::Read, &owner);
     QObject::connect(notifier, &QSocketNotifier::activated, [&vcd, &owner] {
-        owner.stopLink();  // its accesses write to the file
-        vcd.onWriteError({});
-        vcd.close("interrupted (Ctrl-C)");
-        if (!vcd.writeFailure().empty()) {
-            std::fprintf(stderr, "%s: the VCD file could not be written: %s\n", kProgramName,
-                         vcd.writeFailure().c_str());
-        }
+        runningWindow = nullptr;
+        endVcd(vcd, owner, "interrupted (Ctrl-C)");
         std::signal(SIGINT, SIG_DFL);
         std::raise(SIGINT);
     });
@@ -187,10 +235,12 @@ int main(int argc, char** argv) {
     if (vcdFile) {
         window.watchVcd(*vcdFile, QFile::decodeName(paths["vcd"].c_str()));
         closeOnInterrupt(*vcdFile, window);
+        closeAtExit(*vcdFile, window);
     }
     window.Form_Load();
     window.show();
     const int status = app.exec();
+    runningWindow = nullptr;
     // The window's close stopped the link and ended the VCD; a file that could not be written
     // has been said on standard error.
     return status != 0 ? status : window.exitStatus();

@@ -114,3 +114,40 @@ TEST(ProgramStart, AnEmulatorWithAPortOfItsOwnIsAUsageError) {
         EXPECT_TRUE(said.contains(QString::fromUtf8(c.says))) << what << ": " << said.toStdString();
     }
 }
+
+// The X server going away ends the program from within Qt (its connection broke); the pins' file
+// still ends whole, Qt's reason its last comment.
+TEST(ProgramStart, SpiEndsItsVcdWholeWhenTheXServerDies) {
+    QTemporaryDir dir;
+    QProcess display;
+    display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+    ASSERT_TRUE(display.waitForReadyRead(10000)) << "Xvfb did not start (scripts/setup.sh)";
+    const QString name = ":" + QString::fromLatin1(display.readAllStandardOutput()).trimmed();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    environment.insert("DISPLAY", name);
+    QProcess spi;
+    spi.setProcessEnvironment(environment);
+    const QString vcd = dir.filePath("pins.vcd");
+    spi.start(SPI_PROGRAM, {"--emulator", "--vcd=" + vcd});
+    // The window on the screen: the program's exit hook is in place by then.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            QProcess windows;
+            windows.start("xwininfo", {"-display", name, "-root", "-tree"});
+            return windows.waitForFinished(5000) &&
+                   windows.readAllStandardOutput().contains("(\"SPI\" \"SPI\")");
+        },
+        10000));
+    display.terminate();
+    ASSERT_TRUE(spi.waitForFinished(10000));
+    EXPECT_EQ(spi.exitCode(), 1);
+    const std::string pins = contentsOf(QFile::encodeName(vcd));
+    EXPECT_NE(pins.find("$enddefinitions $end\n"), std::string::npos);
+    const std::string last = pins.substr(pins.rfind('\n', pins.size() - 2) + 1);
+    EXPECT_TRUE(last.starts_with("$comment the program exited before its window closed: The X11 "
+                                 "connection broke") &&
+                last.ends_with(" $end\n"))
+        << last;
+    display.waitForFinished(5000);
+}

@@ -220,6 +220,7 @@ void SerialPeer::receiveFromPc() {
     for (std::uint8_t b : bytes) {
         module_.receive(b);
     }
+    bytesTaken_ += static_cast<std::uint64_t>(n);
 }
 
 void SerialPeer::sendDueBytes() {

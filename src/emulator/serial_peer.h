@@ -67,6 +67,8 @@ class SerialPeer {
     // How far the sending is behind its schedule: the time this thread was kept from running
     // while bytes were due. Zero when nothing goes out. Any thread may ask.
     Clock::duration sendingLag() const;
+    // How many bytes from the PC the module has taken so far. Any thread may ask.
+    std::uint64_t bytesTaken() const { return bytesTaken_; }
 
   private:
     void serve();
@@ -95,6 +97,7 @@ class SerialPeer {
     std::uint32_t lastPcBaud_ = 0;
     // Set from before bytes are read from the PC until the module has parsed them.
     std::atomic<bool> taking_{false};
+    std::atomic<std::uint64_t> bytesTaken_{0};
     // Set from before the module's first byte is taken until the last is written to the PC.
     std::atomic<bool> sending_{false};
     std::atomic<Clock::time_point> nextByteDue_{};

@@ -141,16 +141,28 @@ struct SpiModule {
 };
 
 struct SerialModule {
-    SerialModule() { module.pace(clock); }
+    SerialModule() { module.pace(clock, &sent.bytes); }
     // `emulated`: the module starts at 2400, as camctl --emulator=serial has it.
     Outcome camctl(std::vector<std::string> arguments, protocol::ExchangeTrace* trace = nullptr,
                    bool emulated = false) {
         const std::string& path = module.device;
         arguments.insert(arguments.begin(), emulated ? "--emulator=serial" : "--serial=" + path);
+        sent.next = trace;
         return runCommand([&] {
-            return camctl::runSerial(options(arguments), path, trace, clock, kNoInterrupt);
+            return camctl::runSerial(options(arguments), path, &sent, clock, kNoInterrupt);
         });
     }
+    // Counts what the PC sends, for the clock, and hands every record on.
+    struct Sent final : protocol::ExchangeTrace {
+        void record(protocol::Direction direction, std::span<const std::uint8_t> data) override {
+            bytes += direction == protocol::Direction::ToModule ? data.size() : 0;
+            if (next != nullptr) {
+                next->record(direction, data);
+            }
+        }
+        std::atomic<std::uint64_t> bytes{0};
+        protocol::ExchangeTrace* next = nullptr;
+    } sent;
     testing_support::EmulatedSerialModule module;
     testing_support::CompressedClock clock;
 };

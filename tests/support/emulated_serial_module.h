@@ -2,6 +2,8 @@
 // tests and benchmarks that drive the serial window through a real serial port.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 
@@ -24,9 +26,13 @@ struct EmulatedSerialModule : emulator::InProcessSerialModule {
     }
 
     // The clock's waits follow this line: skipped while it is quiet for good, and the time
-    // stands still while the peer is behind its pace.
-    void pace(CompressedClock& clock) const {
-        clock.lineQuiet = [this] { return peer.lineQuiet(); };
+    // stands still while the peer is behind its pace. Given the count of bytes the PC wrote, the
+    // line is quiet only once the module has taken them all: a pseudo-terminal hands them over
+    // at the kernel's pace, and a loaded machine may keep them in flight past the PC's next step.
+    void pace(CompressedClock& clock, const std::atomic<std::uint64_t>* sentByPc = nullptr) const {
+        clock.lineQuiet = [this, sentByPc] {
+            return peer.lineQuiet() && (sentByPc == nullptr || peer.bytesTaken() >= *sentByPc);
+        };
         clock.lineLag = [this] { return peer.sendingLag(); };
     }
 

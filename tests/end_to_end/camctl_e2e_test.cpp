@@ -16,6 +16,7 @@
 #include <csignal>
 #include <functional>
 
+#include "lpt/socket_port.h"
 #include "protocol/registers.h"
 
 namespace {
@@ -120,6 +121,57 @@ TEST(Camctl, TheStreamOnStandardOutputPlaysInFfmpegAndEndsWithItsReader) {
                     "stream=nb_read_frames,width,height", "-of", "csv=p=0", "-i", "-"}),
               "160,120,3\n");
     EXPECT_EQ(play("0", "head", {"-c", "1000"}).size(), 1000);
+}
+
+// The reference module's RTL behind the port bridge, driven by camctl as a bench PC drives a
+// module: in each mode the settings read back as set and the frame comes byte for byte as its
+// memory holds it; a reset brings it back to mode 0; a second client is shut out.
+TEST(Camctl, DrivesTheModulesRtlInEveryMode) {
+#ifndef CAMERA_MODULE_SIM
+    GTEST_SKIP() << "built without Verilator's simulator of the module (hdl/)";
+#else
+    QTemporaryDir dir;
+    const QString frame = dir.filePath("frame.jpg");
+    ASSERT_EQ(camctl({"--emulator=spi", "--quiet", "capture", "-o", frame}).status, 0);
+    const QString socket = dir.filePath("rtl.sock");
+    QProcess simulator;
+    simulator.start(CAMERA_MODULE_SIM, {"+lpt_socket=" + socket, "+frame=" + frame});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000));
+    const QStringList spi{"--spi", "--port-io=unix:" + socket, "--quiet"};
+    for (int mode = 0; mode < 4; ++mode) {
+        SCOPED_TRACE(mode);
+        const QStringList inMode = spi + QStringList{"--mode=" + QString::number(mode)};
+        const QStringList levels{"brightness=" + QString::number(mode + 1),
+                                 "red=" + QString::number(10 + mode), "size=160x120"};
+        EXPECT_EQ(camctl(inMode + QStringList{"set"} + levels).status, 0);
+        const Outcome read = camctl(inMode + QStringList{"get"});
+        EXPECT_NE(read.out.find(levels[0].toStdString() + "\n" + levels[1].toStdString()),
+                  std::string::npos)
+            << read.out;
+        EXPECT_NE(read.out.find("size=160x120\nspi-mode=" + std::to_string(mode)),
+                  std::string::npos);
+        const QString got = dir.filePath("got.jpg");
+        EXPECT_EQ(camctl(inMode + QStringList{"capture", "-o", got}).status, 0);
+        QFile sent(frame), saved(got);
+        EXPECT_TRUE(sent.open(QIODevice::ReadOnly) && saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), sent.readAll());
+    }
+    EXPECT_EQ(camctl(spi + QStringList{"--mode=3", "reset"}).status, 0);
+    {
+        lpt::SocketPort holder(socket.toStdString());
+        std::uint8_t status = 0;
+        ASSERT_TRUE(holder.start() && holder.readByte(0x379, status));
+        const Outcome shutOut = camctl(spi + QStringList{"get"});
+        EXPECT_EQ(shutOut.status, 1);
+        EXPECT_NE(shutOut.err.find("another client may hold the simulator"), std::string::npos)
+            << shutOut.err;
+    }
+    EXPECT_NE(camctl(spi + QStringList{"get"}).out.find("spi-mode=0\n"), std::string::npos);
+    simulator.terminate();
+    EXPECT_TRUE(simulator.waitForFinished(5000));
+    EXPECT_EQ(simulator.exitCode(), 0);
+    EXPECT_FALSE(QFile::exists(socket));
+#endif
 }
 
 // A frame that never ends (a byte every 30 ms keeps a 2400-baud line from going quiet) holds the

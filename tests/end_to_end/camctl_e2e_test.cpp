@@ -17,6 +17,7 @@
 #include <functional>
 
 #include "lpt/socket_port.h"
+#include "module_rtl.h"
 #include "protocol/registers.h"
 
 namespace {
@@ -127,16 +128,15 @@ TEST(Camctl, TheStreamOnStandardOutputPlaysInFfmpegAndEndsWithItsReader) {
 // module: in each mode the settings read back as set and the frame comes byte for byte as its
 // memory holds it; a reset brings it back to mode 0; a second client is shut out.
 TEST(Camctl, DrivesTheModulesRtlInEveryMode) {
-#ifndef CAMERA_MODULE_SIM
-    GTEST_SKIP() << "built without Verilator's simulator of the module (hdl/)";
-#else
+    if (!ModuleRtl::kBuilt) {
+        GTEST_SKIP() << "built without Verilator's simulator of the module (hdl/)";
+    }
     QTemporaryDir dir;
     const QString frame = dir.filePath("frame.jpg");
     ASSERT_EQ(camctl({"--emulator=spi", "--quiet", "capture", "-o", frame}).status, 0);
-    const QString socket = dir.filePath("rtl.sock");
-    QProcess simulator;
-    simulator.start(CAMERA_MODULE_SIM, {"+lpt_socket=" + socket, "+frame=" + frame});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000));
+    ModuleRtl rtl(dir.path(), frame);
+    ASSERT_TRUE(rtl.serving);
+    const QString& socket = rtl.socket;
     const QStringList spi{"--spi", "--port-io=unix:" + socket, "--quiet"};
     for (int mode = 0; mode < 4; ++mode) {
         SCOPED_TRACE(mode);
@@ -167,11 +167,7 @@ TEST(Camctl, DrivesTheModulesRtlInEveryMode) {
             << shutOut.err;
     }
     EXPECT_NE(camctl(spi + QStringList{"get"}).out.find("spi-mode=0\n"), std::string::npos);
-    simulator.terminate();
-    EXPECT_TRUE(simulator.waitForFinished(5000));
-    EXPECT_EQ(simulator.exitCode(), 0);
-    EXPECT_FALSE(QFile::exists(socket));
-#endif
+    EXPECT_TRUE(rtl.end());
 }
 
 // A frame that never ends (a byte every 30 ms keeps a 2400-baud line from going quiet) holds the

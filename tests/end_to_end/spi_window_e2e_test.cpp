@@ -16,7 +16,10 @@
 #include <iterator>
 
 #include "emulator/in_process_module.h"
+#include "lpt/socket_port.h"
 #include "lpt/vcd_recorder.h"
+#include "module_rtl.h"
+#include "protocol/registers.h"
 #include "session/real_clock.h"
 #include "support/fakes.h"
 #include "support/recording_port.h"
@@ -95,6 +98,41 @@ TEST_F(SpiWindowOnEmulator, CaptureReadViewAndSaveInEveryMode) {
         click("Command14");
         EXPECT_EQ(form.findChild<QLabel*>("Picture1")->pixmap().size(), QSize(176, 144));
     }
+}
+
+// The window on the module's RTL (hdl/) through the port socket: the frame it downloads is the
+// frame memory's, byte for byte, and it shows.
+TEST(SpiWindowOnTheModulesRtl, DownloadsAndShowsTheFrame) {
+    if (!ModuleRtl::kBuilt) {
+        GTEST_SKIP() << "built without Verilator's simulator of the module (hdl/)";
+    }
+    QTemporaryDir dir;
+    const QString jpeg = dir.filePath("frame.jpg");
+    const emulator::CameraModule::Options options = capturingIn(std::chrono::microseconds(0));
+    emulator::EmulatorLog log;
+    emulator::CameraModule maker(log, options);
+    maker.receive(protocol::command::kCapture);
+    const std::vector<std::uint8_t> sent = maker.currentFrame();
+    QFile file(jpeg);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(sent.data()), static_cast<qint64>(sent.size()));
+    file.close();
+    ModuleRtl rtl(dir.path(), jpeg);
+    ASSERT_TRUE(rtl.serving);
+
+    lpt::SocketPort port(rtl.socket.toStdString());
+    lpt::SpiLink link{port};
+    frames::FrameStore frames;
+    testing_support::FakeClock clock;
+    testing_support::FakeDialogs dialogs;
+    ui::SpiForm form{link, frames, clock, dialogs};
+    form.Form_Load();
+    for (const char* button : {"Command8", "Command12", "Command7", "Command14"}) {
+        testing_support::clickControl(form, button);
+    }
+    EXPECT_EQ(std::vector<std::uint8_t>(frames.frame().begin(), frames.frame().end()), sent);
+    EXPECT_EQ(form.findChild<QLabel*>("Picture1")->pixmap().size(), QSize(352, 288));
+    EXPECT_TRUE(dialogs.stops.empty() && dialogs.warnings.empty());
 }
 
 TEST_F(SpiWindowOnEmulator, TwoReadsWithoutAClearAppendAndResetReturnsToModeZero) {

@@ -162,6 +162,9 @@ std::optional<PinAccess> LptBridgeServer::takeMessage() {
 }
 
 bool LptBridgeServer::waitForBytes() {
+    if (clientLeft_) {
+        dropClient();  // what it sent before it left has been run
+    }
     pollfd watched[3] = {
         {listenFd_, POLLIN, 0}, {clientFd_, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
     if (::poll(watched, 3, -1) < 0) {
@@ -170,39 +173,61 @@ bool LptBridgeServer::waitForBytes() {
     if (watched[2].revents != 0) {
         return false;
     }
-    if (watched[0].revents & POLLIN) {
-        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (watched[1].revents != 0) {
+        readClient();
+    }
+    // A client that has left is let go once its last bytes are run; only then is the next one
+    // let in rather than shut out.
+    if ((watched[0].revents & POLLIN) != 0 && !clientLeft_) {
+        const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (client >= 0 && clientFd_ >= 0) {
             ::close(client);  // one client at a time: the second is shut out at once
         } else if (client >= 0) {
             clientFd_ = client;
         }
     }
-    if (watched[1].revents != 0) {
-        std::uint8_t chunk[kReadChunk];
+    return true;
+}
+
+void LptBridgeServer::readClient() {
+    std::uint8_t chunk[kReadChunk];
+    for (;;) {
         const ssize_t n = ::read(clientFd_, chunk, sizeof chunk);
         if (n > 0) {
             received_.insert(received_.end(), chunk, chunk + n);
-        } else if (n == 0 || errno != EINTR) {
-            dropClient();
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            // Everything there has been read: the client is still there, or has left.
+            clientLeft_ = n == 0 || errno != EAGAIN;
+            return;
         }
     }
-    return true;
 }
 
 void LptBridgeServer::sendAnswers() {
     std::size_t sent = 0;
-    while (clientFd_ >= 0 && sent < answers_.size()) {
+    while (clientFd_ >= 0 && !clientLeft_ && sent < answers_.size()) {
         const ssize_t n =
             ::send(clientFd_, answers_.data() + sent, answers_.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EAGAIN) {
+            // The client takes its answers slowly: wait for room, or for the end.
+            pollfd watched[2] = {{clientFd_, POLLOUT, 0}, {signalPipe[0], POLLIN, 0}};
+            const int ready = ::poll(watched, 2, -1);
+            if ((ready > 0 && watched[1].revents == 0) || (ready < 0 && errno == EINTR)) {
+                continue;
+            }
+            break;  // the end was asked for: what is left goes unsent
+        }
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            dropClient();
-            break;
-        }
-        sent += static_cast<std::size_t>(n);
+        clientLeft_ = true;
+        break;
     }
     answers_.clear();
 }
@@ -212,6 +237,7 @@ void LptBridgeServer::dropClient() {
         ::close(clientFd_);
         clientFd_ = -1;
     }
+    clientLeft_ = false;
     received_.clear();
     used_ = 0;
     answers_.clear();

@@ -59,11 +59,14 @@ class LptBridgeServer {
     std::optional<PinAccess> takeMessage();
     // Waits for the listening socket, the client or a signal; false on a signal.
     bool waitForBytes();
+    // Reads all the client has sent so far; marks it gone when it has hung up.
+    void readClient();
     void sendAnswers();
     void dropClient();
 
     int listenFd_ = -1;
     int clientFd_ = -1;
+    bool clientLeft_ = false;  // hung up; let go once what it sent is run
     std::string path_;
     std::uint16_t base_ = 0x378;
     std::uint8_t dataLatch_ = 0;

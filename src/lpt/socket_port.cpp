@@ -33,13 +33,15 @@ std::string strayBytes(std::size_t count) {
 
 // Why a receive that gave `received` (errno `error` when negative) is no answer.
 constexpr std::string_view kClosed = "the simulator closed the connection";
+// A close that finds the client's bytes unread resets the connection instead.
+constexpr std::string_view kReset = "connection reset: ";
 
 std::string receiveFailure(ssize_t received, int error, std::chrono::milliseconds limit) {
     if (received == 0 || error == EPIPE) {
         return std::string(kClosed);
     }
     if (error == ECONNRESET) {
-        return std::string("connection reset: ") + std::strerror(error);
+        return std::string(kReset) + std::strerror(error);
     }
     if (error == EAGAIN || error == EWOULDBLOCK) {
         return "no answer to a port read within " + std::to_string(limit.count()) + " ms";
@@ -52,7 +54,7 @@ std::string sendFailure(int error, std::chrono::milliseconds limit) {
         return std::string(kClosed);
     }
     if (error == ECONNRESET) {
-        return std::string("connection reset: ") + std::strerror(error);
+        return std::string(kReset) + std::strerror(error);
     }
     if (error == EAGAIN || error == EWOULDBLOCK) {
         return "port write failed: the simulator took nothing for " +
@@ -350,8 +352,9 @@ bool SocketPort::sendAll(const std::uint8_t* bytes, std::size_t count) {
 void SocketPort::breakLink(const std::string& what) {
     answersInDoubt_ = false;
     fault_ = "port socket " + socketPath_ + ": " + what;
-    if (what == kClosed && !answered_) {
-        // A simulator that serves one client at a time shuts the next one out at once.
+    if ((what == kClosed || what.starts_with(kReset)) && !answered_) {
+        // A simulator that serves one client at a time shuts the next one out at once: closed,
+        // or reset when the client's first bytes were already there.
         fault_ += " before any answer: another client may hold the simulator";
     }
     brokenNotice_.say(fault_ + "; port accesses fail until it is reconnected");

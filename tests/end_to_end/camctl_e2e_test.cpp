@@ -125,9 +125,12 @@ TEST(Camctl, TheStreamOnStandardOutputPlaysInFfmpegAndEndsWithItsReader) {
 }
 
 // The reference module's RTL behind the port bridge, driven by camctl as a bench PC drives a
-// module: in each mode the settings read back as set and the frame comes byte for byte as its
-// memory holds it; a reset brings it back to mode 0; a second client is shut out.
-TEST(Camctl, DrivesTheModulesRtlInEveryMode) {
+// module, in each mode (a case each, so they run side by side): the settings read back as set,
+// the frame comes byte for byte as its memory holds it, a second client is shut out, and a reset
+// brings the module back to mode 0.
+class CamctlOnTheModulesRtl : public ::testing::TestWithParam<int> {};
+
+TEST_P(CamctlOnTheModulesRtl, SetGetCaptureAndReset) {
     if (!ModuleRtl::kBuilt) {
         GTEST_SKIP() << "built without Verilator's simulator of the module (hdl/)";
     }
@@ -136,39 +139,37 @@ TEST(Camctl, DrivesTheModulesRtlInEveryMode) {
     ASSERT_EQ(camctl({"--emulator=spi", "--quiet", "capture", "-o", frame}).status, 0);
     ModuleRtl rtl(dir.path(), frame);
     ASSERT_TRUE(rtl.serving);
-    const QString& socket = rtl.socket;
-    const QStringList spi{"--spi", "--port-io=unix:" + socket, "--quiet"};
-    for (int mode = 0; mode < 4; ++mode) {
-        SCOPED_TRACE(mode);
-        const QStringList inMode = spi + QStringList{"--mode=" + QString::number(mode)};
-        const QStringList levels{"brightness=" + QString::number(mode + 1),
-                                 "red=" + QString::number(10 + mode), "size=160x120"};
-        EXPECT_EQ(camctl(inMode + QStringList{"set"} + levels).status, 0);
-        const Outcome read = camctl(inMode + QStringList{"get"});
-        EXPECT_NE(read.out.find(levels[0].toStdString() + "\n" + levels[1].toStdString()),
-                  std::string::npos)
-            << read.out;
-        EXPECT_NE(read.out.find("size=160x120\nspi-mode=" + std::to_string(mode)),
-                  std::string::npos);
-        const QString got = dir.filePath("got.jpg");
-        EXPECT_EQ(camctl(inMode + QStringList{"capture", "-o", got}).status, 0);
-        QFile sent(frame), saved(got);
-        EXPECT_TRUE(sent.open(QIODevice::ReadOnly) && saved.open(QIODevice::ReadOnly));
-        EXPECT_EQ(saved.readAll(), sent.readAll());
-    }
-    EXPECT_EQ(camctl(spi + QStringList{"--mode=3", "reset"}).status, 0);
+    const int mode = GetParam();
+    const QStringList spi{"--spi", "--port-io=unix:" + rtl.socket, "--quiet"};
+    const QStringList inMode = spi + QStringList{"--mode=" + QString::number(mode)};
+    const QStringList levels{"brightness=" + QString::number(mode + 1),
+                             "red=" + QString::number(10 + mode), "size=160x120"};
+    EXPECT_EQ(camctl(inMode + QStringList{"set"} + levels).status, 0);
+    const Outcome read = camctl(inMode + QStringList{"get"});
+    EXPECT_NE(read.out.find(levels[0].toStdString() + "\n" + levels[1].toStdString()),
+              std::string::npos)
+        << read.out;
+    EXPECT_NE(read.out.find("size=160x120\nspi-mode=" + std::to_string(mode)), std::string::npos);
+    const QString got = dir.filePath("got.jpg");
+    EXPECT_EQ(camctl(inMode + QStringList{"capture", "-o", got}).status, 0);
+    QFile sent(frame), saved(got);
+    EXPECT_TRUE(sent.open(QIODevice::ReadOnly) && saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), sent.readAll());
     {
-        lpt::SocketPort holder(socket.toStdString());
+        lpt::SocketPort holder(rtl.socket.toStdString());
         std::uint8_t status = 0;
         ASSERT_TRUE(holder.start() && holder.readByte(0x379, status));
         const Outcome shutOut = camctl(spi + QStringList{"get"});
-        EXPECT_EQ(shutOut.status, 1);
+        EXPECT_EQ(shutOut.status, 1) << shutOut.err;
         EXPECT_NE(shutOut.err.find("another client may hold the simulator"), std::string::npos)
             << shutOut.err;
     }
+    EXPECT_EQ(camctl(inMode + QStringList{"reset"}).status, 0);
     EXPECT_NE(camctl(spi + QStringList{"get"}).out.find("spi-mode=0\n"), std::string::npos);
     EXPECT_TRUE(rtl.end());
 }
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, CamctlOnTheModulesRtl, ::testing::Values(0, 1, 2, 3));
 
 // A frame that never ends (a byte every 30 ms keeps a 2400-baud line from going quiet) holds the
 // capture open; SIGTERM ends camctl there and then, by the signal, with nothing saved.

@@ -24,6 +24,34 @@ inline constexpr std::uint8_t kUnusedHighBits = 0xF8;  // D3-D7, pins 5-9: alway
 inline constexpr std::uint8_t kMisoBit = 0x20;   // paper end, pin 12: data from the module
 inline constexpr std::uint8_t kReadyBit = 0x80;  // busy, pin 11, inverted by the port: 1 = ready
 
+// The same lines on an FTDI adapter (FT232H, FT2232H, FT4232H: interface A's MPSSE low byte),
+// wired as MPSSE SPI usually is. A data-register write sets the three outputs; a status read gives
+// MISO as status bit 5 and the busy line inverted into bit 7, as a parallel port does. Data bits
+// 3-7 have no pin.
+inline constexpr std::uint8_t kAdapterClockPin = 0x01;   // AD0: SCK
+inline constexpr std::uint8_t kAdapterMosiPin = 0x02;    // AD1: MOSI
+inline constexpr std::uint8_t kAdapterMisoPin = 0x04;    // AD2: MISO
+inline constexpr std::uint8_t kAdapterSelectPin = 0x08;  // AD3: CS, active low
+inline constexpr std::uint8_t kAdapterBusyPin = 0x10;    // AD4: the module's busy line (READY)
+inline constexpr std::uint8_t kAdapterOutputs =
+    kAdapterClockPin | kAdapterMosiPin | kAdapterSelectPin;
+// The status register's other lines, as a parallel port with nothing else on it reads them.
+inline constexpr std::uint8_t kAdapterOtherStatusLines = 0x58;
+
+// The adapter's output pins for a data-register value.
+constexpr std::uint8_t adapterPinsFor(std::uint8_t data) {
+    return static_cast<std::uint8_t>(((data & kClockBit) != 0 ? kAdapterClockPin : 0) |
+                                     ((data & kMosiBit) != 0 ? kAdapterMosiPin : 0) |
+                                     ((data & kChipSelectBit) != 0 ? kAdapterSelectPin : 0));
+}
+
+// The status register for the adapter's pins as read.
+constexpr std::uint8_t statusFromAdapterPins(std::uint8_t pins) {
+    return static_cast<std::uint8_t>(kAdapterOtherStatusLines |
+                                     ((pins & kAdapterMisoPin) != 0 ? kMisoBit : 0) |
+                                     ((pins & kAdapterBusyPin) != 0 ? 0 : kReadyBit));
+}
+
 // The three data-register values of one SPI mode. The outgoing data bit (kMosiBit) is added to
 // setup and sample; the status register is read between the two, just before the sampling edge.
 struct SpiModePatterns {

@@ -57,8 +57,12 @@ void FtdiPort::stop() {
     if (open_) {
         flush();
         takeAnswers();
-        channel_.close();
     }
+    closeChannel();
+}
+
+void FtdiPort::closeChannel() {
+    channel_.close();
     open_ = false;
     holding_ = false;
     queued_.clear();
@@ -158,12 +162,7 @@ bool FtdiPort::takeAnswers() {
 
 bool FtdiPort::fail(const std::string& what) {
     fault_ = name_ + ": " + what;
-    channel_.close();
-    open_ = false;
-    holding_ = false;
-    queued_.clear();
-    owed_.clear();
-    sentOwed_.clear();
+    closeChannel();
     return false;
 }
 

@@ -52,6 +52,8 @@ class FtdiPort final : public protocol::PortIo, public protocol::HeldAccesses {
     enum class Register { Data, Status, NoAdapter, None };
     Register registerAt(std::uint16_t address) const;
     bool fail(const std::string& what);
+    // Closes the channel when open and forgets every access not made.
+    void closeChannel();
     bool noAdapter(std::uint16_t address);
     // Sends what is queued, with "send immediate" when answers are owed.
     bool flush();

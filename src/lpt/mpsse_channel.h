@@ -16,6 +16,7 @@ class MpsseChannel {
     // Opens the adapter, puts it in MPSSE mode and empties its buffers. False with error()
     // saying why (what was looked for, and what gives access to it).
     virtual bool open() = 0;
+    // Closes the adapter; nothing happens when it is not open.
     virtual void close() = 0;
     // Sends all of `bytes`; false with error() saying why (the adapter unplugged).
     virtual bool write(std::span<const std::uint8_t> bytes) = 0;

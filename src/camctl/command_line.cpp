@@ -308,7 +308,8 @@ std::string helpText() {
            "                               default 2400: " +
            speedList(0, 5) + ",\n                               " + speedList(5, 10) +
            "\n"
-           "  --spi [--port-io=auto|ppdev|direct|unix:PATH] [--lpt=1|2] [--mode=0-3]\n"
+           "  --spi [--port-io=auto|ppdev|direct|unix:PATH|ftdi[:SELECTOR]] [--lpt=1|2]\n"
+           "        [--mode=0-3]\n"
            "                               SPI on a parallel port (default auto, LPT1, mode 0;\n"
            "                               the module is found in whatever mode it was left in\n"
            "                               and switched to this one, or status 1)\n"

@@ -22,6 +22,9 @@ std::string hexByte(std::uint8_t b) {
 FtdiPort::FtdiPort(MpsseChannel& channel, std::string name)
     : channel_(channel), name_(std::move(name)) {}
 
+FtdiPort::FtdiPort(std::unique_ptr<MpsseChannel> channel, std::string name)
+    : ownedChannel_(std::move(channel)), channel_(*ownedChannel_), name_(std::move(name)) {}
+
 bool FtdiPort::start() {
     stop();
     fault_.clear();

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ class FtdiPort final : public protocol::PortIo, public protocol::HeldAccesses {
     static constexpr std::uint8_t kBadCommandEcho = 0xFA;
 
     explicit FtdiPort(MpsseChannel& channel, std::string name = "FTDI adapter");
+    // The port owning its channel, as --port-io=ftdi makes it.
+    FtdiPort(std::unique_ptr<MpsseChannel> channel, std::string name);
 
     bool start() override;
     void stop() override;
@@ -58,6 +61,7 @@ class FtdiPort final : public protocol::PortIo, public protocol::HeldAccesses {
     // Sends what is queued, with "send immediate" when answers are owed.
     bool flush();
 
+    std::unique_ptr<MpsseChannel> ownedChannel_;
     MpsseChannel& channel_;
     std::string name_;
     bool open_ = false;

@@ -1,6 +1,8 @@
 #include "lpt/port_io_factory.h"
 
 #include "lpt/direct_port.h"
+#include "lpt/ftdi_port.h"
+#include "lpt/libftdi_channel.h"
 #include "lpt/socket_port.h"
 
 namespace lpt {
@@ -8,6 +10,7 @@ namespace lpt {
 namespace {
 
 constexpr std::string_view kSocketPrefix = "unix:";
+constexpr std::string_view kFtdiChoice = "ftdi";
 
 // Stands in when there is no port to drive: the start fails with the reason, and every access
 // fails with it as its fault.
@@ -62,8 +65,21 @@ PortIoChoice makePortIo(std::string_view choice, const ParportPaths& paths) {
         }
         return {std::make_unique<SocketPort>(std::string(socketPath)), {}};
     }
+    if (choice == kFtdiChoice || choice.starts_with(std::string(kFtdiChoice) + ":")) {
+#ifdef CAMERA_HAVE_LIBFTDI
+        const std::string selector(choice.substr(std::min(choice.size(), kFtdiChoice.size() + 1)));
+        return {std::make_unique<FtdiPort>(
+                    std::make_unique<LibftdiChannel>(selector),
+                    selector.empty() ? "FTDI adapter" : "FTDI adapter " + selector),
+                {}};
+#else
+        return {nullptr,
+                "--port-io=ftdi: this build has no FTDI support (libftdi1 was not found "
+                "when it was built)"};
+#endif
+    }
     return {nullptr, "unknown port I/O back-end \"" + std::string(choice) +
-                         "\" (expected auto, ppdev, direct or unix:PATH)"};
+                         "\" (expected auto, ppdev, direct, unix:PATH or ftdi[:SELECTOR])"};
 }
 
 }  // namespace lpt

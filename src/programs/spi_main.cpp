@@ -35,9 +35,10 @@ constexpr char kProgramName[] = "SPI";
 constexpr char kEmulatorChoice[] = "emulator";
 
 // The back-ends --port-io takes, for the text that refuses another.
-const QStringList kPortIoChoices = {QStringLiteral("auto"), QStringLiteral("ppdev"),
-                                    QStringLiteral("direct"), QString::fromLatin1(kEmulatorChoice),
-                                    QStringLiteral("unix:PATH")};
+const QStringList kPortIoChoices = {
+    QStringLiteral("auto"),      QStringLiteral("ppdev"),
+    QStringLiteral("direct"),    QString::fromLatin1(kEmulatorChoice),
+    QStringLiteral("unix:PATH"), QStringLiteral("ftdi[:SELECTOR]")};
 
 // The write end of the pipe that carries Ctrl-C into the event loop.
 int interruptPipe = -1;
@@ -127,8 +128,9 @@ int main(int argc, char** argv) {
         QStringLiteral("Drives the JPEG camera module over SPI on a PC parallel port."));
     const QCommandLineOption portIo(
         QStringLiteral("port-io"),
-        QStringLiteral("Port access: auto, ppdev, direct, emulator, unix:PATH (default auto: ppdev "
-                       "when a /dev/parport* device exists)."),
+        QStringLiteral("Port access: auto, ppdev, direct, emulator, unix:PATH, ftdi[:SELECTOR] "
+                       "(an FTDI USB adapter; default auto: ppdev when a /dev/parport* device "
+                       "exists)."),
         QStringLiteral("backend"), QStringLiteral("auto"));
     const QCommandLineOption emulator(
         QStringLiteral("emulator"),

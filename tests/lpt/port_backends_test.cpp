@@ -463,6 +463,17 @@ TEST(PortIoChoice, EachKnownValueGivesItsBackEnd) {
     ASSERT_NE(dynamic_cast<SocketPort*>(socket.port.get()), nullptr);
     EXPECT_FALSE(socket.port->start());
     EXPECT_THAT(socket.port->fault(), HasSubstr("/nonexistent/port.sock"));
+
+    // An adapter that is not there is told by what was looked for (a build without libftdi1
+    // says it has no FTDI support instead).
+    PortIoChoice adapter = makePortIo("ftdi:s:NO-SUCH-SERIAL");
+    if (adapter.port == nullptr) {
+        EXPECT_THAT(adapter.error, HasSubstr("no FTDI support"));
+    } else {
+        EXPECT_FALSE(adapter.port->start());
+        EXPECT_THAT(adapter.port->fault(),
+                    HasSubstr("no access to the adapter \"s:NO-SUCH-SERIAL\""));
+    }
 }
 
 TEST(PortIoChoice, UnknownValuesGiveAnErrorAndNoBackEnd) {

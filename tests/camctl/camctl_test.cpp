@@ -17,12 +17,14 @@
 #include "camctl/run.h"
 #include "camctl/settings_script.h"
 #include "emulator/in_process_module.h"
+#include "lpt/ftdi_port.h"
 #include "lpt/socket_port.h"
 #include "lpt/spi_link.h"
 #include "session/spi_session.h"
 #include "support/compressed_clock.h"
 #include "support/emulated_serial_module.h"
 #include "support/fake_clock.h"
+#include "support/fake_mpsse_adapter.h"
 #include "support/recording_port.h"
 
 namespace {
@@ -556,6 +558,33 @@ TEST(CamctlRun, SpiModeAndReset) {
     EXPECT_EQ(module.camctl({"--mode=2", "reset"}).status, 0);
     const Outcome afterReset = module.camctl({"get"});
     EXPECT_NE(afterReset.out.find("spi-mode=0\n"), std::string::npos) << afterReset.out;
+}
+
+// Through an FTDI adapter (the fake one, in front of the emulated module's parallel port) camctl
+// sets, reads back, captures and resets in every mode as on the parallel port itself.
+TEST(CamctlRun, OverAnFtdiAdapterEveryModeWorksAsOnTheParallelPort) {
+    emulator::InProcessSpiModule module{instantModule()};
+    testing_support::FakeMpsseAdapter adapter(module.port);
+    lpt::FtdiPort ftdi(adapter);
+    testing_support::FakeClock clock;
+    QTemporaryDir dir;
+    const auto run = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"--spi", "--port-io=ftdi"});
+        return runCommand(
+            [&] { return camctl::runSpi(options(arguments), ftdi, nullptr, clock, kNoInterrupt); });
+    };
+    for (int mode = 0; mode < 4; ++mode) {
+        SCOPED_TRACE(mode);
+        const std::string inMode = "--mode=" + std::to_string(mode);
+        EXPECT_EQ(run({inMode, "set", "red=" + std::to_string(mode + 5)}).status, 0);
+        EXPECT_NE(run({inMode, "get"}).out.find("red=" + std::to_string(mode + 5) + "\n"),
+                  std::string::npos);
+        const std::string file = dir.filePath("f.jpg").toStdString();
+        EXPECT_EQ(run({inMode, "capture", "-o", file}).status, 0);
+        EXPECT_EQ(contentsOf(file), module.module.currentFrame());
+        EXPECT_EQ(run({inMode, "reset"}).status, 0);
+        EXPECT_EQ(module.module.spiMode(), 0);
+    }
 }
 
 TEST(CamctlRun, ASilentModuleGives1NamingLinkAndReason) {

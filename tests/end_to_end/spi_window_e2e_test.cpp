@@ -16,11 +16,13 @@
 #include <iterator>
 
 #include "emulator/in_process_module.h"
+#include "lpt/ftdi_port.h"
 #include "lpt/socket_port.h"
 #include "lpt/vcd_recorder.h"
 #include "module_rtl.h"
 #include "protocol/registers.h"
 #include "session/real_clock.h"
+#include "support/fake_mpsse_adapter.h"
 #include "support/fakes.h"
 #include "support/recording_port.h"
 #include "support/window_controls.h"
@@ -133,6 +135,37 @@ TEST(SpiWindowOnTheModulesRtl, DownloadsAndShowsTheFrame) {
     EXPECT_EQ(std::vector<std::uint8_t>(frames.frame().begin(), frames.frame().end()), sent);
     EXPECT_EQ(form.findChild<QLabel*>("Picture1")->pixmap().size(), QSize(352, 288));
     EXPECT_TRUE(dialogs.stops.empty() && dialogs.warnings.empty());
+}
+
+// The window over an FTDI adapter (the fake one, before the emulated module) downloads the same
+// frame and writes the same VCD of the pins as on the emulated parallel port itself.
+TEST(SpiWindowOverAnFtdiAdapter, DownloadsAndRecordsAsOnTheParallelPort) {
+    QTemporaryDir dir;
+    const auto downloadVia = [&](bool adapterBetween, const QString& vcdPath) {
+        emulator::InProcessSpiModule module{capturingIn(std::chrono::microseconds(0))};
+        testing_support::FakeMpsseAdapter adapter(module.port);
+        lpt::FtdiPort ftdi(adapter);
+        lpt::SpiLink link{adapterBetween ? static_cast<protocol::PortIo&>(ftdi) : module.port};
+        testing_support::FakeClock clock;
+        std::string error;
+        auto vcd =
+            lpt::VcdRecorder::open(vcdPath.toStdString(), lpt::VcdTime::Accesses, clock, error);
+        link.setPortWatch(vcd.get());
+        frames::FrameStore frames;
+        testing_support::FakeDialogs dialogs;
+        ui::SpiForm form{link, frames, clock, dialogs};
+        form.Form_Load();
+        for (const char* button : {"Option3", "Command8", "Command12", "Command7"}) {
+            testing_support::clickControl(form, button);
+        }
+        EXPECT_EQ(frames.count(), module.module.currentFrame().size());
+        vcd->close();
+        return std::vector<std::uint8_t>(frames.frame().begin(), frames.frame().end());
+    };
+    const std::vector<std::uint8_t> overAdapter = downloadVia(true, dir.filePath("ftdi.vcd"));
+    EXPECT_FALSE(overAdapter.empty());
+    EXPECT_EQ(overAdapter, downloadVia(false, dir.filePath("lpt.vcd")));
+    EXPECT_EQ(readFile(dir.filePath("ftdi.vcd")), readFile(dir.filePath("lpt.vcd")));
 }
 
 TEST_F(SpiWindowOnEmulator, TwoReadsWithoutAClearAppendAndResetReturnsToModeZero) {

@@ -102,6 +102,23 @@ TEST_F(SpiWindowOnEmulator, CaptureReadViewAndSaveInEveryMode) {
     }
 }
 
+// A window on a port of a test's choosing, driven inline on the fake clock.
+struct WindowOnPort {
+    explicit WindowOnPort(protocol::PortIo& port) : link(port) {}
+    std::vector<std::uint8_t> click(std::initializer_list<const char*> buttons) {
+        form.Form_Load();
+        for (const char* button : buttons) {
+            testing_support::clickControl(form, button);
+        }
+        return {frames.frame().begin(), frames.frame().end()};
+    }
+    lpt::SpiLink link;
+    frames::FrameStore frames;
+    testing_support::FakeClock clock;
+    testing_support::FakeDialogs dialogs;
+    ui::SpiForm form{link, frames, clock, dialogs};
+};
+
 // The window on the module's RTL (hdl/) through the port socket: the frame it downloads is the
 // frame memory's, byte for byte, and it shows.
 TEST(SpiWindowOnTheModulesRtl, DownloadsAndShowsTheFrame) {
@@ -123,18 +140,10 @@ TEST(SpiWindowOnTheModulesRtl, DownloadsAndShowsTheFrame) {
     ASSERT_TRUE(rtl.serving);
 
     lpt::SocketPort port(rtl.socket.toStdString());
-    lpt::SpiLink link{port};
-    frames::FrameStore frames;
-    testing_support::FakeClock clock;
-    testing_support::FakeDialogs dialogs;
-    ui::SpiForm form{link, frames, clock, dialogs};
-    form.Form_Load();
-    for (const char* button : {"Command8", "Command12", "Command7", "Command14"}) {
-        testing_support::clickControl(form, button);
-    }
-    EXPECT_EQ(std::vector<std::uint8_t>(frames.frame().begin(), frames.frame().end()), sent);
-    EXPECT_EQ(form.findChild<QLabel*>("Picture1")->pixmap().size(), QSize(352, 288));
-    EXPECT_TRUE(dialogs.stops.empty() && dialogs.warnings.empty());
+    WindowOnPort window(port);
+    EXPECT_EQ(window.click({"Command8", "Command12", "Command7", "Command14"}), sent);
+    EXPECT_EQ(window.form.findChild<QLabel*>("Picture1")->pixmap().size(), QSize(352, 288));
+    EXPECT_TRUE(window.dialogs.stops.empty() && window.dialogs.warnings.empty());
 }
 
 // The window over an FTDI adapter (the fake one, before the emulated module) downloads the same
@@ -145,22 +154,15 @@ TEST(SpiWindowOverAnFtdiAdapter, DownloadsAndRecordsAsOnTheParallelPort) {
         emulator::InProcessSpiModule module{capturingIn(std::chrono::microseconds(0))};
         testing_support::FakeMpsseAdapter adapter(module.port);
         lpt::FtdiPort ftdi(adapter);
-        lpt::SpiLink link{adapterBetween ? static_cast<protocol::PortIo&>(ftdi) : module.port};
-        testing_support::FakeClock clock;
+        WindowOnPort window(adapterBetween ? static_cast<protocol::PortIo&>(ftdi) : module.port);
         std::string error;
-        auto vcd =
-            lpt::VcdRecorder::open(vcdPath.toStdString(), lpt::VcdTime::Accesses, clock, error);
-        link.setPortWatch(vcd.get());
-        frames::FrameStore frames;
-        testing_support::FakeDialogs dialogs;
-        ui::SpiForm form{link, frames, clock, dialogs};
-        form.Form_Load();
-        for (const char* button : {"Option3", "Command8", "Command12", "Command7"}) {
-            testing_support::clickControl(form, button);
-        }
-        EXPECT_EQ(frames.count(), module.module.currentFrame().size());
+        auto vcd = lpt::VcdRecorder::open(vcdPath.toStdString(), lpt::VcdTime::Accesses,
+                                          window.clock, error);
+        window.link.setPortWatch(vcd.get());
+        const auto frame = window.click({"Option3", "Command8", "Command12", "Command7"});
+        EXPECT_EQ(frame, module.module.currentFrame());
         vcd->close();
-        return std::vector<std::uint8_t>(frames.frame().begin(), frames.frame().end());
+        return frame;
     };
     const std::vector<std::uint8_t> overAdapter = downloadVia(true, dir.filePath("ftdi.vcd"));
     EXPECT_FALSE(overAdapter.empty());

@@ -30,6 +30,7 @@ files=(
     usr/share/man/man1/camera-emulator.1.gz usr/share/man/man1/camctl.1.gz
     usr/share/doc/camera-tools/README.md usr/share/doc/camera-tools/copyright
     usr/share/doc/camera-tools/changelog.gz
+    usr/lib/udev/rules.d/60-camera-tools-ftdi.rules
 )
 
 root=$work/root

@@ -23,9 +23,9 @@ constexpr unsigned char kLatencyMs = 1;
 constexpr int kUsbTimeoutMs = 2000;
 
 constexpr char kAccessAdvice[] =
-    "is it plugged in, and may this user open its USB device? (a udev rule such as "
-    "SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", GROUP=\"plugdev\", MODE=\"0660\" gives "
-    "the plugdev group access: sudo adduser $USER plugdev, then log in again)";
+    "is it plugged in, and may this user open it? The package's udev rule "
+    "(/usr/lib/udev/rules.d/60-camera-tools-ftdi.rules, also in data/udev) gives the plugdev "
+    "group the adapters: sudo adduser $USER plugdev, log in again, plug the adapter in anew";
 
 }  // namespace
 

@@ -87,12 +87,17 @@ TEST(FtdiPort, AnUnplugAtAnyCommandOfAByteKeepsTheBytesReadWholeBeforeIt) {
     }
 }
 
-TEST(FtdiPort, AStartWhoseSyncIsNotEchoedFails) {
-    testing_support::RecordingPort behindAdapter;
-    testing_support::FakeMpsseAdapter adapter(behindAdapter);
-    adapter.echoSyncWrongly = true;
-    lpt::FtdiPort ftdi(adapter);
-    EXPECT_FALSE(ftdi.start());
-    EXPECT_NE(ftdi.fault().find("did not echo its sync (FA 00, not FA AA)"), std::string::npos)
-        << ftdi.fault();
+// A sync that is not echoed, or answers that come short, fail the start, each with its reason.
+TEST(FtdiPort, AStartWhoseSyncIsNotEchoedOrComesShortFails) {
+    for (const bool wrongEcho : {true, false}) {
+        testing_support::RecordingPort behindAdapter;
+        testing_support::FakeMpsseAdapter adapter(behindAdapter);
+        (wrongEcho ? adapter.echoSyncWrongly : adapter.shortRead) = true;
+        lpt::FtdiPort ftdi(adapter);
+        EXPECT_FALSE(ftdi.start());
+        EXPECT_NE(ftdi.fault().find(wrongEcho ? "did not echo its sync (FA 00, not FA AA)"
+                                              : "FTDI adapter: short read"),
+                  std::string::npos)
+            << ftdi.fault();
+    }
 }

@@ -36,6 +36,9 @@ class FakeMpsseAdapter final : public lpt::MpsseChannel {
         return true;
     }
     bool read(std::span<std::uint8_t> bytes) override {
+        if (shortRead && !answers_.empty()) {
+            answers_.pop_front();  // one answer lost on the way
+        }
         if (unplugged() || answers_.size() < bytes.size()) {
             error_ = unplugged() ? error_ : "short read";
             return false;
@@ -52,6 +55,7 @@ class FakeMpsseAdapter final : public lpt::MpsseChannel {
     // From this many commands on, the adapter is gone.
     std::size_t unplugAfter = std::numeric_limits<std::size_t>::max();
     bool echoSyncWrongly = false;
+    bool shortRead = false;  // every read lacks an answer
 
   private:
     bool unplugged() {

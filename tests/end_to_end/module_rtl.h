@@ -1,6 +1,6 @@
 // The reference camera module's RTL behind the port bridge (hdl/), simulated by Verilator, on a
-// socket of a test's folder, its frame memory loaded from a JPEG file. Where the build made no
-// simulator, tests that need it skip.
+// socket of a test's folder, its frame memory loaded from a JPEG file there. Where the build made
+// no simulator, tests that need it skip.
 #pragma once
 
 #include <QFile>
@@ -8,12 +8,14 @@
 #include <QTest>
 
 struct ModuleRtl {
-    ModuleRtl(const QString& folder, const QString& frame) : socket(folder + "/rtl.sock") {
+    // Its frame memory holds `frame`, written to a file of `folder` first.
+    ModuleRtl(const QString& folder, const QByteArray& frame) : socket(folder + "/rtl.sock") {
+        QFile file(folder + "/frame.jpg");
+        serving = file.open(QIODevice::WriteOnly) && file.write(frame) == frame.size();
+        file.close();
 #ifdef CAMERA_MODULE_SIM
-        process.start(CAMERA_MODULE_SIM, {"+lpt_socket=" + socket, "+frame=" + frame});
-        serving = QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000);
-#else
-        (void)frame;
+        process.start(CAMERA_MODULE_SIM, {"+lpt_socket=" + socket, "+frame=" + file.fileName()});
+        serving = serving && QTest::qWaitFor([&] { return QFile::exists(socket); }, 5000);
 #endif
     }
     // Ends the simulation as SIGTERM does: finished, the socket removed. True when it went so.

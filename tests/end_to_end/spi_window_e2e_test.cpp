@@ -126,17 +126,12 @@ TEST(SpiWindowOnTheModulesRtl, DownloadsAndShowsTheFrame) {
         GTEST_SKIP() << "built without Verilator's simulator of the module (hdl/)";
     }
     QTemporaryDir dir;
-    const QString jpeg = dir.filePath("frame.jpg");
-    const emulator::CameraModule::Options options = capturingIn(std::chrono::microseconds(0));
     emulator::EmulatorLog log;
-    emulator::CameraModule maker(log, options);
+    emulator::CameraModule maker(log, capturingIn(std::chrono::microseconds(0)));
     maker.receive(protocol::command::kCapture);
     const std::vector<std::uint8_t> sent = maker.currentFrame();
-    QFile file(jpeg);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(reinterpret_cast<const char*>(sent.data()), static_cast<qint64>(sent.size()));
-    file.close();
-    ModuleRtl rtl(dir.path(), jpeg);
+    ModuleRtl rtl(dir.path(), QByteArray(reinterpret_cast<const char*>(sent.data()),
+                                         static_cast<qsizetype>(sent.size())));
     ASSERT_TRUE(rtl.serving);
 
     lpt::SocketPort port(rtl.socket.toStdString());

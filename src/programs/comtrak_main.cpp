@@ -40,7 +40,8 @@ class CommandLine {
                         .arg(kEmulatedPortNumber)),
           trace_(QStringLiteral("trace"),
                  QStringLiteral("Write one line per exchange with the module to FILE."),
-                 QStringLiteral("FILE")) {
+                 QStringLiteral("FILE")),
+          language_(ui::languageOption()) {
         parser.setApplicationDescription(
             QStringLiteral("Drives the JPEG camera module over an RS-232 line."));
         for (int n = 1; n <= serial::PortMap::kPortCount; ++n) {
@@ -52,6 +53,7 @@ class CommandLine {
         }
         parser.addOption(emulator_);
         parser.addOption(trace_);
+        parser.addOption(language_);
     }
 
     // Paths are taken as the bytes of `arguments`, whatever their encoding.
@@ -73,10 +75,13 @@ class CommandLine {
         return options;
     }
 
-    // Why the options cannot hold together, or an empty text. The emulated module takes the
-    // port the window opens at start, so a device of that port would be left unused; the other
-    // ports keep their devices beside it.
+    // Why the options cannot be taken, or an empty text: a --lang that names no language, or two
+    // choices of one port. The emulated module takes the port the window opens at start, so a
+    // device of that port would be left unused; the other ports keep their devices beside it.
     QString conflict() const {
+        if (const QString why = ui::checkLanguage(parser_, language_); !why.isEmpty()) {
+            return why;
+        }
         const QCommandLineOption& taken =
             portOptions_[static_cast<std::size_t>(kEmulatedPortNumber - 1)];
         if (parser_.isSet(emulator_) && parser_.isSet(taken)) {
@@ -87,11 +92,15 @@ class CommandLine {
         return {};
     }
 
+    // The window's language, once conflict() has found none.
+    ui::WindowLanguage language() const { return *ui::languageNamed(parser_.value(language_)); }
+
   private:
     QCommandLineParser& parser_;
     std::vector<QCommandLineOption> portOptions_;
     QCommandLineOption emulator_;
     QCommandLineOption trace_;
+    QCommandLineOption language_;
 };
 
 }  // namespace
@@ -107,8 +116,8 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
     QApplication app(argc, argv);
-    // The save dialog and the message boxes speak the window's language.
-    ui::installRussianQtTexts(kProgramName);
+    // The window, the save dialog and the message boxes speak the language asked for.
+    const ui::WindowTexts texts(kProgramName, commandLine.language());
     Options options = commandLine.options(arguments);
 
     const ui::TraceChoice trace = ui::openTrace(kProgramName, options.tracePath);

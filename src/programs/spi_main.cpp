@@ -149,7 +149,8 @@ int main(int argc, char** argv) {
         QStringLiteral("VCD times: real (ns from the start, the default) or accesses (two steps "
                        "per port access)."),
         QStringLiteral("base"), QStringLiteral("real"));
-    parser.addOptions({portIo, emulator, trace, vcd, vcdTime});
+    const QCommandLineOption language = ui::languageOption();
+    parser.addOptions({portIo, emulator, trace, vcd, vcdTime, language});
 
     // The back-end is chosen with the command line, so a wrong --port-io, or one beside
     // --emulator, is a usage error told before the display is looked for. Choosing opens nothing
@@ -157,6 +158,9 @@ int main(int argc, char** argv) {
     bool emulated = false;
     lpt::PortIoChoice choice;
     const auto checkValues = [&]() -> QString {
+        if (const QString why = ui::checkLanguage(parser, language); !why.isEmpty()) {
+            return why;
+        }
         const QString time = parser.value(vcdTime);
         if (time != QLatin1String("real") && time != QLatin1String("accesses")) {
             return ui::notAChoice(vcdTime.names().front(), time,
@@ -188,8 +192,8 @@ int main(int argc, char** argv) {
         return *exitCode;
     }
     QApplication app(argc, argv);
-    // The save dialog and the message boxes speak the window's language.
-    ui::installRussianQtTexts(kProgramName);
+    // The window, the save dialog and the message boxes speak the language asked for.
+    const ui::WindowTexts texts(kProgramName, *ui::languageNamed(parser.value(language)));
 
     // Paths as the bytes given, whatever their encoding.
     auto paths = startup::optionValueBytes(arguments, {"port-io", "trace", "vcd"});

@@ -18,11 +18,18 @@
 
 namespace ui {
 
-const QString ComtrakForm::kCaption =
-    QStringLiteral("Программа для работы с модулем камеры по RS-232");
-const QString ComtrakForm::kPortTitle = QStringLiteral("Порт компьютера");
-const QString ComtrakForm::kSpeedTitle = QStringLiteral("Скорость передачи");
-const QString ComtrakForm::kReceptionTitle = QStringLiteral("Приём кадра");
+QString ComtrakForm::caption() {
+    return tr("Программа для работы с модулем камеры по RS-232");
+}
+QString ComtrakForm::portTitle() {
+    return tr("Порт компьютера");
+}
+QString ComtrakForm::speedTitle() {
+    return tr("Скорость передачи");
+}
+QString ComtrakForm::receptionTitle() {
+    return tr("Приём кадра");
+}
 
 namespace {
 
@@ -37,22 +44,21 @@ QString portName(int portNumber) {
 QString openFailureHint(serial::OpenFault fault) {
     switch (fault) {
         case serial::OpenFault::NotFound:
-            return QStringLiteral("Такого устройства нет. Выберите другой порт.");
+            return ComtrakForm::tr("Такого устройства нет. Выберите другой порт.");
         case serial::OpenFault::NoPermission:
-            return QStringLiteral(
+            return ComtrakForm::tr(
                 "Нет прав на устройство: добавьте пользователя в группу dialout "
                 "(sudo adduser $USER dialout) и войдите в систему заново.");
         case serial::OpenFault::Busy:
-            return QStringLiteral(
-                "Порт занят другой программой. Закройте её или выберите "
-                "другой порт.");
+            return ComtrakForm::tr(
+                "Порт занят другой программой. Закройте её или выберите другой порт.");
         case serial::OpenFault::SettingsRefused:
         case serial::OpenFault::SpeedRefused:
-            return QStringLiteral("Порт не принял настройки линии.");
+            return ComtrakForm::tr("Порт не принял настройки линии.");
         case serial::OpenFault::Other:
             break;
     }
-    return QStringLiteral("Выберите другой порт.");
+    return ComtrakForm::tr("Выберите другой порт.");
 }
 
 // Keyboard focus order of the serial window, lowest tab index first.
@@ -69,7 +75,7 @@ constexpr const char* kTabOrder[] = {
 ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& link,
                          frames::FrameStore& frames, protocol::Clock& clock,
                          OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, std::make_unique<session::SerialSession>(control, link, frames, clock),
+    : Form1(caption(), std::make_unique<session::SerialSession>(control, link, frames, clock),
             frames, clock, dialogs, parent, kSerialLayout),
       control_(control),
       serial_(static_cast<session::SerialSession&>(session())) {
@@ -80,9 +86,8 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
     for (int n = 1; n <= kPortCount; ++n) {
         ports << portName(n);
     }
-    addPortGroup(QStringLiteral("Настройка UART"), ports,
-                 session::SerialSession::kStartPortNumber - 1);
-    addLabel("Label7", QStringLiteral("Скорость передачи"), twipRect(120, 960, 1815, 255));
+    addPortGroup(tr("Настройка UART"), ports, session::SerialSession::kStartPortNumber - 1);
+    addLabel("Label7", tr("Скорость передачи"), twipRect(120, 960, 1815, 255));
 
     // The speed box is read by its two buttons only: choosing an entry sends nothing.
     Combo4 = new QComboBox(this);
@@ -95,11 +100,9 @@ ComtrakForm::ComtrakForm(serial::SerialControl& control, serial::SerialLink& lin
     Combo4->setGeometry(twipRect(2280, 960, 1095, 315));
     makeListBox(Combo4);
 
-    auto* command13 =
-        addButton("Command13", QStringLiteral("Считать"), twipRect(1800, 1320, 1215, 375));
+    auto* command13 = addButton("Command13", tr("Считать"), twipRect(1800, 1320, 1215, 375));
     connect(command13, &QPushButton::clicked, this, [this] { Command13_Click(); });
-    auto* command15 =
-        addButton("Command15", QStringLiteral("Записать"), twipRect(3120, 1320, 1215, 375));
+    auto* command15 = addButton("Command15", tr("Записать"), twipRect(3120, 1320, 1215, 375));
     connect(command15, &QPushButton::clicked, this, [this] { Command15_Click(); });
     addModuleControl(command13);
     addModuleControl(command15);
@@ -187,12 +190,11 @@ void ComtrakForm::readModuleSpeed() {
                 showInBox(Combo4, QString::number(*speed->baud));
             }
             if (!speed && tellOnce(speed.fault())) {
-                QString text = QStringLiteral("Модуль не ответил на запрос скорости на %1.")
-                                   .arg(portAndLine());
+                QString text = tr("Модуль не ответил на запрос скорости на %1.").arg(portAndLine());
                 if (const auto detail = faultDetail(speed.fault())) {
                     text += QStringLiteral("\n") + *detail;
                 }
-                tellOperator(kSpeedTitle, text);
+                tellOperator(speedTitle(), text);
             }
         });
 }
@@ -207,9 +209,9 @@ void ComtrakForm::writeSpeed() {
     // would leave the two at different speeds with no way to reach the module again.
     const auto speed = serial::speedForText(serial::trimBlanks(text.toStdString()));
     if (!speed) {
-        tellOperator(kSpeedTitle,
-                     QStringLiteral("«%1» — не скорость из списка. Модулю ничего не отправлено, "
-                                    "скорость линии прежняя (%2).")
+        tellOperator(speedTitle(),
+                     tr("«%1» — не скорость из списка. Модулю ничего не отправлено, скорость "
+                        "линии прежняя (%2).")
                          .arg(text, QString::fromStdString(serial::lineSettingsFor(line_.baud))));
         return;
     }
@@ -230,10 +232,9 @@ void ComtrakForm::writeSpeed() {
             }
             if (switched.fault().kind == protocol::LinkFault::Kind::Refused) {
                 tellOperator(
-                    kSpeedTitle,
-                    QStringLiteral("Модуль переключён на %1, но порт %2 не принял эту скорость и "
-                                   "остался на %3. Нажмите «Сброс модуля», чтобы вернуть обоих на "
-                                   "2400.")
+                    speedTitle(),
+                    tr("Модуль переключён на %1, но порт %2 не принял эту скорость и остался на "
+                       "%3. Нажмите «Сброс модуля», чтобы вернуть обоих на 2400.")
                         .arg(text.trimmed(), portName(line_.portNumber),
                              QString::fromStdString(serial::lineSettingsFor(line_.baud))));
                 return;
@@ -320,17 +321,17 @@ void ComtrakForm::showReception(const std::optional<protocol::LinkFault>& fault,
     lineToldQuiet_ = now.lineQuiet;
     toldBusyOutsideOperations(now.busyWith);
     if (fault) {
-        warnAfterTick(kPortTitle,
-                      QStringLiteral("Ошибка линии.\n") + faultDetail(*fault).value_or(QString()));
+        warnAfterTick(portTitle(), tr("Ошибка линии.") + QStringLiteral("\n") +
+                                       faultDetail(*fault).value_or(QString()));
     }
     if (batch.empty()) {
         return;
     }
     showReceivedCount();
     if (batch.overflowStarted) {
-        warnAfterTick(kReceptionTitle,
-                      QStringLiteral("Буфер кадра заполнен (%1 байт): принятые сверх этого байты "
-                                     "отброшены. Очистите буфер перед следующим кадром.")
+        warnAfterTick(receptionTitle(),
+                      tr("Буфер кадра заполнен (%1 байт): принятые сверх этого байты отброшены. "
+                         "Очистите буфер перед следующим кадром.")
                           .arg(frames::FrameStore::kCapacity));
     }
 }
@@ -357,8 +358,8 @@ void ComtrakForm::reportOpenFailure(const std::optional<serial::OpenFailure>& fa
         return;
     }
     tellOperator(
-        kPortTitle,
-        QStringLiteral("Не удалось открыть %1 (%2): %3.\n%4")
+        portTitle(),
+        tr("Не удалось открыть %1 (%2): %3.\n%4")
             .arg(portName(line_.portNumber), QString::fromStdString(failure->device),
                  QString::fromStdString(failure->reason), openFailureHint(failure->fault)));
 }

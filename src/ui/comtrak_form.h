@@ -47,10 +47,10 @@ class ComtrakForm final : public Form1 {
     // once the line has been told quiet.
     void Timer1_Timer() override;
 
-    static const QString kCaption;
-    static const QString kPortTitle;
-    static const QString kSpeedTitle;
-    static const QString kReceptionTitle;
+    static QString caption();
+    static QString portTitle();
+    static QString speedTitle();
+    static QString receptionTitle();
 
   protected:
     // Ticks go on while a frame is awaited or arriving (its end is the line's quiet), or while

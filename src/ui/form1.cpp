@@ -37,22 +37,46 @@ namespace {
 constexpr int kClientWidthTwips = 9855;
 constexpr int kClientHeightTwips = 7560;
 constexpr std::chrono::seconds kViewWait{1};
-// The picture box's first line when a view shows no frame; why follows.
-const QString kNoPicture = QStringLiteral("Кадр не показан:\n");
 }  // namespace
 
-const QString Form1::kSaveDialogTitle = QStringLiteral("Введите имя файла для сохранения картинки");
 // One filter entry whose description and pattern are both "*.jpg".
 const QString Form1::kSaveDialogFilter = QStringLiteral("*.jpg (*.jpg)");
-const QString Form1::kTitleLine2 = QStringLiteral("Программа отладки на ПК");
-const QString Form1::kSaveFailedTitle = QStringLiteral("Записать кадр в файл");
-const QString Form1::kViewFailedTitle = QStringLiteral("Просмотреть кадр");
-const QString Form1::kLinkFaultTitle = QStringLiteral("Связь с модулем");
-const QString Form1::kTraceLossTitle = QStringLiteral("Трасса обмена");
-const QString Form1::kLinkDownTitleSuffix = QStringLiteral(" — НЕТ СВЯЗИ");
-const QString Form1::kNoAnswerTitle = QStringLiteral("Модуль не ответил");
-const QString Form1::kNoAnswerText =
-    QStringLiteral("Модуль камеры не ответил на запрос. Значения в окне не изменены.");
+
+// The texts are made when they are shown, so that they come in the language installed then.
+QString Form1::saveDialogTitle() {
+    return tr("Введите имя файла для сохранения картинки");
+}
+QString Form1::titleLine2() {
+    return tr("Программа отладки на ПК");
+}
+QString Form1::saveFailedTitle() {
+    return tr("Записать кадр в файл");
+}
+QString Form1::viewFailedTitle() {
+    return tr("Просмотреть кадр");
+}
+QString Form1::linkFaultTitle() {
+    return tr("Связь с модулем");
+}
+QString Form1::traceLossTitle() {
+    return tr("Трасса обмена");
+}
+QString Form1::linkDownTitleSuffix() {
+    return tr(" — НЕТ СВЯЗИ");
+}
+QString Form1::noAnswerTitle() {
+    return tr("Модуль не ответил");
+}
+QString Form1::noAnswerText() {
+    return tr("Модуль камеры не ответил на запрос. Значения в окне не изменены.");
+}
+
+namespace {
+// The picture box's first line when a view shows no frame; why follows.
+QString noPicture(const QString& why) {
+    return Form1::tr("Кадр не показан:\n%1").arg(why);
+}
+}  // namespace
 
 Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> session,
              frames::FrameStore& frames, protocol::Clock& clock, OperatorDialogs& dialogs,
@@ -104,20 +128,20 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Picture1->setScaledContents(false);
 
-    addLabel("Label4", QStringLiteral("Принято байт"), twipRect(7200, 5400, 1335, 255));
+    addLabel("Label4", tr("Принято байт"), twipRect(7200, 5400, 1335, 255));
     Text4 = new QLineEdit(QStringLiteral("0"), this);
     Text4->setObjectName("Text4");
     Text4->setGeometry(twipRect(7200, 5640, 1095, 285));
 
     // The two title lines at the lower left, and the lines that part the window.
-    addLabel("Label1", QStringLiteral("Модуль камеры встраиваемый"), twipRect(120, 6600, 3615, 375))
+    addLabel("Label1", tr("Модуль камеры встраиваемый"), twipRect(120, 6600, 3615, 375))
         ->setFont(windowFont(kSerifFamily, kTitlePoints, true));
-    addLabel("Label2", kTitleLine2, twipRect(120, 6960, 3615, 375))
+    addLabel("Label2", titleLine2(), twipRect(120, 6960, 3615, 375))
         ->setFont(windowFont(kSerifFamily, kTitlePoints, true));
     addLine("Line2", twipPoint(120, 1800), twipPoint(4320, 1800));
     addLine("Line1", twipPoint(5040, 5040), twipPoint(5040, 7440));
 
-    Check1 = new QCheckBox(QStringLiteral("Цикл"), this);
+    Check1 = new QCheckBox(tr("Цикл"), this);
     Check1->setObjectName("Check1");
     Check1->setGeometry(twipRect(8760, 5520, 855, 375));
     // The cycle's test runs at the ticks.
@@ -126,7 +150,7 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
     // The frame buttons, the same in both windows; each click runs its handler to its end.
     struct FrameButton {
         const char* name;
-        const char* caption;
+        const char* caption;  // the source text of its translation
         QRect geometry;
         void (Form1::*handler)();
         // View, save and exit neither talk to the module nor change the frame: they stay usable
@@ -135,21 +159,23 @@ Form1::Form1(const QString& caption, std::unique_ptr<session::ModuleSession> ses
         enum class Held { WhileOperating, WhileFrameComes, Never } held = Held::WhileOperating;
     };
     const FrameButton frameButtons[] = {
-        {"Command12", "Сформировать кадр", twipRect(5160, 5160, 1935, 375), &Form1::Command12_Click,
-         FrameButton::Held::WhileFrameComes},
-        {"Command7", "Считать кадр", twipRect(5160, 5640, 1935, 375), &Form1::Command7_Click,
-         FrameButton::Held::WhileFrameComes},
-        {"Command14", "Просмотреть кадр", twipRect(5160, 6120, 1935, 375), &Form1::Command14_Click,
-         FrameButton::Held::Never},
-        {"Command6", "Записать кадр в файл", twipRect(5160, 6600, 1935, 375),
+        {"Command12", QT_TR_NOOP("Сформировать кадр"), twipRect(5160, 5160, 1935, 375),
+         &Form1::Command12_Click, FrameButton::Held::WhileFrameComes},
+        {"Command7", QT_TR_NOOP("Считать кадр"), twipRect(5160, 5640, 1935, 375),
+         &Form1::Command7_Click, FrameButton::Held::WhileFrameComes},
+        {"Command14", QT_TR_NOOP("Просмотреть кадр"), twipRect(5160, 6120, 1935, 375),
+         &Form1::Command14_Click, FrameButton::Held::Never},
+        {"Command6", QT_TR_NOOP("Записать кадр в файл"), twipRect(5160, 6600, 1935, 375),
          &Form1::Command6_Click, FrameButton::Held::Never},
-        {"Command3", "Сброс модуля", twipRect(5160, 7080, 1935, 375), &Form1::Command3_Click},
-        {"Command8", "Очистить буфер", twipRect(7200, 6120, 1935, 375), &Form1::Command8_Click},
-        {"Command5", "Выход", twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click,
+        {"Command3", QT_TR_NOOP("Сброс модуля"), twipRect(5160, 7080, 1935, 375),
+         &Form1::Command3_Click},
+        {"Command8", QT_TR_NOOP("Очистить буфер"), twipRect(7200, 6120, 1935, 375),
+         &Form1::Command8_Click},
+        {"Command5", QT_TR_NOOP("Выход"), twipRect(8400, 7080, 1335, 375), &Form1::Command5_Click,
          FrameButton::Held::Never},
     };
     for (const FrameButton& b : frameButtons) {
-        auto* button = addButton(b.name, QString::fromUtf8(b.caption), b.geometry);
+        auto* button = addButton(b.name, tr(b.caption), b.geometry);
         connect(button, &QPushButton::clicked, this,
                 [this, handler = b.handler] { (this->*handler)(); });
         if (b.held == FrameButton::Held::WhileOperating) {
@@ -284,7 +310,7 @@ void Form1::showLinkState() {
     }
     if (down != linkDownShown_) {
         linkDownShown_ = down;
-        setWindowTitle(down ? caption_ + kLinkDownTitleSuffix : caption_);
+        setWindowTitle(down ? caption_ + linkDownTitleSuffix() : caption_);
     }
 }
 
@@ -346,30 +372,29 @@ QString faultWords(const protocol::LinkFault& fault) {
     using Kind = protocol::LinkFault::Kind;
     switch (fault.cause) {
         case Cause::LineHungUp:
-            return QStringLiteral("линия оборвалась (устройство отключено)");
+            return Form1::tr("линия оборвалась (устройство отключено)");
         case Cause::LineNotQuiet:
-            return QStringLiteral("линия не затихла перед запросом");
+            return Form1::tr("линия не затихла перед запросом");
         case Cause::FrameNotEnded:
-            return QStringLiteral("кадр на линии не закончился за отведённое время");
+            return Form1::tr("кадр на линии не закончился за отведённое время");
         case Cause::ExtraBytes:
-            return QStringLiteral("пришло байт сверх ответа: %1, ответ под сомнением")
-                .arg(fault.count);
+            return Form1::tr("пришло байт сверх ответа: %1, ответ под сомнением").arg(fault.count);
         case Cause::None:
             break;
     }
     switch (fault.kind) {
         case Kind::NoPort:
-            return QStringLiteral("порт не открыт");
+            return Form1::tr("порт не открыт");
         case Kind::Lost:
-            return QStringLiteral("ошибка порта");
+            return Form1::tr("ошибка порта");
         case Kind::Silent:
-            return QStringLiteral("нет ответа за отведённое время");
+            return Form1::tr("нет ответа за отведённое время");
         case Kind::StrayByte:
-            return QStringLiteral("на линии посторонние байты");
+            return Form1::tr("на линии посторонние байты");
         case Kind::Refused:
-            return QStringLiteral("порт не принял настройку");
+            return Form1::tr("порт не принял настройку");
         case Kind::Busy:
-            return QStringLiteral("идёт другая операция с модулем");
+            return Form1::tr("идёт другая операция с модулем");
     }
     return {};
 }
@@ -384,7 +409,8 @@ std::optional<QString> Form1::faultDetail(const protocol::LinkFault& fault) {
         QStringLiteral("%1: %2.").arg(QString::fromStdString(fault.link), faultWords(fault));
     if (!fault.reason.empty()) {
         // The system's own words, as it gave them: what an engineer searches for.
-        text += QStringLiteral("\nСообщение системы: ") + QString::fromStdString(fault.reason);
+        text += QStringLiteral("\n") +
+                tr("Сообщение системы: %1").arg(QString::fromStdString(fault.reason));
     }
     return text;
 }
@@ -393,9 +419,8 @@ void Form1::tellLinkFault(const protocol::LinkFault& fault) {
     if (!tellOnce(fault)) {
         return;
     }
-    tellOperator(kLinkFaultTitle,
-                 QStringLiteral("Связь с модулем прервана, операция не выполнена.\n%1")
-                     .arg(faultDetail(fault).value_or(faultWords(fault))));
+    tellOperator(linkFaultTitle(), tr("Связь с модулем прервана, операция не выполнена.\n%1")
+                                       .arg(faultDetail(fault).value_or(faultWords(fault))));
 }
 
 void Form1::tellNoAnswer(const protocol::LinkFault& fault) {
@@ -403,8 +428,8 @@ void Form1::tellNoAnswer(const protocol::LinkFault& fault) {
         return;
     }
     const auto detail = faultDetail(fault);
-    tellOperator(kNoAnswerTitle,
-                 detail ? kNoAnswerText + QStringLiteral("\n") + *detail : kNoAnswerText);
+    tellOperator(noAnswerTitle(),
+                 detail ? noAnswerText() + QStringLiteral("\n") + *detail : noAnswerText());
 }
 
 QPushButton* Form1::addButton(const char* name, const QString& caption, QRect geometry) {
@@ -431,7 +456,7 @@ QFrame* Form1::addLine(const char* name, QPoint from, QPoint to) {
 void Form1::addPortGroup(const QString& heading, const QStringList& ports, int startIndex) {
     addLabel("Label6", heading, twipRect(120, 120, 2055, 255))
         ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
-    addLabel("Label5", QStringLiteral("Порт компьютера "), twipRect(120, 480, 1575, 255));
+    addLabel("Label5", tr("Порт компьютера "), twipRect(120, 480, 1575, 255));
     Combo1 = new QComboBox(this);
     Combo1->setObjectName("Combo1");
     Combo1->setEditable(true);
@@ -492,8 +517,8 @@ void Form1::viewFrame(Then then) {
     // "Выход" in a view's wait deletes them too; each view drops its own on every path out.
     auto written = frames::PrivateFrameFile::write(frames_.frame(), error);
     if (!written) {
-        failView(ViewFailure::CopyNotWritten, QStringLiteral("копия кадра не записана"),
-                 QStringLiteral("Кадр не показан: не удалось записать его временную копию.\n%1")
+        failView(ViewFailure::CopyNotWritten, tr("копия кадра не записана"),
+                 tr("Кадр не показан: не удалось записать его временную копию.\n%1")
                      .arg(QString::fromStdString(error)));
         done();
         return;
@@ -529,14 +554,14 @@ void Form1::showViewCopy(const frames::PrivateFrameFile* copy, const Then& then)
     };
     if (picture.isNull() && frames_.count() == 0) {
         // Nothing held, nothing to tell: the cycle's first step views an empty buffer.
-        Picture1->setText(kNoPicture + QStringLiteral("буфер пуст"));
+        Picture1->setText(noPicture(tr("буфер пуст")));
         finish();
         return;
     }
     if (picture.isNull()) {
         failView(ViewFailure::NotAPicture,
-                 QStringLiteral("%1 байт не читаются как изображение").arg(frames_.count()),
-                 QStringLiteral("Кадр не показан: принятые байты не читаются как изображение."));
+                 tr("%1 байт не читаются как изображение").arg(frames_.count()),
+                 tr("Кадр не показан: принятые байты не читаются как изображение."));
         finish();
         return;
     }
@@ -547,26 +572,26 @@ void Form1::showViewCopy(const frames::PrivateFrameFile* copy, const Then& then)
 
 void Form1::failView(ViewFailure failure, const QString& why, const QString& text) {
     // The picture goes: left up, an earlier frame would pass for the one the window holds.
-    Picture1->setText(kNoPicture + why);
+    Picture1->setText(noPicture(why));
     // The capture cycle views at every step, and a box stops the cycle until it is answered: one
     // per failing step would hold the cycle at each for news the picture box already gives. The
     // box comes again once a view has shown its frame, or when views fail for another reason.
     if (viewFailureTold_ != failure) {
         viewFailureTold_ = failure;
-        tellOperator(kViewFailedTitle, text);
+        tellOperator(viewFailedTitle(), text);
     }
 }
 
 void Form1::saveFrame() {
     const auto chosen =
-        dialogs_.chooseSaveFile(this, kSaveDialogTitle, QDir::homePath(), kSaveDialogFilter);
+        dialogs_.chooseSaveFile(this, saveDialogTitle(), QDir::homePath(), kSaveDialogFilter);
     if (!chosen) {
         return;  // cancelled: nothing is written anywhere
     }
     if (auto failure =
             frames::writeFrameFile(QFile::encodeName(*chosen).toStdString(), frames_.frame())) {
-        dialogs_.showStop(this, kSaveFailedTitle,
-                          QStringLiteral("Не удалось записать кадр в файл %1: %2")
+        dialogs_.showStop(this, saveFailedTitle(),
+                          tr("Не удалось записать кадр в файл %1: %2")
                               .arg(*chosen, QString::fromStdString(*failure)));
     }
 }
@@ -627,10 +652,10 @@ void Form1::watchTrace(protocol::TraceFile& trace, const QString& path) {
     // The loss is met inside an exchange; the box comes once that has returned.
     trace.onFirstLoss([this](const std::string& reason) {
         later([this, reason] {
-            tellOperator(kTraceLossTitle,
-                         QStringLiteral("Трасса обмена не записывается в %1: %2.\nПотеряно "
-                                        "обменов: %3. Программа работает дальше; число "
-                                        "потерянных обменов будет выведено при выходе.")
+            tellOperator(traceLossTitle(),
+                         tr("Трасса обмена не записывается в %1: %2.\nПотеряно обменов: %3. "
+                            "Программа работает дальше; число потерянных обменов будет "
+                            "выведено при выходе.")
                              .arg(tracePath_, QString::fromStdString(reason))
                              .arg(trace_->linesLost()));
         });

@@ -123,17 +123,17 @@ class Form1 : public QWidget, protected SettingsHost, protected CycleWindow {
     // were lost goes to standard error when the window closes or "Выход" ends the program.
     void watchTrace(protocol::TraceFile& trace, const QString& path);
 
-    // Window texts shown to the operator.
-    static const QString kSaveDialogTitle;
+    // Window texts shown to the operator, in the language installed.
+    static QString saveDialogTitle();
     static const QString kSaveDialogFilter;
-    static const QString kSaveFailedTitle;
-    static const QString kViewFailedTitle;
-    static const QString kTitleLine2;
-    static const QString kLinkFaultTitle;
-    static const QString kTraceLossTitle;
-    static const QString kNoAnswerTitle;
-    static const QString kNoAnswerText;
-    static const QString kLinkDownTitleSuffix;
+    static QString saveFailedTitle();
+    static QString viewFailedTitle();
+    static QString titleLine2();
+    static QString linkFaultTitle();
+    static QString traceLossTitle();
+    static QString noAnswerTitle();
+    static QString noAnswerText();
+    static QString linkDownTitleSuffix();
 
     // The status poll's and the cycle test's period: no operator tells it from a 1 ms timer, which
     // many systems fire only at their clock tick (about 16 ms) anyway, and the program sleeps

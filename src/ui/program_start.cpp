@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -107,21 +108,75 @@ TraceChoice openTrace(const char* program, const std::string& path) {
     return choice;
 }
 
-QTranslator* installRussianQtTexts(const char* program) {
-    const QString folder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
-    auto* translator = new QTranslator(QCoreApplication::instance());
+namespace {
+// The windows' own translations, named as lrelease names them from their .ts files.
+constexpr char kWindowTexts[] = "camera-tools";
+// Where the build and the package put them, from the programs' folder.
+constexpr char kTranslationsFromPrograms[] = CAMERA_TRANSLATIONS_FROM_PROGRAMS;
+}  // namespace
+
+QCommandLineOption languageOption() {
+    return QCommandLineOption(
+        QStringLiteral("lang"),
+        QStringLiteral("The window's language: ru (Russian, the default) or en (English)."),
+        QStringLiteral("language"), QStringLiteral("ru"));
+}
+
+std::optional<WindowLanguage> languageNamed(const QString& value) {
+    if (value == QLatin1String("ru")) {
+        return WindowLanguage::Russian;
+    }
+    if (value == QLatin1String("en")) {
+        return WindowLanguage::English;
+    }
+    return std::nullopt;
+}
+
+QString checkLanguage(const QCommandLineParser& parser, const QCommandLineOption& option) {
+    const QString value = parser.value(option);
+    if (languageNamed(value)) {
+        return {};
+    }
+    return notAChoice(option.names().front(), value, {QStringLiteral("ru"), QStringLiteral("en")});
+}
+
+QString windowTranslationsFolder() {
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QLatin1Char('/') +
+                           QLatin1String(kTranslationsFromPrograms));
+}
+
+WindowTexts::WindowTexts(const char* program, WindowLanguage language, const QString& folder) {
+    if (language == WindowLanguage::English) {
+        // The windows' texts are Russian in the source; Qt's own are English already.
+        if (!install(QLatin1String(kWindowTexts), QLocale(QLocale::English), folder)) {
+            std::fprintf(stderr,
+                         "%s: the windows' English texts (%s_en.qm) are not in %s; the window "
+                         "speaks Russian\n",
+                         program, kWindowTexts, qPrintable(folder));
+        }
+        return;
+    }
+    const QString qtFolder = QLibraryInfo::path(QLibraryInfo::TranslationsPath);
     // qtbase holds the texts of the widgets' standard dialogs and buttons.
-    if (!translator->load(QLocale(QLocale::Russian, QLocale::Russia), QStringLiteral("qtbase"),
-                          QStringLiteral("_"), folder)) {
+    if (!install(QStringLiteral("qtbase"), QLocale(QLocale::Russian, QLocale::Russia), qtFolder)) {
         std::fprintf(stderr,
                      "%s: Qt's Russian texts (qtbase_ru.qm) are not in %s; the standard dialogs "
                      "speak English (Debian: install qt6-translations-l10n)\n",
-                     program, qPrintable(folder));
-        delete translator;
-        return nullptr;
+                     program, qPrintable(qtFolder));
     }
-    QCoreApplication::installTranslator(translator);
-    return translator;
+}
+
+WindowTexts::~WindowTexts() = default;  // each translator leaves the application as it goes
+
+bool WindowTexts::install(const QString& name, const QLocale& locale, const QString& folder) {
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(locale, name, QStringLiteral("_"), folder)) {
+        complete_ = false;
+        return false;
+    }
+    QCoreApplication::installTranslator(translator.get());
+    installed_.push_back(std::move(translator));
+    return true;
 }
 
 }  // namespace ui

@@ -1,21 +1,23 @@
 // What both programs do before their window exists: read the whole command line (answering
 // --help and --version, refusing a wrong one) before looking for a display, say in one line when
-// there is no display, open the exchange trace, and make Qt's standard dialogs speak the window's
-// language.
+// there is no display, open the exchange trace, and give the windows and Qt's standard dialogs
+// the language asked for.
 #pragma once
 
+#include <QCommandLineOption>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "protocol/exchange_trace.h"
 #include "startup/exit_status.h"
 
 class QCommandLineParser;
-
+class QLocale;
 class QTranslator;
 
 namespace ui {
@@ -53,10 +55,41 @@ struct TraceChoice {
 // `path` is the bytes the command line gave; empty when no trace was asked for.
 TraceChoice openTrace(const char* program, const std::string& path);
 
-// Installs Qt's own Russian texts (the save dialog's "Перейти к:", "Сохранить", "Отмена", the
-// message boxes' buttons), whatever the system's locale. Returns the translator, owned by the
-// application; without the translations (Debian: qt6-translations-l10n) one line on standard
-// error says so, the dialogs stay in English and the result is null.
-QTranslator* installRussianQtTexts(const char* program);
+// The languages the windows speak: Russian, their own and the default, or English.
+enum class WindowLanguage { Russian, English };
+
+// --lang, which both programs take, and the language its value names (nullopt for another
+// value, a usage error).
+QCommandLineOption languageOption();
+std::optional<WindowLanguage> languageNamed(const QString& value);
+// The usage error for a --lang value that names no language, or an empty text.
+QString checkLanguage(const QCommandLineParser& parser, const QCommandLineOption& option);
+
+// The folder of the windows' translations: share/camera-tools/translations beside the folder
+// that holds the program, as installed (the build lays the same tree out beside its programs).
+QString windowTranslationsFolder();
+
+// The texts of the windows and of Qt's standard dialogs (the save dialog's "Перейти к:",
+// "Сохранить", "Отмена", the message boxes' buttons) in one language, whatever the system's
+// locale, for as long as it lives. Russian: the windows' own texts, with Qt's Russian
+// translations. English: the windows' English translation from `folder`, with Qt's own
+// English. A translation that is not there is said in one line on standard error; the windows
+// then keep their own texts, the dialogs Qt's English.
+class WindowTexts {
+  public:
+    WindowTexts(const char* program, WindowLanguage language,
+                const QString& folder = windowTranslationsFolder());
+    ~WindowTexts();
+    WindowTexts(const WindowTexts&) = delete;
+    WindowTexts& operator=(const WindowTexts&) = delete;
+
+    // Every translation the language needs was found and installed.
+    bool complete() const { return complete_; }
+
+  private:
+    std::vector<std::unique_ptr<QTranslator>> installed_;
+    bool complete_ = true;
+    bool install(const QString& name, const QLocale& locale, const QString& folder);
+};
 
 }  // namespace ui

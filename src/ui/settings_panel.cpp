@@ -51,8 +51,13 @@ std::int64_t integerOf(const QString& text) {
     return protocol::integerOfText(text.toUtf8().toStdString());
 }
 
-const QString kColourText = QStringLiteral("Цветной");
-const QString kBlackAndWhiteText = QStringLiteral("Черно-белый");
+// The colour box's entries, in the language installed when they are asked for.
+QString colourText() {
+    return SettingsPanel::tr("Цветной");
+}
+QString blackAndWhiteText() {
+    return SettingsPanel::tr("Черно-белый");
+}
 
 QString sizeText(const protocol::StandardFrameSize& size) {
     return QString::fromLatin1(size.text.data(), static_cast<qsizetype>(size.text.size()));
@@ -64,24 +69,26 @@ static_assert(protocol::standardSizeFor(protocol::kPowerUpFrameSize).has_value()
 }  // namespace
 
 QString colourModeText(protocol::ColourMode mode) {
-    return mode == protocol::ColourMode::BlackAndWhite ? kBlackAndWhiteText : kColourText;
+    return mode == protocol::ColourMode::BlackAndWhite ? blackAndWhiteText() : colourText();
 }
 
 protocol::ColourMode colourModeOfText(const QString& text) {
-    return text == kBlackAndWhiteText ? protocol::ColourMode::BlackAndWhite
-                                      : protocol::ColourMode::Colour;
+    return text == blackAndWhiteText() ? protocol::ColourMode::BlackAndWhite
+                                       : protocol::ColourMode::Colour;
 }
 
-const QString SettingsPanel::kCompressionRefusedTitle = QStringLiteral("Сжатие");
+QString SettingsPanel::compressionRefusedTitle() {
+    return tr("Сжатие");
+}
 
 SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const SettingsLayout& layout,
                              session::ModuleSession& session)
     : QObject(window), host_(host), session_(session) {
-    label(window, "Label12", QStringLiteral("Настройка камеры"), QRect(120, 2040, 2175, 255))
+    label(window, "Label12", tr("Настройка камеры"), QRect(120, 2040, 2175, 255))
         ->setFont(windowFont(kSansFamily, kHeadingPoints, true));
 
     // Compression and colour.
-    label(window, "Label8", QStringLiteral("Сжатие"), QRect(120, 2400, 1095, 255));
+    label(window, "Label8", tr("Сжатие"), QRect(120, 2400, 1095, 255));
     QStringList compressionLevels;
     for (int level = 0; level <= protocol::kMaxCompressionLevel; ++level) {
         compressionLevels << QString::number(level);
@@ -90,10 +97,9 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     Combo2 = editableCombo(window, "Combo2", compressionLevels,
                            QString::number(protocol::kPowerUpCompression.level),
                            QRect(1560, 2400, 1095, 315));
-    auto* command9 =
-        button(window, "Command9", QStringLiteral("Считать"), QRect(3120, 2400, 1215, 375));
-    label(window, "Label9", QStringLiteral("Цветность"), QRect(120, 2760, 1215, 255));
-    Combo3 = editableCombo(window, "Combo3", {kColourText, kBlackAndWhiteText},
+    auto* command9 = button(window, "Command9", tr("Считать"), QRect(3120, 2400, 1215, 375));
+    label(window, "Label9", tr("Цветность"), QRect(120, 2760, 1215, 255));
+    Combo3 = editableCombo(window, "Combo3", {colourText(), blackAndWhiteText()},
                            colourModeText(protocol::kPowerUpCompression.mode),
                            QRect(1560, 2760, 1455, 315));
 
@@ -101,7 +107,7 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     struct Level {
         const char* sliderName;
         const char* labelName;
-        const char* caption;
+        const char* caption;  // the source text of its translation
         QRect labelTwips;
         int top;
         int maximum;
@@ -109,7 +115,7 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
         int tickEvery;
     };
     const Level levels[session::kLevelCount] = {
-        {"Slider1", "Label10", "Яркость", QRect(120, 3480, 735, 255), 3480,
+        {"Slider1", "Label10", QT_TR_NOOP("Яркость"), QRect(120, 3480, 735, 255), 3480,
          protocol::kBrightnessMaxStep, protocol::kPowerUpBrightnessStep, 1},
         {"Slider2", "Label11", "R", QRect(720, 3840, 255, 255), 3840, protocol::kColourLevelMaxStep,
          protocol::kPowerUpColourLevelStep, 4},
@@ -121,7 +127,7 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     constexpr int kSliderPageStep = 5;
     for (std::size_t i = 0; i < sliders_.size(); ++i) {
         const Level& level = levels[i];
-        label(window, level.labelName, QString::fromUtf8(level.caption), level.labelTwips);
+        label(window, level.labelName, tr(level.caption), level.labelTwips);
         auto* slider = named(new QSlider(Qt::Horizontal, window), level.sliderName,
                              QRect(960, level.top, 2535, 255));
         slider->setRange(0, level.maximum);
@@ -132,13 +138,12 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
         slider->setTickPosition(QSlider::TicksBelow);
         sliders_[i] = slider;
     }
-    auto* command10 =
-        button(window, "Command10", QStringLiteral("Считать"), QRect(3480, 3480, 855, 1335));
+    auto* command10 = button(window, "Command10", tr("Считать"), QRect(3480, 3480, 855, 1335));
 
     // Frame size: a standard one from the list, or one typed in.
     const int sizeTop = layout.frameSizeRowTop;
     const int arbitraryTop = layout.arbitraryRowTop;
-    label(window, "Label15", QStringLiteral("Размер кадра"), QRect(120, sizeTop, 1215, 255));
+    label(window, "Label15", tr("Размер кадра"), QRect(120, sizeTop, 1215, 255));
     QStringList sizes;
     for (const auto& standard : protocol::kStandardFrameSizes) {
         sizes << sizeText(standard);
@@ -146,18 +151,15 @@ SettingsPanel::SettingsPanel(QWidget* window, SettingsHost& host, const Settings
     Combo5 = editableCombo(window, "Combo5", sizes,
                            sizeText(*protocol::standardSizeFor(protocol::kPowerUpFrameSize)),
                            QRect(1800, sizeTop, 1695, 315));
-    auto* command1 =
-        button(window, "Command1", QStringLiteral("Считать"), QRect(3720, sizeTop, 1215, 375));
-    Check2 = named(new QCheckBox(QStringLiteral("Произвольный"), window), "Check2",
+    auto* command1 = button(window, "Command1", tr("Считать"), QRect(3720, sizeTop, 1215, 375));
+    Check2 = named(new QCheckBox(tr("Произвольный"), window), "Check2",
                    QRect(120, arbitraryTop, 1575, 255));
     Text5 = named(new QLineEdit(window), "Text5", QRect(1800, arbitraryTop, 735, 285));
     label(window, "Label16", QStringLiteral("x"), QRect(2640, arbitraryTop, 135, 255));
     Text6 = named(new QLineEdit(window), "Text6", QRect(2880, arbitraryTop, 735, 285));
-    Command4 = button(window, "Command4", QStringLiteral("Записать"),
-                      QRect(3720, arbitraryTop, 1215, 375));
+    Command4 = button(window, "Command4", tr("Записать"), QRect(3720, arbitraryTop, 1215, 375));
     disabledByRule_[Command4] = true;
-    Check3 = named(new QCheckBox(QStringLiteral("Тестовый режим"), window), "Check3",
-                   layout.testModeBox);
+    Check3 = named(new QCheckBox(tr("Тестовый режим"), window), "Check3", layout.testModeBox);
 
     // Events: a combo box acts only on a pick from its list, a slider on every change of
     // position, a check box on every change of its tick — from the operator or from a read-back.
@@ -235,9 +237,8 @@ void SettingsPanel::Combo2_Click() {
     if (!protocol::encodeCompression(level, mode)) {
         // The register holds one byte: a level that does not fit is refused, not wrapped round.
         host_.tellOperator(
-            kCompressionRefusedTitle,
-            QStringLiteral("Сжатие \"%1\" не записано: уровень должен быть от 0 "
-                           "до %2 (в списке 0–%3).")
+            compressionRefusedTitle(),
+            tr("Сжатие \"%1\" не записано: уровень должен быть от 0 до %2 (в списке 0–%3).")
                 .arg(levelText, QString::number(protocol::highestCompressionLevel(mode)),
                      QString::number(protocol::kMaxCompressionLevel)));
         return;

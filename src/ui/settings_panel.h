@@ -28,8 +28,9 @@ class QWidget;
 
 namespace ui {
 
-// Texts of the colour box, as the window shows them. Only "Черно-белый" exactly is
-// black-and-white; any other text, "Цветной" included, is colour.
+// Texts of the colour box, as the window shows them in the language installed. Only
+// "Черно-белый" exactly (in English, its translation) is black-and-white; any other text,
+// "Цветной" included, is colour.
 QString colourModeText(protocol::ColourMode mode);
 protocol::ColourMode colourModeOfText(const QString& text);
 
@@ -96,7 +97,7 @@ class SettingsPanel final : public QObject {
     void Command10_Click();
     void Command1_Click();
 
-    static const QString kCompressionRefusedTitle;
+    static QString compressionRefusedTitle();
 
   private:
     // `operation(session)` posted; `done` with its result once it has ended.

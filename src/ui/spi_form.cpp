@@ -20,11 +20,15 @@
 
 namespace ui {
 
-const QString SpiForm::kCaption = QStringLiteral("Программа для работы с модулем камеры через LPT");
+QString SpiForm::caption() {
+    return tr("Программа для работы с модулем камеры через LPT");
+}
 const QString SpiForm::kStartFailedTitle = QStringLiteral("VBDumpPort32");
 const QString SpiForm::kStartFailedText =
     QStringLiteral("Whoops ! There is a problem with InitializeWinIo.");
-const QString SpiForm::kVcdStoppedTitle = QStringLiteral("Запись выводов порта");
+QString SpiForm::vcdStoppedTitle() {
+    return tr("Запись выводов порта");
+}
 
 namespace {
 struct ModeButton {
@@ -97,7 +101,7 @@ class DownloadPacing {
 
 SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock& clock,
                  OperatorDialogs& dialogs, QWidget* parent)
-    : Form1(kCaption, std::make_unique<session::SpiSession>(link, clock), frames, clock, dialogs,
+    : Form1(caption(), std::make_unique<session::SpiSession>(link, clock), frames, clock, dialogs,
             parent),
       link_(link),
       spi_(static_cast<session::SpiSession&>(session())),
@@ -105,10 +109,9 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
       indicator_(Label3) {
     // Closing the window ends the operation in progress at its next port access.
     link.cancelWhen(&linkCancelled());
-    addLabel("Label17", QStringLiteral("Статус камеры"), twipRect(2280, 6120, 1335, 255));
-    addPortGroup(QStringLiteral("Настройка SPI"), {QStringLiteral("LPT1"), QStringLiteral("LPT2")},
-                 0);
-    addLabel("Label7", QStringLiteral("Регистр SPI"), twipRect(120, 1080, 1095, 255));
+    addLabel("Label17", tr("Статус камеры"), twipRect(2280, 6120, 1335, 255));
+    addPortGroup(tr("Настройка SPI"), {QStringLiteral("LPT1"), QStringLiteral("LPT2")}, 0);
+    addLabel("Label7", tr("Регистр SPI"), twipRect(120, 1080, 1095, 255));
 
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
@@ -122,8 +125,7 @@ SpiForm::SpiForm(lpt::SpiLink& link, frames::FrameStore& frames, protocol::Clock
         modeButtons_[mode] = button;
     }
     modeButtons_[static_cast<std::size_t>(protocol::kPowerUpSpiMode)]->setChecked(true);
-    auto* command2 =
-        addButton("Command2", QStringLiteral("Считать"), twipRect(3120, 1320, 1215, 375));
+    auto* command2 = addButton("Command2", tr("Считать"), twipRect(3120, 1320, 1215, 375));
     connect(command2, &QPushButton::clicked, this, [this] { Command2_Click(); });
     addModuleControl(command2);
     for (QRadioButton* button : modeButtons_) {
@@ -315,9 +317,9 @@ void SpiForm::watchVcd(lpt::VcdRecorder& vcd, const QString& path) {
     // window's loop while the operation goes on.
     vcd.onWriteError([this, path](const std::string& reason) {
         tell([this, path, reason] {
-            tellOperator(kVcdStoppedTitle,
-                         QStringLiteral("Запись выводов порта в %1 остановлена: %2.\nФайл "
-                                        "сохранён до этого места; программа работает дальше.")
+            tellOperator(vcdStoppedTitle(),
+                         tr("Запись выводов порта в %1 остановлена: %2.\nФайл сохранён до "
+                            "этого места; программа работает дальше.")
                              .arg(path, QString::fromStdString(reason)));
         });
     });

@@ -66,8 +66,8 @@ class SpiForm final : public Form1 {
     // is 1 (exitStatus()).
     void watchVcd(lpt::VcdRecorder& vcd, const QString& path);
 
-    static const QString kCaption;
-    static const QString kVcdStoppedTitle;
+    static QString caption();
+    static QString vcdStoppedTitle();
     static const QString kStartFailedTitle;
     static const QString kStartFailedText;
 

@@ -1,5 +1,6 @@
 #include "ui/status_indicator.h"
 
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPalette>
 
@@ -7,7 +8,10 @@ namespace ui {
 
 const QString StatusIndicator::kBusyCaption = QStringLiteral("BUSY");
 const QString StatusIndicator::kReadyCaption = QStringLiteral("READY");
-const QString StatusIndicator::kNoLinkCaption = QStringLiteral("НЕТ СВЯЗИ");
+
+QString StatusIndicator::noLinkCaption() {
+    return QCoreApplication::translate("ui::StatusIndicator", "НЕТ СВЯЗИ");
+}
 
 StatusIndicator::StatusIndicator(QLabel* label) : label_(label) {
     label_->setAutoFillBackground(true);
@@ -22,7 +26,7 @@ void StatusIndicator::showReady() {
 }
 
 void StatusIndicator::showNoLink() {
-    show(State::NoLink, kNoLinkColour, kNoLinkCaption);
+    show(State::NoLink, kNoLinkColour, noLinkCaption());
 }
 
 void StatusIndicator::show(State state, std::uint32_t colour, const QString& caption) {

@@ -22,7 +22,7 @@ class StatusIndicator {
     static constexpr std::uint32_t kNoLinkColour = 65535;  // yellow
     static const QString kBusyCaption;
     static const QString kReadyCaption;
-    static const QString kNoLinkCaption;
+    static QString noLinkCaption();  // in the language installed
 
     explicit StatusIndicator(QLabel* label);
 

@@ -108,7 +108,7 @@ TEST_F(ComtrakLineFault, AReplyCutShortIsNoAnswerAndItsByteNeverReachesTheNextFr
 
     click("Command1");
     ASSERT_EQ(dialogs.warnings.size(), 1u);
-    EXPECT_EQ(dialogs.warnings[0].title.toStdString(), ui::Form1::kNoAnswerTitle.toStdString());
+    EXPECT_EQ(dialogs.warnings[0].title.toStdString(), ui::Form1::noAnswerTitle().toStdString());
     EXPECT_EQ(control_<QComboBox>("Combo5")->currentText(), sizeBefore);
     EXPECT_FALSE(control_<QCheckBox>("Check2")->isChecked());
     EXPECT_EQ(bytesHeard(), Bytes{7});  // no height asked after the width failed
@@ -156,7 +156,7 @@ TEST_F(ComtrakLineFault, AHangUpMidFrameKeepsWhatCameTellsOnceAndTheReopenedPort
     const Bytes cameFirst(frame.begin(), frame.begin() + kBeforeHangUp);
     expectStoreHolds(cameFirst);
     ASSERT_EQ(dialogs.warnings.size(), 1u);
-    EXPECT_EQ(dialogs.warnings[0].title, ui::ComtrakForm::kPortTitle);
+    EXPECT_EQ(dialogs.warnings[0].title, ui::ComtrakForm::portTitle());
     EXPECT_FALSE(control.isOpen());
 
     // The module comes back on the same device; the operator picks COM2 again.

@@ -160,7 +160,7 @@ TEST_F(SpiOnEmulatorProgram, EmulatorKilledMidFrameKeepsTheRealBytesAndANewOneSe
     EXPECT_EQ(shown("Label3"), "НЕТ СВЯЗИ");
     EXPECT_TRUE(form.findChild<QTimer*>("Timer1")->isActive());
     ASSERT_EQ(dialogs.warnings.size(), 1u);
-    EXPECT_EQ(dialogs.warnings[0].title, ui::Form1::kLinkFaultTitle);
+    EXPECT_EQ(dialogs.warnings[0].title, ui::Form1::linkFaultTitle());
     EXPECT_TRUE(dialogs.warnings[0].text.contains("LPT1") &&
                 dialogs.warnings[0].text.contains(socketPath))
         << dialogs.warnings[0].text.toStdString();

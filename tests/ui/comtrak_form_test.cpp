@@ -310,7 +310,7 @@ TEST_F(ComtrakWindow, APortThatDoesNotOpenIsNamedAndAnotherCanBeChosen) {
     EXPECT_TRUE(control.isOpen());
     click("Command12");
     EXPECT_EQ(control.outputs(), (std::vector<Bytes>{{64}}));
-    EXPECT_EQ(form.windowTitle(), ui::ComtrakForm::kCaption);  // up again
+    EXPECT_EQ(form.windowTitle(), ui::ComtrakForm::caption());  // up again
     // Down again: told again.
     control.close();
     click("Command12");

@@ -1,15 +1,15 @@
 // What both programs do at start before their window: the command line read whole before the
-// display is looked for, with one exit status per kind of ending, and Qt's standard dialogs in
-// Russian.
+// display is looked for, with one exit status per kind of ending, and the windows' and Qt's
+// standard dialogs' texts in the language asked for.
 #include <gtest/gtest.h>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QTranslator>
 #include <iterator>
 #include <optional>
 #include <vector>
 
+#include "ui/form1.h"
 #include "ui/program_start.h"
 
 namespace {
@@ -85,16 +85,31 @@ TEST(PortIoChoice, TheRefusalNamesTheValueAndEveryChoiceOnce) {
               "--port-io=lpt is not one of auto, emulator, unix:PATH");
 }
 
-// The texts come from Qt's own translations (Debian: qt6-translations-l10n), whatever the
-// system's locale; without them the test fails.
-TEST(ProgramStart, QtDialogsSpeakRussian) {
-    QTranslator* translator = ui::installRussianQtTexts("test");
-    ASSERT_NE(translator, nullptr);
-    EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), "Перейти к:");
-    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Отмена");
-    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Save"), "Сохранить");
-    QCoreApplication::removeTranslator(translator);
-    delete translator;
+// The texts come from Qt's own translations (Debian: qt6-translations-l10n) and the build's English
+// one, whatever the system's locale; without them the test fails.
+TEST(ProgramStart, EachLanguageGivesTheWindowsAndQtsDialogsItsTexts) {
+    const struct {
+        ui::WindowLanguage language;
+        const char* lookIn;
+        const char* cancel;
+        const char* save;
+        const char* exit;
+    } cases[] = {
+        {ui::WindowLanguage::Russian, "Перейти к:", "Отмена", "Сохранить", "Выход"},
+        {ui::WindowLanguage::English, "Look in:", "Cancel", "Save", "Exit"},
+    };
+    for (const auto& c : cases) {
+        const ui::WindowTexts texts("test", c.language, CAMERA_QM_FOLDER);
+        EXPECT_TRUE(texts.complete());
+        EXPECT_EQ(QCoreApplication::translate("QFileDialog", "Look in:"), c.lookIn);
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), c.cancel);
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Save"), c.save);
+        EXPECT_EQ(ui::Form1::tr("Выход"), c.exit);
+    }
+    // Without its file the window keeps its own texts.
+    const ui::WindowTexts missing("test", ui::WindowLanguage::English, "/nonexistent-folder");
+    EXPECT_FALSE(missing.complete());
+    EXPECT_EQ(ui::Form1::tr("Выход"), "Выход");
 }
 
 }  // namespace

@@ -289,6 +289,6 @@ TEST_F(SpiFrameWindow, APortThatDoesNotComeBackIsToldOnceWithoutAnAccess) {
     // The port comes back: the next operation goes through, and the title with it.
     port.setRestartResult(true);
     click("Command12");
-    EXPECT_EQ(form.windowTitle(), ui::SpiForm::kCaption);
+    EXPECT_EQ(form.windowTitle(), ui::SpiForm::caption());
     EXPECT_EQ(dialogs.warnings.size(), 1u);
 }

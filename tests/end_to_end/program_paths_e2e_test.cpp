@@ -1,6 +1,7 @@
 // SPI and comtrak take the paths of their command line as the bytes given, UTF-8 or not: a trace
 // file, a socket and a serial device whose names hold the byte 0xFF are used as named. An
 // emulated module and a port of their own are one choice too many, refused before the display.
+// --lang=en brings the windows up in English.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +36,34 @@ void startWithByteNames(QProcess& process, const QString& command, const QString
     process.start("/bin/sh", {"-c", "ff=$(printf '\\377'); " + command, "sh", folder});
     ASSERT_TRUE(process.waitForStarted(5000));
 }
+
+// An X server of the test's own, and the environment that puts a program's window on it.
+class VirtualDisplay {
+  public:
+    VirtualDisplay() {
+        server.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+        if (server.waitForReadyRead(10000)) {
+            name = ":" + QString::fromLatin1(server.readAllStandardOutput()).trimmed();
+        }
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        environment.insert("DISPLAY", name);
+    }
+    ~VirtualDisplay() {
+        server.terminate();
+        server.waitForFinished(5000);
+    }
+    bool started() const { return !name.isEmpty(); }
+    // Whether a window whose title and class read `names` (as xwininfo shows them) is on it.
+    bool shows(const QByteArray& names) {
+        QProcess windows;
+        windows.start("xwininfo", {"-display", name, "-root", "-tree"});
+        return windows.waitForFinished(5000) && windows.readAllStandardOutput().contains(names);
+    }
+
+    QProcess server;
+    QString name;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+};
 
 }  // namespace
 
@@ -85,9 +114,10 @@ TEST(ProgramPaths, NamesThatAreNoUtf8AreUsedByteForByte) {
     ::unlink((folder + "/com-trace\xff").constData());
 }
 
-// --emulator with an option that names the port it would take is a usage error (status 2), told
-// before the display is looked for; without a display, a command line that passes ends with 1.
-TEST(ProgramStart, AnEmulatorWithAPortOfItsOwnIsAUsageError) {
+// --emulator with an option that names the port it would take, or a --lang that names no
+// language, is a usage error (status 2), told before the display is looked for; without a
+// display, a command line that passes ends with 1.
+TEST(ProgramStart, AChoiceThatCannotBeTakenIsAUsageError) {
     const struct {
         const char* program;
         QStringList arguments;
@@ -98,6 +128,9 @@ TEST(ProgramStart, AnEmulatorWithAPortOfItsOwnIsAUsageError) {
         {SPI_PROGRAM, {"--emulator", "--port-io=emulator"}, 1, "no display"},
         {COMTRAK_PROGRAM, {"--com2=/dev/ttyUSB0", "--emulator"}, 2, "--emulator and --com2"},
         {COMTRAK_PROGRAM, {"--emulator", "--com1=/dev/ttyUSB0"}, 1, "no display"},
+        {SPI_PROGRAM, {"--lang=de"}, 2, "--lang=de is not one of ru, en"},
+        {COMTRAK_PROGRAM, {"--lang=EN"}, 2, "--lang=EN is not one of ru, en"},
+        {COMTRAK_PROGRAM, {"--lang=en"}, 1, "no display"},
     };
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QT_QPA_PLATFORM", "xcb");
@@ -119,27 +152,15 @@ TEST(ProgramStart, AnEmulatorWithAPortOfItsOwnIsAUsageError) {
 // still ends whole, Qt's reason its last comment.
 TEST(ProgramStart, SpiEndsItsVcdWholeWhenTheXServerDies) {
     QTemporaryDir dir;
-    QProcess display;
-    display.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
-    ASSERT_TRUE(display.waitForReadyRead(10000)) << "Xvfb did not start (scripts/setup.sh)";
-    const QString name = ":" + QString::fromLatin1(display.readAllStandardOutput()).trimmed();
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    environment.insert("DISPLAY", name);
+    VirtualDisplay display;
+    ASSERT_TRUE(display.started()) << "Xvfb did not start (scripts/setup.sh)";
     QProcess spi;
-    spi.setProcessEnvironment(environment);
+    spi.setProcessEnvironment(display.environment);
     const QString vcd = dir.filePath("pins.vcd");
     spi.start(SPI_PROGRAM, {"--emulator", "--vcd=" + vcd});
     // The window on the screen: the program's exit hook is in place by then.
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] {
-            QProcess windows;
-            windows.start("xwininfo", {"-display", name, "-root", "-tree"});
-            return windows.waitForFinished(5000) &&
-                   windows.readAllStandardOutput().contains("(\"SPI\" \"SPI\")");
-        },
-        10000));
-    display.terminate();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return display.shows("(\"SPI\" \"SPI\")"); }, 10000));
+    display.server.terminate();
     ASSERT_TRUE(spi.waitForFinished(10000));
     EXPECT_EQ(spi.exitCode(), 1);
     const std::string pins = contentsOf(QFile::encodeName(vcd));
@@ -149,5 +170,23 @@ TEST(ProgramStart, SpiEndsItsVcdWholeWhenTheXServerDies) {
                                  "connection broke") &&
                 last.ends_with(" $end\n"))
         << last;
-    display.waitForFinished(5000);
+}
+
+// --lang=en finds the English texts where the build lays them out beside its programs, as the
+// package installs them: both windows come up with their English titles.
+TEST(ProgramStart, BothWindowsComeUpInEnglish) {
+    VirtualDisplay display;
+    ASSERT_TRUE(display.started()) << "Xvfb did not start (scripts/setup.sh)";
+    const std::pair<const char*, QByteArray> windows[] = {
+        {SPI_PROGRAM, "\"Camera module program over LPT\": (\"SPI\""},
+        {COMTRAK_PROGRAM, "\"Camera module program over RS-232\": (\"comtrak\""}};
+    for (const auto& [program, title] : windows) {
+        QProcess window;
+        window.setProcessEnvironment(display.environment);
+        window.start(program, {"--emulator", "--lang=en"});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return display.shows(title); }, 10000)) << program;
+        window.kill();
+        window.waitForFinished(5000);
+        EXPECT_EQ(window.readAllStandardError().indexOf("English texts"), -1);
+    }
 }

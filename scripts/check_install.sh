@@ -31,6 +31,7 @@ files=(
     usr/share/doc/camera-tools/README.md usr/share/doc/camera-tools/copyright
     usr/share/doc/camera-tools/changelog.gz
     usr/lib/udev/rules.d/60-camera-tools-ftdi.rules
+    usr/share/camera-tools/translations/camera-tools_en.qm
 )
 
 root=$work/root
@@ -55,6 +56,15 @@ for program in "${programs[@]}"; do
     done
     grep -qw -e lp -e dialout <<< "$text" || fail "$program.1 names neither the lp nor the dialout group"
     grep -q EXAMPLE <<< "$text" || fail "$program.1 has no example"
+done
+
+# The windows find their English texts where the package puts them: a window that did not would
+# say so on standard error at once.
+for window in SPI comtrak; do
+    said=$(timeout 3 "$root/usr/bin/$window" --emulator --lang=en 2>&1 > /dev/null || true)
+    if grep -q "English texts" <<< "$said"; then
+        fail "the installed $window does not find its English texts: $said"
+    fi
 done
 
 for entry in "${entries[@]}"; do

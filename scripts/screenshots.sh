@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots: each window on the emulated module under a virtual display, a
-# frame captured, read and viewed, and the pins of a capture in GTKWave. Needs xvfb, xdotool,
+# frame captured, read and viewed, in Russian and in English, and the pins of a capture in
+# GTKWave. Needs xvfb, xdotool,
 # imagemagick and gtkwave:
 #   sudo apt-get install xvfb xdotool imagemagick gtkwave
 # A picture replaces the one in docs/ only when it was made whole: its program still running when
@@ -55,8 +56,8 @@ read_frame="408 388"
 view="408 420"
 
 shoot_window() {
-    local program=$1 wait_for_frame=$2 file=$3
-    shoot_screen "'$bin/$program' --emulator" 800x600 "
+    local program=$1 wait_for_frame=$2 file=$3 language=$4
+    shoot_screen "'$bin/$program' --emulator --lang=$language" 800x600 "
         sleep 2
         xdotool mousemove $capture click 1; sleep 0.5
         xdotool mousemove $read_frame click 1; sleep $wait_for_frame
@@ -65,9 +66,11 @@ shoot_window() {
     keep "$work/$file" "$file"
 }
 
-shoot_window SPI 2 spi-window.png
+shoot_window SPI 2 spi-window.png ru
+shoot_window SPI 2 spi-window-en.png en
 # At 2400 baud a frame of a few kilobytes takes about 20 seconds to arrive.
-shoot_window comtrak 25 comtrak-window.png
+shoot_window comtrak 25 comtrak-window.png ru
+shoot_window comtrak 25 comtrak-window-en.png en
 
 # The pins of a register write, the capture command and the first frame bytes, as GTKWave shows
 # them: access-numbered times, so the picture is the same every time.
@@ -80,4 +83,5 @@ EOF
 shoot_screen "gtkwave -S '$work/view.tcl' '$work/c.vcd'" 1000x420 "sleep 8" "$work/gtkwave.png"
 keep "$work/gtkwave.png" vcd-gtkwave.png
 
-echo "wrote $out/spi-window.png, $out/comtrak-window.png and $out/vcd-gtkwave.png"
+echo "wrote in $out: spi-window.png, spi-window-en.png, comtrak-window.png, comtrak-window-en.png" \
+    "and vcd-gtkwave.png"

@@ -187,6 +187,5 @@ TEST(ProgramStart, BothWindowsComeUpInEnglish) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return display.shows(title); }, 10000)) << program;
         window.kill();
         window.waitForFinished(5000);
-        EXPECT_EQ(window.readAllStandardError().indexOf("English texts"), -1);
     }
 }

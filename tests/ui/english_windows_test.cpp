@@ -118,6 +118,7 @@ TEST_F(EnglishWindow, TheSpiWindowAndItsMessages) {
     EXPECT_FALSE(hasCyrillic(dialogs.saveRequests.at(0).title));
     expectEnglishThatFits(form);
     EXPECT_EQ(testing_support::findControl<QLabel>(form, "Label3")->text(), "NO LINK");
+    EXPECT_EQ(ui::colourModeOfText("Monochrome"), protocol::ColourMode::BlackAndWhite);
 }
 
 TEST_F(EnglishWindow, TheComtrakWindowAndItsMessages) {

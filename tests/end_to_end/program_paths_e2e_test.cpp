@@ -184,7 +184,7 @@ TEST(ProgramStart, BothWindowsComeUpInEnglish) {
         QProcess window;
         window.setProcessEnvironment(display.environment);
         window.start(program, {"--emulator", "--lang=en"});
-        EXPECT_TRUE(QTest::qWaitFor([&] { return display.shows(title); }, 10000)) << program;
+        EXPECT_TRUE(QTest::qWaitFor([&, t = title] { return display.shows(t); }, 10000)) << program;
         window.kill();
         window.waitForFinished(5000);
     }

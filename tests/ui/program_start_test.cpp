@@ -90,10 +90,7 @@ TEST(PortIoChoice, TheRefusalNamesTheValueAndEveryChoiceOnce) {
 TEST(ProgramStart, EachLanguageGivesTheWindowsAndQtsDialogsItsTexts) {
     const struct {
         ui::WindowLanguage language;
-        const char* lookIn;
-        const char* cancel;
-        const char* save;
-        const char* exit;
+        const char *lookIn, *cancel, *save, *exit;
     } cases[] = {
         {ui::WindowLanguage::Russian, "Перейти к:", "Отмена", "Сохранить", "Выход"},
         {ui::WindowLanguage::English, "Look in:", "Cancel", "Save", "Exit"},
